@@ -1,0 +1,54 @@
+# The two commands of the README:
+#   make run    builds everything and describes the bundled example files
+#   make test   builds everything and runs every test
+# Further targets: asan-test (the suite under ASan+UBSan), fuzz (libFuzzer
+# targets, FUZZ_SECONDS each), bench (Google Benchmarks), install, format, clean.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+PREFIX     ?= /usr/local
+GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+
+.PHONY: all build test run asan-test fuzz bench install format clean
+
+all: build
+
+build:
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@sh examples/run.sh $(BUILD)
+
+asan-test:
+	@test -f $(ASAN_BUILD)/CMakeCache.txt || cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DISMGR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+fuzz:
+	@test -f $(FUZZ_BUILD)/CMakeCache.txt || CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) \
+	  -DISMGR_TESTS=OFF -DISMGR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -Wno-unused-command-line-argument"
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@sh fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+bench:
+	@test -f $(BENCH_BUILD)/CMakeCache.txt || cmake -S . -B $(BENCH_BUILD) $(GENERATOR) -DISMGR_TESTS=OFF -DISMGR_BENCH=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@for b in $(BENCH_BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+
+install: build
+	cmake --install $(BUILD)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Creates the example ISAM files from examples/*.xdl with qcreate in the
+# build folder, then describes each with qdesc (PAR) and qdesc -x (XDL).
+build=${1:-build}
+bin="$build"
+if [ ! -x "$bin/qdesc" ]; then
+  echo "qdesc is not built yet"
+  exit 0
+fi
+out="$build/examples"
+mkdir -p "$out"
+here=$(pwd)
+for xdl in examples/*.xdl; do
+  [ -f "$xdl" ] || continue
+  name=$(basename "$xdl" .xdl)
+  (cd "$out" && "$here/$bin/qcreate" -r "$here/$xdl" "$name") || exit 1
+  echo "==== $name (PAR)"
+  "$bin/qdesc" "$out/$name" || exit 1
+  echo "==== $name (XDL)"
+  "$bin/qdesc" -x "$out/$name" || exit 1
+done

@@ -1,0 +1,204 @@
+// The operating-system layer of ISMGR.
+//
+// This is the only code that calls the operating system. It offers the layer
+// above the services it was designed around: file handles with share modes,
+// byte-range locks that belong to a handle, a per-thread "last OS error" in a
+// fixed numeric vocabulary (the values below), time, sleep, the environment,
+// a read-only mapping of a file's first word, and volume queries.
+//
+// A second operating system reimplements this header and nothing else.
+#ifndef ISMGR_PLATFORM_PLATFORM_H_
+#define ISMGR_PLATFORM_PLATFORM_H_
+
+#include <cstdint>
+#include <string>
+
+namespace ismgr::platform {
+
+// ---------------------------------------------------------------------------
+// Last OS error. Every failing call below sets it (per thread) from errno
+// through one table; successful calls leave it alone unless stated.
+// ---------------------------------------------------------------------------
+enum OsError : uint32_t {
+  kErrSuccess = 0,
+  kErrInvalidFunction = 1,
+  kErrFileNotFound = 2,
+  kErrPathNotFound = 3,
+  kErrTooManyOpenFiles = 4,
+  kErrAccessDenied = 5,
+  kErrInvalidHandle = 6,
+  kErrNotEnoughMemory = 8,
+  kErrInvalidAccess = 12,
+  kErrWriteProtect = 19,
+  kErrBadUnit = 20,
+  kErrNotReady = 21,
+  kErrSharingViolation = 32,
+  kErrLockViolation = 33,
+  kErrSharingBufferExceeded = 36,
+  kErrHandleEof = 38,
+  kErrNotSupported = 50,
+  kErrBadNetPath = 53,
+  kErrDevNotExist = 55,
+  kErrFileExists = 80,
+  kErrInvalidParameter = 87,
+  kErrBrokenPipe = 109,
+  kErrDiskFull = 112,
+  kErrNoMoreSearchHandles = 113,
+  kErrInvalidName = 123,
+  kErrNegativeSeek = 131,
+  kErrNotLocked = 158,
+  kErrBadPathname = 161,
+  kErrAlreadyExists = 183,
+  kErrInvalidFlagNumber = 186,
+  kErrFilenameTooLong = 206,
+  kErrInvalidFlags = 1004,
+  kErrFileSystemLimitation = 665,
+};
+
+// The calling thread's last OS error.
+uint32_t last_error();
+void set_last_error(uint32_t error);
+// Sets the last OS error from an errno value (the one mapping table). `path`,
+// when given, lets ENOENT tell "file not found" (2) from "path not found" (3):
+// a name whose directory does not exist is path-not-found.
+void set_last_error_from_errno(int err, const char* path = nullptr);
+
+// ---------------------------------------------------------------------------
+// Files. A handle is a descriptor; -1 is the one invalid value.
+// ---------------------------------------------------------------------------
+using Handle = int;
+constexpr Handle kInvalidHandle = -1;
+
+enum class Access { kRead, kWrite, kReadWrite };
+
+// What other opens of the same file this handle allows (bits).
+enum Share : unsigned { kShareNone = 0, kShareRead = 1, kShareWrite = 2 };
+
+enum class Disposition {
+  kCreateNew,     // fails with kErrFileExists when the file exists
+  kCreateAlways,  // creates or empties
+  kOpenExisting,  // fails with kErrFileNotFound when missing
+};
+
+struct OpenOptions {
+  Access access = Access::kRead;
+  unsigned share = kShareRead | kShareWrite;
+  Disposition disposition = Disposition::kOpenExisting;
+  bool delete_on_close = false;
+  bool temporary = false;      // a hint only
+  bool write_through = false;  // O_DSYNC
+  bool sequential = false;     // access-pattern hint only
+};
+
+// Opens or creates a file. Share modes are enforced among all handles of all
+// processes on this machine that open through this layer: an open whose access
+// another handle denies, or that denies an access another handle has, fails
+// with kErrSharingViolation. Returns kInvalidHandle on failure.
+Handle open_file(const char* name, const OpenOptions& options);
+// Closes a handle, releasing its byte-range locks and share claims.
+bool close_file(Handle handle);
+
+enum SeekMethod { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
+// Moves the file pointer. A resulting negative position fails with
+// kErrNegativeSeek. `new_position` may be null.
+bool seek(Handle handle, int64_t distance, SeekMethod method, int64_t* new_position);
+// Reads up to `count` bytes at the file pointer; *done is 0 at end of file.
+bool read(Handle handle, void* buffer, uint32_t count, uint32_t* done);
+bool write(Handle handle, const void* buffer, uint32_t count, uint32_t* done);
+bool flush(Handle handle);
+// Truncates or extends the file to the file pointer.
+bool set_end_of_file(Handle handle);
+bool file_size(Handle handle, int64_t* size);
+// Sets the creation (where the file system keeps one) and access times to now.
+// Where the file system cannot, this is a successful no-op.
+bool set_created_and_accessed_now(Handle handle);
+
+bool delete_file(const char* name);
+// Renames; an existing target is never replaced (fails with kErrAlreadyExists).
+bool move_file(const char* from, const char* to);
+
+struct FileStatus {
+  bool is_directory = false;
+  bool read_only = false;  // no write permission for this process
+  int64_t size = 0;
+  int64_t modified = 0;  // seconds since 1970
+  int64_t accessed = 0;
+  int64_t changed = 0;
+};
+// False (with the last OS error set) when the name does not exist.
+bool file_status(const char* name, FileStatus* status);
+bool handle_status(Handle handle, FileStatus* status);
+std::string current_directory();
+
+// ---------------------------------------------------------------------------
+// Byte-range locks. They belong to the handle: two handles of one process
+// exclude each other as two processes do. Every lock is exclusive. A refused
+// lock fails with kErrLockViolation.
+// ---------------------------------------------------------------------------
+bool lock_range(Handle handle, uint64_t offset, uint64_t length, bool fail_immediately);
+bool unlock_range(Handle handle, uint64_t offset, uint64_t length);
+
+// ---------------------------------------------------------------------------
+// Volumes.
+// ---------------------------------------------------------------------------
+// True when `path` lies on a network file system (NFS, SMB/CIFS, ...).
+bool is_network_path(const char* path);
+// True when the volume holding `path` is a local fixed drive (every local file
+// system counts as one).
+bool is_fixed_drive(const char* path);
+// True when the volume holding `path` keeps files with offsets of 2^39 and
+// more (the file-system type says so).
+bool volume_has_large_files(const char* path);
+
+// A read-only view of the first 32-bit little-endian word of a file, read
+// afresh at every call of value(). A file shorter than 4 bytes cannot be mapped.
+class MappedWord {
+ public:
+  MappedWord() = default;
+  ~MappedWord();
+  MappedWord(const MappedWord&) = delete;
+  MappedWord& operator=(const MappedWord&) = delete;
+  // Maps the first word of the open file. False (last OS error set) on failure.
+  bool map(Handle handle);
+  bool mapped() const { return base_ != nullptr; }
+  uint32_t value() const;
+  void unmap();
+
+ private:
+  void* base_ = nullptr;
+  size_t length_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Time, threads, environment.
+// ---------------------------------------------------------------------------
+void sleep_ms(uint32_t milliseconds);
+int64_t now_seconds();    // seconds since 1970, UTC
+int64_t now_millis();     // milliseconds since 1970, UTC
+uint64_t monotonic_ms();  // for time-outs
+
+struct LocalTime {
+  int year, month, day;  // month 1..12
+  int hour, minute, second, millisecond;
+  int weekday;  // 0 = Sunday
+};
+LocalTime local_time(int64_t seconds);
+LocalTime local_time_now();
+// The classic 25-character local-time text "Thu Jan 01 00:00:00 1970\n"
+// with the day of the month zero-padded.
+std::string ctime_text(int64_t seconds);
+
+uint32_t thread_id();
+uint32_t process_id();
+
+// The environment value of `name`, or null.
+const char* get_env(const char* name);
+// Puts "NAME=VALUE" into the process environment; "NAME=" removes NAME.
+bool put_env(const char* assignment);
+
+// Full path of the running program, or "" when it cannot be found.
+std::string executable_path();
+
+}  // namespace ismgr::platform
+
+#endif  // ISMGR_PLATFORM_PLATFORM_H_

@@ -39,6 +39,7 @@ enum OsError : uint32_t {
   kErrNotSupported = 50,
   kErrBadNetPath = 53,
   kErrDevNotExist = 55,
+  kErrNotSameDevice = 17,
   kErrFileExists = 80,
   kErrInvalidParameter = 87,
   kErrBrokenPipe = 109,
@@ -46,13 +47,16 @@ enum OsError : uint32_t {
   kErrNoMoreSearchHandles = 113,
   kErrInvalidName = 123,
   kErrNegativeSeek = 131,
+  kErrDirNotEmpty = 145,
   kErrNotLocked = 158,
   kErrBadPathname = 161,
   kErrAlreadyExists = 183,
   kErrInvalidFlagNumber = 186,
   kErrFilenameTooLong = 206,
-  kErrInvalidFlags = 1004,
   kErrFileSystemLimitation = 665,
+  kErrInvalidFlags = 1004,
+  kErrFileInvalid = 1006,  // e.g. mapping a file too short for the view
+  kErrIoDevice = 1117,     // the device reported an I/O error
 };
 
 // The calling thread's last OS error.
@@ -93,9 +97,12 @@ struct OpenOptions {
 // Opens or creates a file. Share modes are enforced among all handles of all
 // processes on this machine that open through this layer: an open whose access
 // another handle denies, or that denies an access another handle has, fails
-// with kErrSharingViolation. Returns kInvalidHandle on failure.
+// with kErrSharingViolation (and an existing file is then left untouched, also
+// by kCreateAlways). A directory cannot be opened (kErrAccessDenied). A "\" in
+// a name is read as "/". Returns kInvalidHandle on failure.
 Handle open_file(const char* name, const OpenOptions& options);
-// Closes a handle, releasing its byte-range locks and share claims.
+// Closes a handle, releasing its byte-range locks and share claims; a handle
+// opened with delete_on_close removes its file.
 bool close_file(Handle handle);
 
 enum SeekMethod { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
@@ -113,8 +120,12 @@ bool file_size(Handle handle, int64_t* size);
 // Where the file system cannot, this is a successful no-op.
 bool set_created_and_accessed_now(Handle handle);
 
+// Deletes a file. A file that is open through this layer (by any handle of
+// any process) cannot be deleted: kErrSharingViolation.
 bool delete_file(const char* name);
-// Renames; an existing target is never replaced (fails with kErrAlreadyExists).
+// Renames, copying across file systems; an existing target is never replaced
+// (fails with kErrAlreadyExists). A file open through this layer cannot be
+// moved: kErrSharingViolation.
 bool move_file(const char* from, const char* to);
 
 struct FileStatus {
@@ -133,8 +144,14 @@ std::string current_directory();
 // ---------------------------------------------------------------------------
 // Byte-range locks. They belong to the handle: two handles of one process
 // exclude each other as two processes do. Every lock is exclusive. A refused
-// lock fails with kErrLockViolation.
+// lock fails with kErrLockViolation, also when the handle itself already holds
+// an overlapping range. An unlock names exactly a range that was locked,
+// otherwise it fails with kErrNotLocked. Locks mark positions and do not keep
+// anyone from reading or writing the bytes. Ranges must end at or below
+// kMaxLockEnd (kErrInvalidParameter otherwise); a zero length locks nothing
+// but is kept, so that its unlock succeeds. Handles opened read-only lock too.
 // ---------------------------------------------------------------------------
+constexpr uint64_t kMaxLockEnd = uint64_t{1} << 62;
 bool lock_range(Handle handle, uint64_t offset, uint64_t length, bool fail_immediately);
 bool unlock_range(Handle handle, uint64_t offset, uint64_t length);
 
@@ -151,7 +168,11 @@ bool is_fixed_drive(const char* path);
 bool volume_has_large_files(const char* path);
 
 // A read-only view of the first 32-bit little-endian word of a file, read
-// afresh at every call of value(). A file shorter than 4 bytes cannot be mapped.
+// afresh at every call of value(), so a change another process writes is seen
+// at once. A file shorter than 4 bytes cannot be mapped (kErrFileInvalid).
+// The view keeps its own reference to the file: the handle given to map() may
+// be closed afterwards. Reading never faults: should the file later shrink
+// below 4 bytes, the missing bytes read as 0.
 class MappedWord {
  public:
   MappedWord() = default;
@@ -160,13 +181,12 @@ class MappedWord {
   MappedWord& operator=(const MappedWord&) = delete;
   // Maps the first word of the open file. False (last OS error set) on failure.
   bool map(Handle handle);
-  bool mapped() const { return base_ != nullptr; }
+  bool mapped() const { return view_ >= 0; }
   uint32_t value() const;
   void unmap();
 
  private:
-  void* base_ = nullptr;
-  size_t length_ = 0;
+  int view_ = -1;  // a private descriptor of the mapped file
 };
 
 // ---------------------------------------------------------------------------

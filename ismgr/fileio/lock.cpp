@@ -20,7 +20,6 @@ constexpr uint32_t kLockFirstBackoffMs = 1;
 constexpr uint32_t kLockBackoffDoublingLimitMs = 199;
 
 LockClock g_clock;
-LockAuditSink g_sink = nullptr;
 
 void clock_sleep(uint32_t ms) {
   if (g_clock.sleep_ms != nullptr) {
@@ -37,17 +36,13 @@ int64_t clock_seconds() {
 }
 
 bool logging_on() {
-  return g_sink != nullptr || audit_lock_enabled();
+  return audit_lock_enabled();
 }
 
 // Writes one lock audit text and leaves the thread's last OS error as it was.
 void audit(const char* text) {
   uint32_t saved = platform::last_error();
-  if (g_sink != nullptr) {
-    g_sink(text);
-  } else {
-    audit_text(text);
-  }
+  audit_text(text);
   platform::set_last_error(saved);
 }
 
@@ -232,10 +227,6 @@ int record_unlock(RecordLockState& state) {
 
 void set_lock_clock_for_test(const LockClock& clock) {
   g_clock = clock;
-}
-
-void set_lock_audit_sink_for_test(LockAuditSink sink) {
-  g_sink = sink;
 }
 
 }  // namespace ismgr

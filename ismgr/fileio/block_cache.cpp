@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "ismgr/fileio/file_io.h"
+
 namespace ismgr {
 
 namespace {
@@ -31,15 +33,12 @@ bool env_begins_with(const char* name, char upper) {
   return value != nullptr && (value[0] == upper || value[0] == upper - 'A' + 'a');
 }
 
-// Moves the file pointer as the file primitives' width seek does: width 0
-// moves by the low 32 bits of the distance taken as unsigned, any other width
-// by the whole distance; the result must not pass the width's limit.
-bool seek_width(platform::Handle handle, int64_t distance, platform::SeekMethod method,
-                uint32_t width, int64_t* result) {
-  if (width == 0) distance = static_cast<int64_t>(static_cast<uint32_t>(distance));
-  int64_t position = 0;
-  if (!platform::seek(handle, distance, method, &position)) return false;
-  if (position > BlockCache::position_limit(width)) return false;
+// Moves the file pointer with the file's offset width; the result must not
+// pass the width's limit.
+bool seek_width(platform::Handle handle, int64_t distance, int method, uint32_t width,
+                int64_t* result) {
+  int64_t position = file_seek_width(handle, distance, method, static_cast<int>(width));
+  if (position < 0 || position > BlockCache::position_limit(width)) return false;
   *result = position;
   return true;
 }
@@ -51,8 +50,7 @@ bool read_whole(platform::Handle handle, void* buffer, uint32_t count, int64_t p
   if (!seek_width(handle, position, platform::kSeekBegin, width, &at) || at != position) {
     return false;
   }
-  uint32_t done = 0;
-  return platform::read(handle, buffer, count, &done) && done == count;
+  return file_read(handle, buffer, count) == int64_t{count};
 }
 
 bool write_whole(platform::Handle handle, const void* buffer, uint32_t count, int64_t position,
@@ -61,8 +59,7 @@ bool write_whole(platform::Handle handle, const void* buffer, uint32_t count, in
   if (!seek_width(handle, position, platform::kSeekBegin, width, &at) || at != position) {
     return false;
   }
-  uint32_t done = 0;
-  return platform::write(handle, buffer, count, &done) && done == count;
+  return file_write(handle, buffer, count) == int64_t{count};
 }
 
 }  // namespace
@@ -116,8 +113,8 @@ bool BlockCache::statistics_on() {
   return g_statistics > 0;
 }
 
-void BlockCache::set_statistics_for_test(bool on) {
-  g_statistics = on ? 1 : 0;
+void BlockCache::reset_statistics_switch_for_test() {
+  g_statistics = -1;
 }
 
 std::unique_ptr<BlockCache> BlockCache::create(platform::Handle handle, uint32_t fixed_maximum,
@@ -387,7 +384,7 @@ int64_t BlockCache::reread_header(platform::Handle handle, void* buffer, uint32_
   if (!shared_file_) return length;
   if (length > 0 && buffer == nullptr) return -1;
   ++stats_.block_reads;
-  return read_whole(handle, buffer, length, position, width_) ? length : -1;
+  return read_whole(handle, buffer, length, position, width_) ? static_cast<int64_t>(length) : -1;
 }
 
 int64_t BlockCache::write_header(platform::Handle handle, const void* bytes, uint32_t length,
@@ -395,7 +392,7 @@ int64_t BlockCache::write_header(platform::Handle handle, const void* bytes, uin
   if (!size_from_system_ && !force) return length;
   if (length > 0 && bytes == nullptr) return -1;
   ++stats_.block_writes;
-  return write_whole(handle, bytes, length, position, width_) ? length : -1;
+  return write_whole(handle, bytes, length, position, width_) ? static_cast<int64_t>(length) : -1;
 }
 
 int BlockCache::flush(bool invalidate) {

@@ -164,6 +164,7 @@ TEST_F(RunTest, TooLongFileTextFailsTheRunAfterACompleteDescription) {
   f.file_flags2 = 0x10;
   f.text_length = 990;
   f.text_location = 0;
+  f.text_alloc_word = 0x08000000 | 1;
   auto& e = opener.add("t", f);
   e.io.data.assign(990, 'q');
   opener.add("u", testing::basic_file());

@@ -166,6 +166,7 @@ class FileTextTest : public WriterTest {
   void with_text(const std::string& text, bool prefix, uint32_t alloc_word = 0) {
     f.text_location = 64;
     f.text_length = static_cast<uint32_t>(text.size());
+    f.text_alloc_word = alloc_word;
     io.data.assign(64, 0);
     if (prefix) {
       f.file_flags2 = 0x08;
@@ -174,6 +175,7 @@ class FileTextTest : public WriterTest {
     } else {
       f.file_flags2 = 0x10;
       f.text_offset = 64;
+      f.text_alloc_kb = static_cast<uint8_t>(alloc_word);
     }
     io.data.insert(io.data.end(), text.begin(), text.end());
     f.text_allocation = 2048;
@@ -181,8 +183,7 @@ class FileTextTest : public WriterTest {
 };
 
 TEST_F(FileTextTest, ParTextInKilobytesAndInBytes) {
-  with_text("hello", false);
-  f.text_alloc_kb = 2;
+  with_text("hello", false, 0x08000000 | 2);
   std::string t = par();
   EXPECT_EQ(part(t, "cust", "512"), "cust, text=2k:\"hello\"\n");
   EXPECT_TRUE(has(t, "\t;5 of 2048 byte file text allocation in use, @0x40\n"));
@@ -242,7 +243,9 @@ TEST_F(FileTextTest, UnreadableTextIsLeftOut) {
   std::string t = par();
   EXPECT_EQ(part(t, "cust", "512"), "cust, text=2k\n");
   EXPECT_TRUE(has(t, "\t;5 of 2048 byte file text allocation in use, @0x48\n"));
-  io.data.resize(10);  // prefix unreadable: allocation word 0
+  // A prefix the open could not read leaves allocation word and length 0.
+  f.text_alloc_word = 0;
+  f.text_length = 0;
   EXPECT_EQ(part(par(), "cust", "512"), "cust\n");
   std::string x = xdl();
   EXPECT_FALSE(has(x, "TEXT"));
@@ -253,8 +256,7 @@ TEST_F(FileTextTest, UnreadableTextIsLeftOut) {
 TEST_F(FileTextTest, XdlTextLines) {
   std::string text(120, 'x');
   text[0] = '"';
-  with_text(text, false);
-  f.text_alloc_kb = 2;
+  with_text(text, false, 0x08000000 | 2);
   std::string t = xdl();
   EXPECT_EQ(part(t, "\tTEXT_ALLOCATION", "\tKEYS"),
             "\tTEXT_ALLOCATION\t2k\n\tTEXT\t\t\"" + text.substr(0, 50) + "\"\n\tTEXT\t\t\"" +

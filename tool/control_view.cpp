@@ -90,6 +90,7 @@ FileView view_of_control(const IsamFileControl& fc) {
   f.index_entry_width = fc.index_entry_width;
   f.text_allocation = fc.text_allocation;
   f.text_length = fc.text_length;
+  f.text_alloc_word = fc.text_allocation_word;
   f.text_location = fc.text_location;
   f.autokey_summary = fc.autokey_summary;
   f.index_open = fc.index_handle != platform::kInvalidHandle;

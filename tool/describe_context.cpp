@@ -25,21 +25,12 @@ FileText read_file_text(const FileView& f, DescribeIo& io) {
   t.present = derive::has_file_text(f);
   if (!t.present) return t;
   t.length = f.text_length;
-  t.start = f.text_location;
+  // The open has read the 8-byte prefix (u32 allocation word, u32 length in
+  // use) already; the view carries both. The text follows the prefix.
+  t.alloc_word = f.text_alloc_word;
+  t.start = f.text_location + ((f.file_flags2 & 0x08) ? 8 : 0);
   bool ok = true;
-  if (f.file_flags2 & 0x08) {
-    // 8-byte prefix: u32 allocation word, u32 length in use; the text follows.
-    uint8_t prefix[8];
-    ok = io.read_data(f.text_location, prefix, sizeof prefix);
-    t.alloc_word = ok ? static_cast<uint32_t>(prefix[0]) | static_cast<uint32_t>(prefix[1]) << 8 |
-                            static_cast<uint32_t>(prefix[2]) << 16 |
-                            static_cast<uint32_t>(prefix[3]) << 24
-                      : 0;
-    t.start = f.text_location + 8;
-  } else {
-    t.alloc_word = kAllocInKb + f.text_alloc_kb;
-  }
-  if (ok && t.length != 0) {
+  if (t.length != 0) {
     if (t.length > kMaxFileText) {
       ok = false;
     } else {

@@ -38,13 +38,14 @@ struct DescribeContext {
 // The local-time text of a time ("Thu Jan 01 00:00:00 1970\n").
 std::string time_text(int64_t seconds);
 
-// The file text of a revision-6 file, read through `io`.
+// The file text of a revision-6 file: allocation word and length from the
+// view, the text itself read through `io`.
 struct FileText {
   bool present = false;     // revision 6 with file_flags2 0x08 or 0x10
   uint32_t alloc_word = 0;  // bit 0x08000000: the low 26 bits are kilobytes
   uint32_t length = 0;      // bytes in use, as the control block says
   uint64_t start = 0;       // file offset where the text begins
-  bool readable = false;    // prefix and text could be read
+  bool readable = false;    // the text could be read
   std::string text;         // the text (empty when unreadable)
 };
 FileText read_file_text(const FileView& f, DescribeIo& io);

@@ -100,9 +100,12 @@ struct FileView {
   int32_t index_entry_width = 4;  // address width of index entries
   uint64_t text_allocation = 0;   // file text allocation in bytes
   uint32_t text_length = 0;       // file text bytes in use
-  uint64_t text_location = 0;     // file offset of the file text (or its prefix)
-  uint64_t autokey_summary = 0;   // 0x100 + key per slot: sequence, timestamp, GUID
-  bool index_open = true;         // false when described from the data file only
+  // The allocation word as the open found it: the prefix's first word (0
+  // when the prefix could not be read), or 0x08000000 + text_alloc_kb.
+  uint32_t text_alloc_word = 0;
+  uint64_t text_location = 0;    // file offset of the file text (or its prefix)
+  uint64_t autokey_summary = 0;  // 0x100 + key per slot: sequence, timestamp, GUID
+  bool index_open = true;        // false when described from the data file only
 };
 
 // The file I/O a description performs. Every call may fail; the writers then

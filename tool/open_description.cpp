@@ -76,7 +76,7 @@ std::unique_ptr<OpenedFile> ChannelOpener::open(DescribeContext& ctx, const std:
   // data file lies on a share. Without ENABLE_NOLOCK the open would ignore
   // IM_NOLOCK.
   default_status()->open_flags = kOpenFlagNetworkOk;
-  platform::put_env("ENABLE_NOLOCK=1");
+  if (!nolock_set_) nolock_set_ = platform::put_env("ENABLE_NOLOCK=1");
   ChannelGuard main(channel_open(name.c_str(), kDescribeMode, 0, 0, nullptr, nullptr));
   if (main.ch == nullptr) {
     code = current_code();

@@ -23,6 +23,7 @@ class ChannelOpener : public FileOpener {
 
  private:
   ismgr_control* ctl_;
+  bool nolock_set_ = false;  // ENABLE_NOLOCK is put into the environment once per run
 };
 
 }  // namespace ismgr::tool

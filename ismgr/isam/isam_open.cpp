@@ -156,6 +156,26 @@ bool allocation_bad(const IsamFileControl& fc, Handle data, Handle index) {
   return false;
 }
 
+// Where a handle's file pointer stands as far as the open knows (-1: not
+// known). A read at the position the pointer already has needs no seek
+// first: a fresh handle stands at 0, and after the header page of a
+// revision-6 file the pointer stands at its dynamic header.
+struct FilePointer {
+  int64_t at = 0;
+
+  int64_t read(Handle h, void* buffer, uint32_t count) {
+    const int64_t got = isam_read(h, buffer, count);
+    at = got >= 0 && at >= 0 ? at + got : -1;
+    return got;
+  }
+  int64_t read_at(Handle h, void* buffer, uint32_t count, int64_t position) {
+    const int64_t got =
+        at == position ? isam_read(h, buffer, count) : isam_read_at(h, buffer, count, position);
+    at = got >= 0 ? position + got : -1;
+    return got;
+  }
+};
+
 bool grow(WorkBuffer& buffer, uint64_t needed) {
   return buffer.capacity() >= needed || buffer.obtain_fresh(needed);
 }
@@ -209,6 +229,11 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   // Index and data file, header page.
   std::vector<uint8_t> page(kHeaderPageReadSize, 0);
   int64_t got = 0;
+  FilePointer index_at;
+  FilePointer data_at;
+  // The data file goes back to 0 after its first page has been checked. The
+  // seek waits: a positioned read of the data file makes it moot.
+  bool rewind_data = false;
   uint16_t expected = kMagicIndex;
   uint32_t shift = 0;
   if (data_only) {
@@ -217,7 +242,7 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
       set_current_name(ctl, data_name);
       fail_os(kStatusCannotOpenData);
     }
-    got = isam_read(r.data, page.data(), kHeaderPageReadSize);
+    got = data_at.read(r.data, page.data(), kHeaderPageReadSize);
     if (got < 0) fail_os(kStatusReadFailure);
     if (is_work_file(page.data(), static_cast<size_t>(got))) {
       shift = kWorkFileShift;
@@ -226,6 +251,7 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
       isam_file_close(r.data);
       r.data = kInvalidHandle;
       std::string opened = target;
+      data_at.at = 0;
       if (named) r.data = isam_file_open(target, update, kIsamShareNone, write_through);
       if (named && r.data == kInvalidHandle) {
         opened = last_name_component(target);
@@ -240,7 +266,7 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
       }
       data_name = opened.substr(0, kMaxIsamName);
       std::fill(page.begin(), page.end(), 0);
-      got = isam_read_at(r.data, page.data(), kHeaderPageReadSize, shift);
+      got = data_at.read_at(r.data, page.data(), kHeaderPageReadSize, shift);
       if (got < 0) fail_os(kStatusReadFailure);
     }
     expected = kMagicData;
@@ -254,7 +280,7 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
       r.index = isam_file_open(index_name, update, kIsamShareDenyReadWrite, write_through);
       if (r.index == kInvalidHandle) fail_os(kStatusCannotOpenIndex);
     }
-    got = isam_read(r.index, page.data(), kHeaderPageReadSize);
+    got = index_at.read(r.index, page.data(), kHeaderPageReadSize);
     if (got < 0) fail_os(kStatusReadFailure);
     expected = kMagicTempIndex;
   } else {
@@ -265,12 +291,12 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
     }
     r.index = isam_file_open(index_name, update, kIsamShareNone, write_through);
     if (r.index == kInvalidHandle) fail_os(kStatusCannotOpenIndex);
-    got = isam_read(r.index, page.data(), kHeaderPageReadSize);
+    got = index_at.read(r.index, page.data(), kHeaderPageReadSize);
     if (got < 0) fail_os(kStatusReadFailure);
     r.data = isam_file_open(data_name, update, data_share(mode), write_through);
     if (r.data != kInvalidHandle) {
       uint8_t first[kHeaderPageReadSize];
-      const int64_t data_got = isam_read(r.data, first, sizeof first);
+      const int64_t data_got = data_at.read(r.data, first, sizeof first);
       if (data_got < 0) fail_os(kStatusReadFailure);
       const uint16_t word = data_got >= 2 ? get_u16(first) : 0;
       if (word == kMagicWorkFile) {
@@ -283,7 +309,7 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
           index_magic != kMagicOtherIsamB) {
         fail(kStatusCannotOpenData);
       }
-      if (isam_seek(r.data, 0) < 0) fail_os(kStatusReadFailure);
+      rewind_data = true;
     }
   }
 
@@ -309,8 +335,10 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
       set_current_name(ctl, data_name);
       fail_os(kStatusCannotOpenData);
     }
+    data_at.at = 0;
   }
   const Handle header_file = data_only ? r.data : r.index;
+  FilePointer& header_at = data_only ? data_at : index_at;
   const std::string& header_name = data_only ? data_name : index_name;
 
   // Caching.
@@ -327,8 +355,8 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   const size_t extra = header_extra_bytes(page.data(), page.size());
   if (extra > 0) {
     page.resize(kHeaderPageReadSize + extra, 0);
-    const int64_t n = isam_read_at(header_file, page.data() + kHeaderPageReadSize,
-                                   static_cast<uint32_t>(extra), kHeaderPageReadSize + shift);
+    const int64_t n = header_at.read_at(header_file, page.data() + kHeaderPageReadSize,
+                                        static_cast<uint32_t>(extra), kHeaderPageReadSize + shift);
     if (n < 0) fail_os(kStatusReadFailure);
     if (static_cast<size_t>(n) != extra) fail(kStatusReadFailure);
   }
@@ -345,8 +373,8 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   if (int status = check_dynamic_size(fc)) fail(status);
   std::vector<uint8_t> dynamic(h.dynamic_size, 0);
   if (h.dynamic_size > 0) {
-    const int64_t n = isam_read_at(header_file, dynamic.data(), h.dynamic_size,
-                                   static_cast<int64_t>(h.dynamic_offset) + shift);
+    const int64_t n = header_at.read_at(header_file, dynamic.data(), h.dynamic_size,
+                                        static_cast<int64_t>(h.dynamic_offset) + shift);
     if (n < 0) fail_os(kStatusReadFailure);
     if (n != h.dynamic_size) fail(kStatusReadFailure);
   }
@@ -357,7 +385,9 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   if (r.data != kInvalidHandle && has_file_text(fc)) {
     const uint64_t location = file_text_location(fc);
     uint8_t prefix[kFileTextPrefixSize] = {};
-    int64_t n = isam_read_at(r.data, prefix, sizeof prefix, static_cast<int64_t>(location + shift));
+    int64_t n =
+        data_at.read_at(r.data, prefix, sizeof prefix, static_cast<int64_t>(location + shift));
+    rewind_data = false;
     const int64_t size = isam_file_size(r.data);
     const uint64_t data_size =
         size > static_cast<int64_t>(shift) ? static_cast<uint64_t>(size) - shift : 0;
@@ -399,9 +429,12 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
     fail(144);
   }
 
-  if (is_tbyte(h) && !isam_large_file_probe(header_file, header_name)) {
-    detail("Terabyte files not supported on this platform");
-    fail(kStatusCannotOpenIndex);
+  if (is_tbyte(h)) {
+    if (!isam_large_file_probe(header_file, header_name)) {
+      detail("Terabyte files not supported on this platform");
+      fail(kStatusCannotOpenIndex);
+    }
+    header_at.at = 0;  // the probe moves back to 0
   }
 
   // Locking.
@@ -429,9 +462,11 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
       fc.bad_allocation = true;
       fc.state &= ~kStateUpdate;
     }
-    if (r.data != kInvalidHandle) isam_seek(r.data, 0);
-    if (r.index != kInvalidHandle) isam_seek(r.index, 0);
+    if (r.data != kInvalidHandle) data_at.at = isam_seek(r.data, 0);
+    if (r.index != kInvalidHandle) index_at.at = isam_seek(r.index, 0);
+    rewind_data = false;
   }
+  if (rewind_data && data_at.at != 0 && isam_seek(r.data, 0) < 0) fail_os(kStatusReadFailure);
 
   // Index cache.
   const CacheSettings& settings = cache_settings();

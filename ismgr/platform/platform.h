@@ -140,6 +140,11 @@ struct FileStatus {
 bool file_status(const char* name, FileStatus* status);
 bool handle_status(Handle handle, FileStatus* status);
 std::string current_directory();
+// Looks in `directory` for an entry whose name equals `name` without regard
+// to ASCII case; an entry spelled exactly like `name` wins. True with the
+// entry's own spelling in *found; false (last OS error set: file not found,
+// or the error of listing the directory) when there is none.
+bool find_entry_nocase(const char* directory, const char* name, std::string* found);
 
 // ---------------------------------------------------------------------------
 // Byte-range locks. They belong to the handle: two handles of one process

@@ -183,6 +183,14 @@ struct SmallestIntegers {
 const SmallestIntegers& smallest_integers();
 // True when option `n` (1 to 64) of "VRXOPT" is set.
 bool option_set(int n);
+// The option numbers that survive in the option words.
+constexpr uint32_t kOptionMaskLow = 0xC57A5617;   // options 1 to 32
+constexpr uint32_t kOptionMaskHigh = 0x00F89F9F;  // options 33 to 64
+
+// The C library's decimal conversion: leading white space, an optional sign,
+// then digits; text that is no number gives 0. Saturates instead of
+// overflowing.
+int c_atoi(const char* text);
 
 // Start-up status: 0, or 87 / 89 when the backup-mode set-up failed; every
 // channel open fails with it unless the status block has

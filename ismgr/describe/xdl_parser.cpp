@@ -531,7 +531,7 @@ void Parser::key_keyword(int index, const std::string& written) {
         fail_message("Cannot mix START[POSITION]/SEGn_POSITION keywords", kStatusXdlString);
       }
       const int64_t n = number("SEGn_POSITION");
-      if (ks_.segpos_count >= kMaxSegments) {
+      if (ks_.segpos_count >= static_cast<int>(kMaxSegments)) {
         fail_detail(kDetailMessageNumber, "Too many key segments:", ks_.segpos_count + 1,
                     kStatusXdlString);
       }
@@ -542,7 +542,7 @@ void Parser::key_keyword(int index, const std::string& written) {
     case kKwSegLen: {
       if (ks_.has_length) fail_message("Cannot mix LENGTH/SEGn_LENGTH keywords", kStatusXdlString);
       const int64_t n = number("SEGn_LENGTH");
-      if (ks_.seglen_count >= kMaxSegments) {
+      if (ks_.seglen_count >= static_cast<int>(kMaxSegments)) {
         fail_detail(kDetailMessageNumber, "Too many key segments:", ks_.seglen_count + 1,
                     kStatusXdlString);
       }
@@ -636,7 +636,7 @@ void Parser::set_type(const std::string& list) {
     if (i == kKeywordNotFound) fail_value(kDetailValueNotAllowed, "TYPE", word);
     const std::string_view w = kTypeValues[i];
     if (w == "case" && !negated) continue;  // no type: the next word names this segment
-    if (segment >= kMaxSegments) {
+    if (segment >= static_cast<int>(kMaxSegments)) {
       fail_detail(kDetailMessageNumber, "Too many key segments:", segment + 1, kStatusXdlString);
     }
     uint8_t& type = key.seg_type[static_cast<size_t>(segment)];
@@ -677,7 +677,7 @@ void Parser::set_order(const std::string& list) {
   while (more) {
     next_list_item(p, remaining, &more, kListText, &word);
     const int i = lookup(word, kOrderValues, "ORDER");
-    if (segment >= kMaxSegments) {
+    if (segment >= static_cast<int>(kMaxSegments)) {
       fail_detail(kDetailMessageNumber, "Too many key segments:", segment + 1, kStatusXdlString);
     }
     uint8_t& type = key.seg_type[static_cast<size_t>(segment)];
@@ -705,8 +705,9 @@ void Parser::finish_key() {
   if (ks_.starts_from == StartsFrom::kPosition || ks_.starts_from == StartsFrom::kSegPos) {
     // Every further segment of a POSITION list takes the first one's type and
     // order; after SEGn_POSITION keywords the segments up to one past them.
-    const int last =
-        ks_.starts_from == StartsFrom::kPosition ? n : std::min(ks_.segpos_count + 1, kMaxSegments);
+    const int last = ks_.starts_from == StartsFrom::kPosition
+                         ? n
+                         : std::min(ks_.segpos_count + 1, static_cast<int>(kMaxSegments));
     for (int j = 1; j < last; ++j) copy_first(j, true, true);
   } else {
     if (ks_.type_count > 1 && ks_.type_count != n) {
@@ -731,7 +732,7 @@ void Parser::finish_key() {
   int stored_length = 0;  // the key's own entry length, 0 without one
   if (ks_.null_rule) {
     bool alpha = false;
-    for (int j = 0; j < n && j < kMaxSegments; ++j) {
+    for (int j = 0; j < n && j < static_cast<int>(kMaxSegments); ++j) {
       if (key.seg_type[static_cast<size_t>(j)] & (kSegAlpha | kSegNocase)) alpha = true;
     }
     const bool replicating = (key.key_flags & kKeyNullReplicate) != 0;

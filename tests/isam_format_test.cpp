@@ -12,6 +12,7 @@
 #include "ismgr/isam/file_control.h"
 #include "ismgr/runtime/status.h"
 #include "support/isam_builder.h"
+#include "support/scratch_dir.h"
 
 namespace ismgr {
 namespace {
@@ -484,6 +485,19 @@ TEST(IsamDecodeRevisions, ChangeTrackingAreaAndKey) {
   EXPECT_EQ(fc.tracking_file_offset,
             uint64_t{fc.header.dynamic_offset} + fc.header.dynamic_size - 1028);
   EXPECT_EQ(fc.dynamic.tracking_offset + kChangeTrackingSize, fc.header.dynamic_size);
+  // A refresh may keep the area it holds (the data file has the current one).
+  IsamFileControl refreshed = fc;
+  refreshed.tracking.times[7] = 1800000000;
+  const std::vector<uint8_t> idx = b.index_file();
+  ASSERT_EQ(load_dynamic_header(idx.data() + fc.header.dynamic_offset, fc.header.dynamic_size,
+                                &refreshed, true),
+            0);
+  EXPECT_EQ(tracking_time(refreshed.tracking, 7), 1800000000u);
+  EXPECT_TRUE(refreshed.has_tracking);
+  ASSERT_EQ(load_dynamic_header(idx.data() + fc.header.dynamic_offset, fc.header.dynamic_size,
+                                &refreshed),
+            0);
+  EXPECT_EQ(tracking_time(refreshed.tracking, 7), 1700000000u);
   // The tracking key's entry is one wider: (4096 - 14) / (6 + 1 + 5).
   EXPECT_EQ(fc.fill_limits[1], (4096 - 14) / 12);
   // The data start is kept as stored when change tracking is on.
@@ -541,6 +555,7 @@ TEST(IsamFileText, PrefixedFormInUnpatchedAndPatchedFiles) {
   EXPECT_EQ(o.fc.text_location, o.fc.extension.text_offset);
   EXPECT_EQ(o.fc.text_length, 11u);
   EXPECT_EQ(o.fc.text_allocation, 32u);  // short texts get at least 32 bytes
+  EXPECT_EQ(o.fc.text_allocation_word, 0x04000000u + 32);
 
   IsamBuilder p;
   p.patched_from(4).add_key(KeySpec::alpha("K", 0, 8)).file_text_prefixed("abc", 0x08000004);
@@ -566,6 +581,7 @@ TEST(IsamFileText, ExtensionForm) {
   ASSERT_EQ(o.status, 0) << (o.detail ? o.detail : "");
   EXPECT_FALSE(file_text_prefixed(o.fc));
   EXPECT_EQ(o.fc.text_allocation, 2048u);
+  EXPECT_EQ(o.fc.text_allocation_word, 0x08000002u);
   EXPECT_EQ(o.fc.text_length, 9u);
   EXPECT_EQ(o.fc.text_location, b.data_header_bytes());
   EXPECT_EQ(o.fc.data_start, b.data_header_bytes() + 2048);
@@ -1055,6 +1071,19 @@ TEST(IsamWorkFiles, ShiftedTargetHoldsTheHeaderCopyAt0x8000) {
   ASSERT_EQ(o.status, 0);
   EXPECT_EQ(o.fc.header.magic, kMagicData);
   EXPECT_EQ(o.fc.keys.size(), 2u);
+}
+
+TEST(IsamBuilderFiles, WritesTheIndexAndItsDataFile) {
+  test::ScratchDir dir;
+  IsamBuilder b = base6();
+  ASSERT_TRUE(b.write_files(dir.path().string(), "cust"));
+  const std::string index = dir.read("cust.ism");
+  const std::string data = dir.read("cust.is1");
+  const std::vector<uint8_t> want_index = b.index_file();
+  const std::vector<uint8_t> want_data = b.data_file();
+  EXPECT_EQ(std::vector<uint8_t>(index.begin(), index.end()), want_index);
+  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.end()), want_data);
+  EXPECT_FALSE(b.write_files(dir.file("missing-dir"), "cust"));
 }
 
 }  // namespace

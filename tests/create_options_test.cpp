@@ -116,6 +116,8 @@ TEST_F(OptionsTest, PortableIntegers) {
   EXPECT_EQ(status("c,i=0:4"), kStatusInvalidOption);
   EXPECT_TRUE(details_.has(kDetailMessage, "Non-key integer data spans record boundary"));
   EXPECT_EQ(status("c,i=8:4"), kStatusInvalidOption);
+  EXPECT_EQ(status("c,i=9223372036854775807:2"), kStatusInvalidOption);
+  EXPECT_EQ(status("c,i=-9223372036854775808:2"), kStatusInvalidOption);
   map_.clear();
   EXPECT_EQ(status("c,i=7:4"), 0) << "ends exactly at the last byte";
   map_.clear();
@@ -134,6 +136,16 @@ TEST_F(OptionsTest, CountPortIntOptions) {
   EXPECT_EQ(count_port_int_options("i=1:4, i =2:2,index=3,i,page=1024", d), 3);
   EXPECT_EQ(d.port_int_count, 3);
   EXPECT_EQ(count_port_int_options("", d), 0);
+  // Text between the word and "=" is skipped when the options are read, so
+  // the count must include such an option too.
+  FileDescription skipped;
+  skipped.record_size = 10;
+  std::string name = "c,i\vjunk=1:2";
+  std::vector<PortIntEntry> ports;
+  std::vector<uint8_t> map;
+  apply_create_options(&name, skipped, &ports, &map, nullptr, 6);
+  EXPECT_EQ(ports.size(), 1u);
+  EXPECT_EQ(skipped.port_int_count, 1);
   d.port_int_count = 254;
   EXPECT_EQ(status_of([&] { count_port_int_options("i=1:1,i=2:1", d); }), kStatusInvalidOption);
 }
@@ -160,6 +172,7 @@ TEST_F(OptionsTest, FileText) {
   EXPECT_EQ(status("c,text='open"), kStatusInvalidOption);
   EXPECT_EQ(status("c,text"), kStatusInvalidOption);
   EXPECT_EQ(status("c,text=300K"), kStatusInvalidOption);
+  EXPECT_EQ(status("c,text=9223372036854775807"), kStatusInvalidOption);
   EXPECT_EQ(status("c,text='" + std::string(65536, 'x') + "'"), kStatusInvalidOption);
   EXPECT_EQ(status("c,text='" + std::string(65535, 'x') + "'"), 0);
   EXPECT_EQ(text_.text.size(), 65535u);

@@ -149,6 +149,8 @@ TEST_F(ParserTest, RevisionSixFeatures) {
   EXPECT_EQ(parse(kHead + "TEXT_ALLOCATION 0x400;")->text_alloc_kb, 1);
   EXPECT_EQ(parse(kHead + "TEXT_ALLOCATION 010k;")->text_alloc_kb, 8);
   EXPECT_EQ(status(kHead + "TEXT_ALLOCATION 256K;"), kStatusXdlString);
+  EXPECT_EQ(status(kHead + "TEXT_ALLOCATION 9223372036854775807;"), kStatusXdlString);
+  EXPECT_EQ(parse(kHead + "TEXT_ALLOCATION 261120;")->text_alloc_kb, 255);
   d = parse(kHead + "TRACK_CHANGES yes;STORED_GRFA yes;TEXT_ALLOCATION 2K;TEXT x;SEED 5;", 4);
   EXPECT_EQ(d->file_flags2, 0u);
   EXPECT_EQ(d->text_alloc_kb, 0);

@@ -186,7 +186,9 @@ class OptionParser {
     if (length != 1 && length != 2 && length != 4 && length != 8) {
       raise_status(kStatusBadPortIntSize);
     }
-    if (position < 1 || position + length - 1 > d_.record_size) {
+    // position is checked against the record size first, so the sum
+    // cannot overflow.
+    if (position < 1 || position > d_.record_size || position + length - 1 > d_.record_size) {
       fail_message("Non-key integer data spans record boundary");
     }
     if (map_->size() < d_.record_size) map_->resize(d_.record_size, 0);
@@ -218,7 +220,7 @@ class OptionParser {
         kb = n;
         ++pos;
       } else {
-        kb = (n + 1023) / 1024;
+        kb = n / 1024 + (n % 1024 != 0 ? 1 : 0);
       }
       if (n < 0 || kb > 255) invalid_option(std::min(s_.find(',', pos), s_.size()));
       d_.text_alloc_kb = static_cast<uint8_t>(kb);
@@ -271,12 +273,12 @@ int count_port_int_options(std::string_view options, FileDescription& descriptio
   size_t pos = 0;
   while (pos < options.size()) {
     while (pos < options.size() && space(options[pos])) ++pos;
+    // Counted the way the options are read: whatever stands between the word
+    // and the next "=" is skipped, so every "i" option that gets a value has
+    // its entry counted and the list can never hold more entries than this.
     if (pos < options.size() && (options[pos] == 'i' || options[pos] == 'I')) {
       size_t p = pos + 1;
-      while (p < options.size() && !space(options[p]) && options[p] != ',' && options[p] != '=') {
-        ++p;
-      }
-      while (p < options.size() && space(options[p])) ++p;
+      while (p < options.size() && options[p] != ',' && options[p] != '=') ++p;
       if (p < options.size() && options[p] == '=') ++count;
     }
     const size_t comma = options.find(',', pos);

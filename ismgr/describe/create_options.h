@@ -38,8 +38,8 @@ uint8_t apply_create_options(std::string* name, FileDescription& description,
                              std::vector<PortIntEntry>* port_ints, std::vector<uint8_t>* byte_map,
                              CreateText* text, int revision);
 
-// Counts the options of `options` whose word begins with "i" followed (after
-// white space) by "=", adds the count to description.port_int_count and
+// Counts the options of `options` whose word begins with "i" and that have a
+// "=" before the next comma, adds the count to description.port_int_count and
 // returns it (status 32 when the count no longer fits 8 bits).
 int count_port_int_options(std::string_view options, FileDescription& description);
 

@@ -375,7 +375,7 @@ void Parser::file_keyword(int index, const std::string& written) {
       size_t end = 0;
       const int64_t n = description_number_with_base(v, &end);
       const bool kilobytes = end < v.size() && (v[end] == 'K' || v[end] == 'k');
-      const int64_t kb = kilobytes ? n : (n + 1023) / 1024;
+      const int64_t kb = kilobytes ? n : n / 1024 + (n % 1024 != 0 ? 1 : 0);
       // The allocation is kept in 8 bits: a larger one would wrap silently.
       if (n < 0 || kb > 255)
         fail_detail(kDetailNumberRange, "TEXT_ALLOCATION", n, kStatusXdlString);

@@ -298,9 +298,10 @@ TEST_F(BlockCacheTest, WriteBeyondKnownEndReachesDiskAtOnce) {
 
 TEST_F(BlockCacheTest, FlushWritesInAscendingOrderAndStopsAtFailure) {
   make_cache(5, 0);
+  // Neither the use order nor its reverse is ascending.
+  ASSERT_EQ(write(2048, 0xC2), kBlock);
   ASSERT_EQ(write(4096, 0xC4), kBlock);
   ASSERT_EQ(write(1024, 0xC1), kBlock);
-  ASSERT_EQ(write(2048, 0xC2), kBlock);
   // Empty the file and cap its size at 3072 bytes: only writes in ascending
   // order get 1024 and 2048 to disk before 4096 fails.
   ASSERT_TRUE(p::seek(handle_, 0, p::kSeekBegin, nullptr));

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ismgr/platform/platform.h"
+#include "ismgr/runtime/audit.h"
+#include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
 #include "support/child_process.h"
 #include "support/scratch_dir.h"
@@ -347,6 +351,91 @@ TEST_F(LockTest, AuditLinesNameModeHandleErrorAndResult) {
       "fd = " + fa + ", mode = 9, GetLastError() = 33, status = 0,",
   };
   EXPECT_EQ(g_lines, expected);
+}
+
+// The same lines through the audit log of the thread's context.
+class LockAuditLogTest : public LockTest {
+ protected:
+  static constexpr const char* kVariables[] = {"ISMGR_AUDIT",      "ISMGR_AUDIT_SRV",
+                                               "ISMGR_AUDIT_LOCK", "ISMGR_AUDIT_INTERNAL",
+                                               "ISMGR_AUDIT_MODE", "ISMGR_AUDIT_FULL"};
+  static p::LocalTime fixed_time() {
+    p::LocalTime t{};
+    t.hour = 13;
+    t.minute = 5;
+    t.second = 9;
+    t.millisecond = 42;
+    return t;
+  }
+  void SetUp() override {
+    LockTest::SetUp();
+    for (const char* name : kVariables) unsetenv(name);
+    setenv("CORVETH_NOLOCALE", "1", 1);
+    reset_process_for_test();
+    set_audit_clock_for_test(&fixed_time);
+    log_ = dir_.file("audit.log");
+  }
+  void TearDown() override {
+    reset_process_for_test();
+    set_audit_clock_for_test(nullptr);
+    for (const char* name : kVariables) unsetenv(name);
+    LockTest::TearDown();
+  }
+  // Logs with `variables` set while a refused read lock and an unlock run;
+  // returns the lines between "ismgr_init" and "ismgr_shutdown".
+  std::vector<std::string> run(std::initializer_list<std::pair<const char*, const char*>> vars) {
+    setenv("ISMGR_AUDIT", log_.c_str(), 1);
+    for (const auto& v : vars) setenv(v.first, v.second, 1);
+    EXPECT_NE(ismgr_init(), nullptr);
+    p::Handle a = open_handle();
+    p::Handle b = open_handle();
+    p::set_last_error(0);
+    EXPECT_EQ(FX_DLOCK(a, kLockWriteNoWait, 1, 64, 0, true), 0u);
+    EXPECT_EQ(FX_DLOCK(b, kLockRead, 1, 64, 0, true), 1u);
+    EXPECT_EQ(p::last_error(), p::kErrLockViolation);
+    EXPECT_EQ(FX_LOCK(a, kLockUnlock, 1, 64, 0), 1u);  // nothing held there
+    ismgr_shutdown(existing_context());
+    std::ifstream in(log_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      if (line.find("ismgr_") == std::string::npos && line.rfind("Logging", 0) != 0) {
+        lines.push_back(line);
+      }
+    }
+    a_ = a;
+    b_ = b;
+    return lines;
+  }
+  std::string log_;
+  p::Handle a_ = p::kInvalidHandle, b_ = p::kInvalidHandle;
+};
+
+TEST_F(LockAuditLogTest, NormalFormHasTimeStamps) {
+  std::vector<std::string> lines = run({{"ISMGR_AUDIT_LOCK", ""}});
+  const std::string fa = std::to_string(a_), fb = std::to_string(b_);
+  const std::string t = "13:05:09.042 ";
+  std::vector<std::string> expected = {
+      t + "Start FX_DLOCK(Writelock)",
+      t + "fd = " + fa + ", mode = 2, GetLastError() = 0, status = 0,",
+      t + "Start FX_DLOCK(Readlock)",
+      t + "fd = " + fb + ", mode = 3, GetLastError() = 33, status = 1,",
+      t + "Start FX_LOCK(" + fa + ", unlock)",
+      t + "fd = " + fa + ", mode = 0, GetLastError() = 158, status = 1,",
+  };
+  EXPECT_EQ(lines, expected);
+}
+
+TEST_F(LockAuditLogTest, InternalFormHasNoTimeStamps) {
+  std::vector<std::string> lines =
+      run({{"ISMGR_AUDIT_LOCK", ""}, {"ISMGR_AUDIT_INTERNAL", "1"}, {"ISMGR_AUDIT_FULL", ""}});
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[2], "Start FX_DLOCK(Readlock)");
+  EXPECT_EQ(lines[3],
+            "fd = " + std::to_string(b_) + ", mode = 3, GetLastError() = 33, status = 1,");
+}
+
+TEST_F(LockAuditLogTest, NothingWithoutLockLogging) {
+  EXPECT_TRUE(run({{"ISMGR_AUDIT_MODE", ""}}).empty());
 }
 
 // ---------------------------------------------------------------------------

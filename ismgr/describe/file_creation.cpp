@@ -8,6 +8,8 @@
 
 #include "ismgr/describe/create_options.h"
 #include "ismgr/fileio/file_io.h"
+#include "ismgr/fileio/names.h"
+#include "ismgr/isam/isam_names.h"
 #include "ismgr/isam/key_builder.h"
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/context.h"
@@ -680,38 +682,25 @@ uint64_t estimate_index_blocks(const IsamHeader& h, const std::vector<KeyDescrip
 // ---------------------------------------------------------------------------
 // Names.
 // ---------------------------------------------------------------------------
-std::string data_file_name(const std::string& index_name) {
-  std::string data = index_name;
-  if (data.empty()) return data;
-  const char last = data.back();
-  if (last >= '0' && last <= '9') {
-    const size_t dot = data.rfind('.');
-    if (dot != std::string::npos && dot > 0) data[dot - 1] = '_';
-  } else {
-    data.back() = '1';
-  }
-  return data;
-}
-
 int creation_file_names(const std::string& name, std::string* index_name, std::string* data_name) {
-  std::string s = name.substr(0, name.find(','));
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
-  size_t first = 0;
-  while (first < s.size() && (s[first] == ' ' || s[first] == '\t')) ++first;
-  s.erase(0, first);
-  const size_t sep = s.find_last_of("/\\:");
-  const size_t component = sep == std::string::npos ? 0 : sep + 1;
-  if (component >= s.size()) return kStatusBadFileSpec;
-  if (s.find('.', component) != std::string::npos) {
-    if (s.back() == '.') s.pop_back();
-  } else {
-    const char c = s[component];
-    s += (c >= 'A' && c <= 'Z') ? ".ISM" : ".ism";
-  }
-  if (s.size() > kCurrentNameSize - 1 || s.size() >= 530) return kStatusNameTooLong;
-  *index_name = s;
-  *data_name = data_file_name(s);
-  if (*data_name == *index_name) return kStatusBadFileSpec;
+  const std::string plain = name.substr(0, name.find(','));
+  // A name without a file part (empty, or a directory) names no file.
+  if (last_component_start(plain) >= plain.find_last_not_of(" \t") + 1) return kStatusBadFileSpec;
+  const ismgr_config* config = process_config();
+  NameRequest request;
+  request.default_spec =
+      config != nullptr && config->default_ext_isam != nullptr ? config->default_ext_isam : ".ISM";
+  request.type = kNameDefault;
+  request.search = false;  // a new file: the first element of a search list
+  request.max_length = kMaxIsamName - 1;
+  std::string expanded;
+  bool blank = false;
+  const int status = expand_file_name(plain, request, &expanded, &blank);
+  if (status != 0) return status;
+  if (blank) return kStatusBadFileSpec;
+  if (!last_component_has_dot(expanded)) return kStatusBadFileSpec;
+  *index_name = expanded;
+  *data_name = data_file_name(expanded);
   return 0;
 }
 

@@ -123,17 +123,10 @@ int create_isam_file(FileDescription& description, const std::string& name, bool
                      int revision);
 
 // The index and data file names of a file name (the name before its first
-// comma): the default extension ".ism" is added when the last component has
-// none (upper case when that component begins with an upper-case letter), a
-// final "." is dropped, and the data file name is derived as the open does.
-// Returns 0, or the status of a name that cannot be used (58 when the
-// component is empty, 4 when too long).
+// comma), expanded as a new file's name with the default ISAM extension.
+// Returns 0, or the status of a name that cannot be used (58 without a "."
+// in its last component, 4 when too long).
 int creation_file_names(const std::string& name, std::string* index_name, std::string* data_name);
-
-// The data file name of an expanded index name: when its last character is
-// a decimal digit the character before its last "." becomes "_", otherwise
-// its last character becomes "1" (cust.ism -> cust.is1, cust.dt5 -> cus_.dt5).
-std::string data_file_name(const std::string& index_name);
 
 }  // namespace ismgr
 

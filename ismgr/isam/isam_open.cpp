@@ -194,6 +194,9 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
     }
     buffer[kMaxIsamName] = '\0';
     if (name.empty()) name = buffer;
+    // The name may carry creation options after a comma; the file to open
+    // is the one the name before them gives.
+    if (const size_t comma = name.find(','); comma != std::string::npos) name.resize(comma);
   }
 
   // Name resolution.

@@ -149,5 +149,61 @@ TEST_F(OpenCreateTest, BadDescriptionsLeaveNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
 }
 
+// The example descriptions shipped with the commands create files the open
+// reads back as described.
+TEST_F(OpenCreateTest, ExampleDescriptions) {
+  const std::string examples = std::string(ISMGR_SOURCE_DIR) + "/examples/";
+  const auto open_example = [&](const std::string& leaf) {
+    channel* ch = channel_open(ctl_, dir_.file(leaf).c_str(), kCreateMode, 0, 0, nullptr,
+                               ("@" + examples + leaf).c_str(), nullptr);
+    EXPECT_NE(ch, nullptr) << leaf << " status " << default_status()->code;
+    return ch;
+  };
+  const auto close = [](channel* ch) {
+    int32_t code = -1;
+    channel_close(ch, 0, &code);
+    EXPECT_EQ(code, 0);
+  };
+
+  channel* ch = open_example("customer");
+  ASSERT_NE(ch, nullptr);
+  auto* fc = static_cast<IsamFileControl*>(ch->handle);
+  EXPECT_EQ(fc->header.key_count, 4);
+  EXPECT_EQ(fc->header.page_units, 4);
+  EXPECT_TRUE(is_segmented(fc->keys[1]));
+  EXPECT_EQ(fc->keys[1].seg_type[0], kSegNoCase | kSegAscending);
+  EXPECT_EQ(fc->keys[3].seg_type[1], kSegInteger);  // descending
+  close(ch);
+
+  ch = open_example("keytypes");
+  ASSERT_NE(ch, nullptr);
+  fc = static_cast<IsamFileControl*>(ch->handle);
+  EXPECT_EQ(fc->header.key_count, 9);
+  EXPECT_EQ(fc->keys[5].key_flags & kKeyNullShort, kKeyNullShort);  // variable records
+  EXPECT_EQ(fc->keys[6].autokey_flags, kAutoSequence);
+  EXPECT_EQ(fc->keys[8].autokey_flags, kAutoGuid);
+  EXPECT_EQ(fc->counters.autoseed, 1000);
+  close(ch);
+
+  ch = open_example("compressed");
+  ASSERT_NE(ch, nullptr);
+  fc = static_cast<IsamFileControl*>(ch->handle);
+  EXPECT_EQ(fc->header.file_flags & kFileCompressed, kFileCompressed);
+  EXPECT_EQ(fc->header.file_flags2 & 0x140u, 0x140u);
+  EXPECT_EQ(fc->extension.allocation, 500u);
+  EXPECT_FALSE(fc->bad_allocation);
+  close(ch);
+
+  ch = open_example("tracking");
+  ASSERT_NE(ch, nullptr);
+  fc = static_cast<IsamFileControl*>(ch->handle);
+  EXPECT_EQ(fc->header.key_count, 3);
+  EXPECT_EQ(std::string(fc->keys[2].key_name.data(), 15), "Change Tracking");
+  EXPECT_EQ(fc->header.file_flags2 & 0x600u, 0x600u);
+  EXPECT_EQ(fc->text_length, 49u);
+  EXPECT_EQ(fc->text_allocation, 1024u);
+  close(ch);
+}
+
 }  // namespace
 }  // namespace ismgr

@@ -37,7 +37,7 @@ enum IsamOpenMode : uint32_t {
 enum IsamOpenFlag : int32_t {
   kOpenFlagDataCache = 0x01,     // data caching for empty update files
   kOpenFlagDataFileOnly = 0x10,  // open through the data file alone
-  kOpenFlagExpansion = 0x20,     // handed to the name expansion
+  kOpenFlagExpansion = 0x20,     // the name expansion leaves the file name's case
   kOpenFlagNetworkOk = 0x40,     // accept network-encryption files on a share
   kOpenFlagKeep40000 = 0x80,     // when clear, state 0x40000 is set
 };

@@ -15,6 +15,7 @@
 #include "ismgr/fileio/names.h"
 #include "ismgr/isam/isam_io.h"
 #include "ismgr/isam/isam_names.h"
+#include "ismgr/isam/open_creation.h"
 #include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
@@ -156,19 +157,19 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   // Creation.
   std::string name = name_in != nullptr ? name_in : "";
   if (has_description) {
-    char buffer[kMaxIsamName + 1] = {};
-    std::strncpy(buffer, name.c_str(), kMaxIsamName);
-    const ismgr_config* config = ctl->config != nullptr ? ctl->config : process_config();
-    const int32_t revision = config->creation_revision;
-    if (revision < 4) fail(145);
-    if (g_create == nullptr) fail(kStatusCannotCreate);
-    st->code = 0;
-    if (g_create(ctl, description, buffer, sizeof buffer, mode & IM_SPRCED, revision) == -1) {
-      const int code = ctl->status != nullptr ? ctl->status->code : 0;
-      fail_os(code != 0 ? code : kStatusCannotCreate);
+    std::string buffer = name;
+    std::string failed_name;
+    if (int status = create_from_description(ctl, description, &buffer, mode & IM_SPRCED, g_create,
+                                             &failed_name)) {
+      if (!failed_name.empty()) set_current_name(ctl, failed_name);
+      fail_os(status);
     }
-    buffer[kMaxIsamName] = '\0';
-    if (name.empty()) name = buffer;
+    if (name.empty()) {
+      // The file to open is the name the description gave, without the
+      // creation options that may follow it.
+      name = buffer.substr(0, buffer.find(','));
+      while (!name.empty() && name.back() == ' ') name.pop_back();
+    }
   }
 
   // Name resolution.

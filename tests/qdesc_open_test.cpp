@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ismgr/platform/platform.h"
 #include "ismgr/runtime/context.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"
@@ -141,6 +142,22 @@ TEST_F(DescribeFileTest, MissingFilesReportTheRetrysStatus) {
             "%QDESC-I-01: File specified was " +
                 dir.file("none.ism") + "\n");
   EXPECT_EQ(stdout_text, "");
+}
+
+// The name in a message is the file the open reached: through a logical
+// name (found without regard to its case) and with the default extension
+// in the case of the name's first letter.
+TEST_F(DescribeFileTest, MessagesNameTheFileTheOpenReached) {
+  IsamBuilder b = basic();
+  b.magic(0x6CA6);
+  ASSERT_TRUE(b.write_files(dir.path().string(), "Cust", ".ISM"));
+  ASSERT_TRUE(platform::put_env(("QDESCLOGICAL=" + dir.path().string()).c_str()));
+  EXPECT_EQ(run({"qdesclogical:Cust"}), 1);
+  platform::put_env("QDESCLOGICAL=");
+  EXPECT_EQ(stderr_text,
+            "\n%QDESC-E-43: Encountered incompatible ISAM file\n"
+            "%QDESC-I-01: File specified was " +
+                dir.file("Cust.ISM") + "\n");
 }
 
 TEST_F(DescribeFileTest, InProgressSortIsMarkedOnce) {

@@ -1,6 +1,5 @@
 #include "tool/open_description.h"
 
-#include "ismgr/fileio/names.h"
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/channel.h"
@@ -57,14 +56,10 @@ std::unique_ptr<OpenedFile> ChannelOpener::open(DescribeContext& ctx, const std:
   StringSink no_errors;
   Sink& err = ctx.err != nullptr ? *ctx.err : no_errors;
 
-  // The full name, for the messages.
-  const ismgr_config* config = process_config();
-  NameRequest request;
-  request.default_spec = config->default_ext_isam != nullptr ? config->default_ext_isam : ".ISM";
-  request.type = kNameDefault;
-  request.search = true;
+  // The full name, for the messages: the expansion of the ISAM open itself,
+  // with the per-open flags this open passes (none that change the name).
   std::string resolved;
-  int code = expand_file_name(name, request, &resolved);
+  int code = isam_expand_name(ctl_, name, kOpenFlagNetworkOk, &resolved);
   if (code != 0) {
     const char* current = ctl_ != nullptr && ctl_->current_name != nullptr && *ctl_->current_name
                               ? ctl_->current_name

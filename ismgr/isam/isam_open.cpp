@@ -193,14 +193,8 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   }
 
   // Name resolution.
-  const ismgr_config* config = ctl->config != nullptr ? ctl->config : process_config();
-  NameRequest request;
-  request.default_spec = config->default_ext_isam != nullptr ? config->default_ext_isam : ".ISM";
-  request.type = kNameDefault;
-  request.search = true;
-  request.no_case = (flags & kOpenFlagExpansion) != 0;
   std::string index_name;
-  if (int status = expand_file_name(name, request, &index_name)) fail(status);
+  if (int status = isam_expand_name(ctl, name, flags, &index_name)) fail(status);
   if (!last_component_has_dot(index_name)) {
     set_current_name(ctl, index_name + ".");
     fail(kStatusBadFileSpec);
@@ -539,6 +533,19 @@ void isam_discard(IsamFileControl* fc) {
   fc->data_handle = kInvalidHandle;
   fc->header.magic = 0;
   delete fc;
+}
+
+int isam_expand_name(const ismgr_control* ctl, const std::string& name, int32_t flags,
+                     std::string* index_name) {
+  const ismgr_config* config =
+      ctl != nullptr && ctl->config != nullptr ? ctl->config : process_config();
+  NameRequest request;
+  request.default_spec =
+      config != nullptr && config->default_ext_isam != nullptr ? config->default_ext_isam : ".ISM";
+  request.type = kNameDefault;
+  request.search = true;
+  request.no_case = (flags & kOpenFlagExpansion) != 0;
+  return expand_file_name(name, request, index_name);
 }
 
 IsamCreateFn set_isam_create(IsamCreateFn create) {

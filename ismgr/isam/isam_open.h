@@ -69,6 +69,15 @@ void isam_discard(IsamFileControl* fc);
 // with the IM_SPRCED bit of the open mode and the creation revision.
 // Returns 0, or -1 with the status code in the context's status block.
 
+// The expansion of an ISAM file name the open performs: logical names, case
+// rules and the default extension of the configuration (".ISM"); `flags`
+// are the per-open flags (the expansion flag leaves the case alone).
+// Returns 0 with the full index-file name in *index_name, or the status of
+// the failed expansion. Whoever names the file in a message uses this, so
+// that the name shown is the file the open reached.
+int isam_expand_name(const ismgr_control* ctl, const std::string& name, int32_t flags,
+                     std::string* index_name);
+
 // Moves the data-file handle of `main` into `temp` (a temporary index of the
 // same file): `temp` then closes it, and `main` stays valid with its index
 // handle alone. False when either block is not valid or `temp` already has

@@ -1,0 +1,369 @@
+// The record codec: a byte-oriented run-length scheme (layout in compress.h).
+//
+// Both directions run in one pass without allocation. Run and stretch
+// detection work eight bytes at a time; short codes are produced with
+// fixed-size block moves when the buffers have room, so the common business
+// record (blank-padded names, zero-filled numbers, NUL padding) costs a few
+// instructions per code rather than per byte.
+#include "ismgr/isam/compress.h"
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "ismgr/runtime/status.h"
+
+#if defined(__SSE2__) && !defined(ISMGR_CODEC_PORTABLE)
+#include <emmintrin.h>
+#define ISMGR_CODEC_SSE2 1
+#endif
+
+namespace ismgr {
+
+namespace {
+
+// Code kinds (top three bits of a code byte).
+constexpr uint8_t kCodeShortRun = 0x20;   // n + 3 copies of a byte
+constexpr uint8_t kCodeLongRun = 0x40;    // 0x41: one-byte count, others: two-byte count
+constexpr uint8_t kCodeShortCopy = 0x60;  // n + 1 literal bytes
+constexpr uint8_t kCodeLongCopy = 0x80;   // 0x81: one-byte count, others: two-byte count
+constexpr uint8_t kCodeBlanks = 0xA0;     // n + 1 blanks
+constexpr uint8_t kCodeZeros = 0xC0;      // n + 1 digits zero
+constexpr uint8_t kCodeNuls = 0xE0;       // n + 1 NUL bytes
+constexpr uint8_t kOneByteCount = 0x01;   // low bits selecting the one-byte count form
+constexpr uint8_t kTwoByteCount = 0x02;   // low bits the encoder uses for the two-byte form
+constexpr size_t kMaxTwoByteCount = 65535;
+
+// For each byte value, the code kind of its own run code (blank, digit zero,
+// NUL), or 0 for an ordinary byte.
+constexpr std::array<uint8_t, 256> make_special_table() {
+  std::array<uint8_t, 256> table{};
+  table[0x20] = kCodeBlanks;
+  table[0x30] = kCodeZeros;
+  table[0x00] = kCodeNuls;
+  return table;
+}
+constexpr std::array<uint8_t, 256> kSpecialKind = make_special_table();
+
+// The byte a special-run code (top bits 101, 110, 111) produces, by kind.
+constexpr uint8_t kSpecialByte[8] = {0, 0, 0, 0, 0, 0x20, 0x30, 0x00};
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// 0x80 in every byte of `x` that is zero and 0 in every other byte. Exact:
+// no carry crosses a byte, so every flagged byte really is zero.
+inline uint64_t zero_bytes(uint64_t x) {
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+// Index of the lowest-addressed nonzero byte of a nonzero word.
+inline size_t first_flagged(uint64_t mask) {
+  return static_cast<size_t>(std::countr_zero(mask)) >> 3;
+}
+
+// End of the run of bytes equal to record[i] that starts at i (exclusive).
+inline size_t run_end(const uint8_t* record, size_t i, size_t length) {
+  const uint8_t b = record[i];
+  size_t j = i + 1;
+  // Most runs in text are single bytes: settle those without a block compare.
+  if (j >= length || record[j] != b) return j;
+  ++j;
+#ifdef ISMGR_CODEC_SSE2
+  const __m128i pattern16 = _mm_set1_epi8(static_cast<char>(b));
+  while (j + 16 <= length) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + j));
+    const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern16)));
+    if (same != 0xFFFF) return j + static_cast<size_t>(std::countr_one(same));
+    j += 16;
+  }
+#endif
+  if constexpr (kLittleEndian) {
+    const uint64_t pattern = kOnes * b;
+    while (j + 8 <= length) {
+      const uint64_t diff = load64(record + j) ^ pattern;
+      if (diff != 0) return j + first_flagged(diff);  // first byte that differs
+      j += 8;
+    }
+  }
+  while (j < length && record[j] == b) ++j;
+  return j;
+}
+
+// End of a literal stretch whose starting run ends at `p`: the first position
+// from `p` on where a run worth its own code begins (the byte equals the next
+// one and either the one after is equal too or the byte is special), looking
+// no further than the third byte before the record's end. The record's end
+// when there is none.
+inline size_t stretch_end(const uint8_t* record, size_t p, size_t length) {
+  if (length < 3) return length;
+#ifdef ISMGR_CODEC_SSE2
+  // Sixteen candidate positions per step; the step reads record[p .. p+17].
+  const __m128i blank = _mm_set1_epi8(0x20);
+  const __m128i zero_digit = _mm_set1_epi8(0x30);
+  const __m128i nul = _mm_setzero_si128();
+  while (p + 18 <= length) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + p + 1));
+    const unsigned pair = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+    if (pair != 0) {
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + p + 2));
+      const __m128i worth =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, c), _mm_cmpeq_epi8(a, nul)),
+                       _mm_or_si128(_mm_cmpeq_epi8(a, blank), _mm_cmpeq_epi8(a, zero_digit)));
+      const unsigned hit = pair & static_cast<unsigned>(_mm_movemask_epi8(worth));
+      if (hit != 0) return p + static_cast<size_t>(std::countr_zero(hit));
+    }
+    p += 16;
+  }
+#endif
+  if constexpr (kLittleEndian) {
+    // Eight candidate positions per step; the step reads record[p .. p+9].
+    while (p + 10 <= length) {
+      const uint64_t a = load64(record + p);
+      const uint64_t pair = zero_bytes(a ^ load64(record + p + 1));
+      if (pair != 0) {
+        const uint64_t worth = zero_bytes(a ^ load64(record + p + 2)) | zero_bytes(a) |
+                               zero_bytes(a ^ (kOnes * 0x20)) | zero_bytes(a ^ (kOnes * 0x30));
+        const uint64_t hit = pair & worth;
+        if (hit != 0) return p + first_flagged(hit);
+      }
+      p += 8;
+    }
+  }
+  for (const size_t last = length - 3; p <= last; ++p) {
+    const uint8_t b = record[p];
+    if (b == record[p + 1] && (b == record[p + 2] || kSpecialKind[b] != 0)) return p;
+  }
+  return length;
+}
+
+// Writes the codes into `out` while they fit within `limit` bytes; `out`
+// itself holds limit + 1 bytes, which the short block moves may use.
+class Encoder {
+ public:
+  Encoder(uint8_t* out, const uint8_t* record, size_t limit)
+      : out_(out), record_(record), limit_(limit) {}
+
+  // Codes the whole record. False as soon as a code does not fit within the
+  // limit; otherwise true with the compressed length in *produced.
+  bool run(size_t* produced) {
+    const size_t length = limit_;
+    size_t i = 0;
+    while (i < length) {
+      const uint8_t b = record_[i];
+      const size_t r = run_end(record_, i, length) - i;
+      const uint8_t kind = kSpecialKind[b];
+      if (kind != 0 && r >= 2 && r <= 64) {
+        if (r <= 32) {
+          if (o_ + 1 > limit_) return false;
+          out_[o_++] = static_cast<uint8_t>(kind | (r - 1));
+        } else {
+          if (o_ + 2 > limit_) return false;
+          out_[o_++] = static_cast<uint8_t>(kind | 0x1F);
+          out_[o_++] = static_cast<uint8_t>(kind | (r - 33));
+        }
+        i += r;
+      } else if (r <= 2) {
+        const size_t end = stretch_end(record_, i + r, length);
+        if (!literal(i, end - i)) return false;
+        i = end;
+      } else {
+        if (!repeat(b, r)) return false;
+        i += r;
+      }
+    }
+    *produced = o_;
+    return true;
+  }
+
+ private:
+  // Literal stretch of `m` record bytes starting at `from`.
+  bool literal(size_t from, size_t m) {
+    const uint8_t* src = record_ + from;
+    if (m <= 32) {
+      if (o_ + 1 + m > limit_) return false;
+      out_[o_] = static_cast<uint8_t>(kCodeShortCopy | (m - 1));
+      // A fixed 32-byte move when both buffers have room: the bytes beyond
+      // the stretch are overwritten by the codes that follow.
+      if (o_ + 33 <= limit_ + 1 && from + 32 <= limit_) {
+        std::memcpy(out_ + o_ + 1, src, 32);
+      } else {
+        std::memcpy(out_ + o_ + 1, src, m);
+      }
+      o_ += 1 + m;
+      return true;
+    }
+    if (m <= 288) {
+      if (o_ + 2 + m > limit_) return false;
+      out_[o_] = kCodeLongCopy | kOneByteCount;
+      out_[o_ + 1] = static_cast<uint8_t>(m - 33);
+      std::memcpy(out_ + o_ + 2, src, m);
+      o_ += 2 + m;
+      return true;
+    }
+    while (m > 0) {
+      const size_t part = m > kMaxTwoByteCount ? kMaxTwoByteCount : m;
+      if (o_ + 3 + part > limit_) return false;
+      out_[o_] = kCodeLongCopy | kTwoByteCount;
+      out_[o_ + 1] = static_cast<uint8_t>(part & 0xFF);
+      out_[o_ + 2] = static_cast<uint8_t>(part >> 8);
+      std::memcpy(out_ + o_ + 3, src, part);
+      o_ += 3 + part;
+      src += part;
+      m -= part;
+    }
+    return true;
+  }
+
+  // Run code for `r` copies of `b` (an ordinary byte with r >= 3, or a
+  // special byte with r >= 65).
+  bool repeat(uint8_t b, size_t r) {
+    if (r <= 34) {
+      if (o_ + 2 > limit_) return false;
+      out_[o_] = static_cast<uint8_t>(kCodeShortRun | (r - 3));
+      out_[o_ + 1] = b;
+      o_ += 2;
+      return true;
+    }
+    if (r <= 290) {
+      if (o_ + 3 > limit_) return false;
+      out_[o_] = kCodeLongRun | kOneByteCount;
+      out_[o_ + 1] = static_cast<uint8_t>(r - 35);
+      out_[o_ + 2] = b;
+      o_ += 3;
+      return true;
+    }
+    while (r > 0) {
+      const size_t part = r > kMaxTwoByteCount ? kMaxTwoByteCount : r;
+      if (o_ + 4 > limit_) return false;
+      out_[o_] = kCodeLongRun | kTwoByteCount;
+      out_[o_ + 1] = static_cast<uint8_t>(part & 0xFF);
+      out_[o_ + 2] = static_cast<uint8_t>(part >> 8);
+      out_[o_ + 3] = b;
+      o_ += 4;
+      r -= part;
+    }
+    return true;
+  }
+
+  uint8_t* out_;
+  const uint8_t* record_;
+  size_t limit_;
+  size_t o_ = 0;
+};
+
+}  // namespace
+
+size_t compress(uint8_t* out, const uint8_t* record, size_t length) {
+  size_t produced = 0;
+  if (Encoder(out, record, length).run(&produced)) return produced;
+  // A code did not fit within the record length: store the record raw.
+  out[0] = kCodeRaw;
+  if (length != 0) std::memcpy(out + 1, record, length);
+  return length + 1;
+}
+
+int64_t expand(uint8_t* out, const uint8_t* in, size_t in_length, size_t length, bool truncate) {
+  size_t o = 0;
+  size_t ip = 0;
+  while (o < length) {
+    if (ip >= in_length) return -1;  // the stored bytes end before the record does
+    const uint8_t code = in[ip++];
+    const uint8_t low = code & 0x1F;
+    size_t count;
+    int fill;  // the byte to repeat, or -1 for a literal copy
+    switch (code >> 5) {
+      case 0:
+        return -1;
+      case 1:  // short run of any byte
+        if (ip >= in_length) return -1;
+        count = static_cast<size_t>(low) + 3;
+        fill = in[ip++];
+        break;
+      case 2:  // long run of any byte
+        if (low == kOneByteCount) {
+          if (in_length - ip < 2) return -1;
+          count = static_cast<size_t>(in[ip]) + 35;
+          fill = in[ip + 1];
+          ip += 2;
+        } else {
+          if (in_length - ip < 3) return -1;
+          count = static_cast<size_t>(in[ip]) | static_cast<size_t>(in[ip + 1]) << 8;
+          fill = in[ip + 2];
+          ip += 3;
+        }
+        break;
+      case 3:  // short literal
+        count = static_cast<size_t>(low) + 1;
+        fill = -1;
+        break;
+      case 4:  // raw record or long literal
+        if (code == kCodeRaw) {
+          // Valid only as the first and only code; copies the record in full.
+          if (ip != 1 || in_length - 1 < length) return -1;
+          std::memcpy(out, in + 1, length);
+          return static_cast<int64_t>(length);
+        }
+        if (low == kOneByteCount) {
+          if (ip >= in_length) return -1;
+          count = static_cast<size_t>(in[ip]) + 33;
+          ip += 1;
+        } else {
+          if (in_length - ip < 2) return -1;
+          count = static_cast<size_t>(in[ip]) | static_cast<size_t>(in[ip + 1]) << 8;
+          ip += 2;
+        }
+        fill = -1;
+        break;
+      default:  // blanks, digits zero, NUL bytes
+        count = static_cast<size_t>(low) + 1;
+        fill = kSpecialByte[code >> 5];
+        break;
+    }
+    // A zero count is malformed in either mode: the encoder never writes one,
+    // so such a body is damaged even when the record is being truncated.
+    if (count == 0) return -1;
+    const size_t room = length - o;
+    if (count > room) {
+      if (!truncate) return -1;
+      count = room;
+    }
+    if (fill < 0) {
+      if (count > in_length - ip) return -1;
+      if (count <= 32 && room >= 32 && in_length - ip >= 32) {
+        std::memcpy(out + o, in + ip, 32);  // the excess is overwritten by later codes
+      } else {
+        std::memcpy(out + o, in + ip, count);
+      }
+      ip += count;
+    } else if (count <= 32 && room >= 32) {
+      std::memset(out + o, fill, 32);
+    } else {
+      std::memset(out + o, fill, count);
+    }
+    o += count;
+  }
+  return static_cast<int64_t>(o);
+}
+
+size_t expand_for_read(uint8_t* out, size_t capacity, const uint8_t* in, size_t in_length,
+                       size_t record_length) {
+  const size_t length = capacity < record_length ? capacity : record_length;
+  const int64_t produced = expand(out, in, in_length, length, true);
+  if (produced < 0) raise_status(kStatusCompression);
+  return static_cast<size_t>(produced);
+}
+
+void expand_whole(uint8_t* out, const uint8_t* in, size_t in_length, size_t record_length) {
+  if (expand(out, in, in_length, record_length, false) < 0) raise_status(kStatusCompression);
+}
+
+}  // namespace ismgr

@@ -1,0 +1,103 @@
+#include "tool/describe_run.h"
+
+#include <new>
+
+#include "ismgr/runtime/status.h"
+#include "tool/par_writer.h"
+#include "tool/report.h"
+#include "tool/xdl_writer.h"
+
+namespace ismgr::tool {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != nullptr) std::fclose(f);
+  }
+};
+using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
+
+enum class Format { kPar, kXdl };
+
+int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, std::FILE* stream,
+             Format format) {
+  ctx.output.set_comment_char(format == Format::kPar ? ';' : '!');
+  ctx.in_progress_sort = false;
+  StringSink no_errors;
+  Sink& err = ctx.err != nullptr ? *ctx.err : no_errors;
+  // Declared before the channel so that the channel is closed first.
+  OwnedFile created;
+  std::unique_ptr<OpenedFile> file;
+  try {
+    if (stream == nullptr) {
+      std::string out_name = output_file_name(name, format == Format::kXdl);
+      created.reset(std::fopen(out_name.c_str(), "w"));
+      if (!created) report_tool_error(err, kToolCantCreate, out_name.c_str());
+      stream = created.get();
+    }
+    FileSink sink(stream);
+    file = opener.open(ctx, name);
+    int result = 0;
+    if (format == Format::kPar) {
+      result = write_par_description(ctx, file->view(), file->io(), name, sink);
+    } else {
+      write_xdl_description(ctx, file->view(), file->io(), name, sink);
+    }
+    created.reset();
+    file.reset();
+    return result;
+  } catch (const DescribeAbort&) {
+  } catch (const StatusError& e) {
+    try {
+      report_status(err, e.code(), name.c_str());
+    } catch (const DescribeAbort&) {
+    }
+  } catch (const std::bad_alloc&) {
+    try {
+      report_status(err, kStatusNoMemory, name.c_str());
+    } catch (const DescribeAbort&) {
+    }
+  }
+  file.reset();
+  created.reset();
+  return -1;
+}
+
+}  // namespace
+
+int write_par(DescribeContext& ctx, FileOpener& opener, const std::string& name,
+              std::FILE* stream) {
+  return describe(ctx, opener, name, stream, Format::kPar);
+}
+
+int write_xdl(DescribeContext& ctx, FileOpener& opener, const std::string& name,
+              std::FILE* stream) {
+  return describe(ctx, opener, name, stream, Format::kXdl);
+}
+
+int run_qdesc(int argc, const char* const* argv, FileOpener& opener, std::FILE* out, std::FILE* err,
+              std::function<int64_t()> clock) {
+  FileSink out_sink(out);
+  FileSink err_sink(err);
+  CommandLine line = scan_command_line(argc, argv, out_sink);
+  if (line.usage) {
+    std::string usage = usage_text(argc > 0 && argv != nullptr ? argv[0] : nullptr);
+    err_sink.write(usage.data(), usage.size());
+    return 1;
+  }
+  DescribeContext ctx;
+  ctx.options = line.options;
+  ctx.output.set_bare(line.options.bare);
+  ctx.err = &err_sink;
+  ctx.clock = std::move(clock);
+  std::FILE* stream = line.options.generate ? nullptr : out;
+  for (const std::string& name : line.files) {
+    int rc = line.options.xdl ? write_xdl(ctx, opener, name, stream)
+                              : write_par(ctx, opener, name, stream);
+    if (rc != 0) return 1;
+  }
+  return 0;
+}
+
+}  // namespace ismgr::tool

@@ -1,0 +1,84 @@
+// The output routine of qdesc: every line of a PAR or XDL description passes
+// through Output::out, which formats into a 1024-byte buffer and, in bare
+// mode, strips comments before the text reaches its sink.
+#ifndef ISMGR_TOOL_OUT_H_
+#define ISMGR_TOOL_OUT_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace ismgr::tool {
+
+// Where description or error text goes. Writing never fails the caller: a
+// full disk shows up as a short file, as with any stdio stream.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual void write(const char* data, size_t length) = 0;
+};
+
+// A sink over a C stdio stream (standard output, standard error or a created
+// description file). The stream is not owned.
+class FileSink : public Sink {
+ public:
+  explicit FileSink(std::FILE* stream) : stream_(stream) {}
+  void write(const char* data, size_t length) override;
+  std::FILE* stream() const { return stream_; }
+
+ private:
+  std::FILE* stream_;
+};
+
+// A sink that collects the text in memory.
+class StringSink : public Sink {
+ public:
+  void write(const char* data, size_t length) override { text_.append(data, length); }
+  const std::string& text() const { return text_; }
+  void clear() { text_.clear(); }
+
+ private:
+  std::string text_;
+};
+
+// Formats printf-style into a string (used for error texts and tests).
+std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+class Output {
+ public:
+  static constexpr size_t kBufferSize = 1024;
+
+  // Bare output strips comments (everything from the comment character that
+  // stands outside quotes to the end of its line, with the white space before
+  // it; a line that held only a comment disappears).
+  void set_bare(bool bare) { bare_ = bare; }
+  bool bare() const { return bare_; }
+  // ';' for PAR, '!' for XDL.
+  void set_comment_char(char c) { comment_ = c; }
+  char comment_char() const { return comment_; }
+
+  // Formats the arguments after any held text and writes the result to
+  // `sink` (filtered in bare mode). A piece longer than the room left in the
+  // buffer is cut to fit. Returns the number of characters written, or, when
+  // a comment is still open at the end of the text in bare mode, the length
+  // of the text now held back for the next call.
+  int out(Sink& sink, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // Writes `text` literally (never as a format), like out(sink, "%s", text).
+  int text(Sink& sink, const char* text);
+
+  // True while text is held back waiting for the end of its comment.
+  bool holding() const { return held_; }
+
+ private:
+  int emit(Sink& sink, size_t length);
+
+  char buffer_[kBufferSize] = {};
+  size_t held_length_ = 0;
+  bool held_ = false;
+  bool bare_ = false;
+  char comment_ = ';';
+};
+
+}  // namespace ismgr::tool
+
+#endif  // ISMGR_TOOL_OUT_H_

@@ -1,0 +1,554 @@
+// The ISAM open. Every failure unwinds (StatusError) to the boundary in
+// isam_open(), which closes and frees what was acquired and leaves the
+// status code in the status block and the error of the failing system call
+// in errno and the thread's last OS error.
+#include "ismgr/isam/isam_open.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "ismgr/fileio/block_cache.h"
+#include "ismgr/isam/isam_io.h"
+#include "ismgr/isam/isam_names.h"
+#include "ismgr/runtime/audit.h"
+#include "ismgr/runtime/char_class.h"
+#include "ismgr/runtime/keyword.h"
+#include "ismgr/runtime/status.h"
+
+namespace ismgr {
+
+namespace {
+
+using platform::Handle;
+using platform::kInvalidHandle;
+
+int g_ignore_is2 = -1;  // process-wide: -1 not read yet
+IsamCreateFn g_create = nullptr;
+
+// A failure that is not the system's: errno and the OS error are cleared so
+// that the status refinement leaves the status alone.
+[[noreturn]] void fail(int status) {
+  errno = 0;
+  platform::set_last_error(0);
+  raise_status(status);
+}
+
+// A failure of the system call just made: its errors stay for the refinement.
+[[noreturn]] void fail_os(int status) {
+  raise_status(status);
+}
+
+void detail(const char* message) {
+  if (message != nullptr) report_detail(nullptr, kDetailMessage, message, 0);
+}
+
+bool env_set(const char* name) {
+  return ismgr_getenv(name) != nullptr;
+}
+
+void set_current_name(ismgr_control* ctl, const std::string& name) {
+  if (ctl->current_name == nullptr) return;
+  size_t n = std::min(name.size(), kCurrentNameSize - 1);
+  std::memcpy(ctl->current_name, name.data(), n);
+  ctl->current_name[n] = '\0';
+}
+
+// Name expansion of an ISAM file name: trailing blanks go, a name whose last
+// component ends in "." loses that dot (it names a file without extension),
+// and a last component without "." gets the default extension, upper-cased
+// when that component begins with an upper-case letter, else lower-cased.
+std::string expand_isam_name(const std::string& name, const char* default_ext) {
+  std::string s = name;
+  while (!s.empty() && is_space(static_cast<unsigned char>(s.back()))) s.pop_back();
+  if (s.size() > kMaxIsamName) s.resize(kMaxIsamName);
+  const size_t start = last_component_start(s);
+  const bool dot = s.find('.', start) != std::string::npos;
+  if (dot) {
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    return s;
+  }
+  const std::string ext = default_ext != nullptr ? default_ext : ".ISM";
+  if ((!s.empty() && s.back() == ':') || s.size() + ext.size() >= kMaxIsamName) return s;
+  const bool upper =
+      start < s.size() && (char_class(static_cast<unsigned char>(s[start])) & kCcUpper) != 0;
+  for (char c : ext) {
+    unsigned char u = static_cast<unsigned char>(c);
+    s.push_back(static_cast<char>(upper ? to_upper(u) : to_lower(u)));
+  }
+  return s;
+}
+
+// What an open holds until it returns: released together on failure.
+struct OpenResources {
+  Handle index = kInvalidHandle;
+  Handle data = kInvalidHandle;
+  std::unique_ptr<IsamFileControl> fc;
+  std::unique_ptr<BlockCache> cache;
+
+  ~OpenResources() {
+    cache.reset();
+    isam_file_close(index);
+    isam_file_close(data);
+  }
+};
+
+int data_share(uint32_t mode) {
+  if (mode & IM_EXRW) return kIsamShareDenyReadWrite;
+  if (mode & IM_EXW) return kIsamShareDenyWrite;
+  return kIsamShareNone;
+}
+
+// Size of the header of a free data record: the RFA width plus 1, plus 2
+// with sized record headers, plus 6 with static vectoring and sized headers
+// or with change tracking without sized headers.
+uint32_t free_record_header_size(const IsamFileControl& fc) {
+  const IsamHeader& h = fc.header;
+  uint32_t size = static_cast<uint32_t>(fc.rfa_width) + 1;
+  const bool sized = (h.file_flags & kFileSizedHeaders) != 0;
+  if (sized) size += 2;
+  const bool vectoring = (h.file_flags & kFileStaticVectoring) != 0;
+  const bool tracking = (h.file_flags2 & kFlags2ChangeTracking) != 0;
+  if ((vectoring && sized) || (tracking && !sized)) size += 6;
+  return size;
+}
+
+// The preallocation check: a logical end of file that lies at or beyond the
+// physical end, or a data end that is not followed by a proper free record
+// reaching the file's end, marks the allocation bad.
+bool allocation_bad(const IsamFileControl& fc, Handle data, Handle index) {
+  const IsamHeader& h = fc.header;
+  if (data != kInvalidHandle) {
+    const int64_t data_size = isam_file_size(data);
+    const uint64_t leof = data_leof_bytes(fc.counters, h);
+    if (leof != 0) {
+      if (data_size < 0 || leof >= static_cast<uint64_t>(data_size)) return true;
+      const uint32_t header = free_record_header_size(fc);
+      if (static_cast<uint64_t>(data_size) - leof >= header) {
+        uint8_t bytes[32] = {};
+        if (header > sizeof bytes) return true;
+        if (isam_read_at(data, bytes, header, static_cast<int64_t>(leof)) !=
+            static_cast<int64_t>(header)) {
+          return true;
+        }
+        uint8_t flags_byte = bytes[0];
+        if (h.file_flags & kFileSizedHeaders) {
+          if (get_u16(bytes) != header) return true;
+          flags_byte = bytes[2];
+        }
+        if ((flags_byte & 0x80) == 0) return true;
+        uint64_t address = 0;
+        for (int i = fc.rfa_width - 1; i >= 0; --i) {
+          address = (address << 8) | bytes[header - static_cast<uint32_t>(fc.rfa_width) + i];
+        }
+        if (address != static_cast<uint64_t>(data_size)) return true;
+      }
+    }
+  }
+  if (index != kInvalidHandle) {
+    const int64_t index_size = isam_file_size(index);
+    const uint64_t leof = index_leof_bytes(fc.counters, h);
+    if (leof != 0 && (index_size < 0 || leof >= static_cast<uint64_t>(index_size))) return true;
+  }
+  return false;
+}
+
+bool grow(WorkBuffer& buffer, uint64_t needed) {
+  return buffer.capacity() >= needed || buffer.obtain_fresh(needed);
+}
+
+IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* name_in, uint32_t mode,
+                           const char* description, int32_t flags, OpenResources& r) {
+  const bool has_description = description != nullptr && description[0] != '\0';
+
+  // Mode checks.
+  const bool caller_update = (mode & IM_UPDATE) != 0;
+  if (mode & IM_OUTPUT) {
+    if (!has_description) fail(9);
+    mode = (mode | IM_UPDATE) & ~static_cast<uint32_t>(IM_OUTPUT);
+  } else if (mode & IM_APPEND) {
+    fail(9);
+  }
+  const bool exclusive = (mode & (IM_EXRW | IM_EXW)) != 0;
+  const bool update = (mode & IM_UPDATE) != 0;
+  const bool write_through = caller_update && !exclusive && option_set(kOptionWriteThrough);
+  const bool temp = (mode & IM_TEMP) != 0;
+  const bool data_only = !temp && (flags & kOpenFlagDataFileOnly) != 0;
+
+  // Creation.
+  std::string name = name_in != nullptr ? name_in : "";
+  if (has_description) {
+    char buffer[kMaxIsamName + 1] = {};
+    std::strncpy(buffer, name.c_str(), kMaxIsamName);
+    const ismgr_config* config = ctl->config != nullptr ? ctl->config : process_config();
+    const int32_t revision = config->creation_revision;
+    if (revision < 4) fail(145);
+    if (g_create == nullptr) fail(kStatusCannotCreate);
+    st->code = 0;
+    if (g_create(ctl, description, buffer, sizeof buffer, mode & IM_SPRCED, revision) == -1) {
+      const int code = ctl->status != nullptr ? ctl->status->code : 0;
+      fail_os(code != 0 ? code : kStatusCannotCreate);
+    }
+    buffer[kMaxIsamName] = '\0';
+    if (name.empty()) name = buffer;
+  }
+
+  // Name resolution.
+  const ismgr_config* config = ctl->config != nullptr ? ctl->config : process_config();
+  std::string index_name = expand_isam_name(name, config->default_ext_isam);
+  if (!last_component_has_dot(index_name)) {
+    set_current_name(ctl, index_name + ".");
+    fail(kStatusBadFileSpec);
+  }
+  std::string data_name = data_file_name(index_name);
+  set_current_name(ctl, index_name);
+
+  // Index and data file, header page.
+  std::vector<uint8_t> page(kHeaderPageReadSize, 0);
+  int64_t got = 0;
+  uint16_t expected = kMagicIndex;
+  uint32_t shift = 0;
+  if (data_only) {
+    r.data = isam_file_open(data_name, update, kIsamShareNone, write_through);
+    if (r.data == kInvalidHandle) {
+      set_current_name(ctl, data_name);
+      fail_os(kStatusCannotOpenData);
+    }
+    got = isam_read(r.data, page.data(), kHeaderPageReadSize);
+    if (got < 0) fail_os(kStatusReadFailure);
+    if (is_work_file(page.data(), static_cast<size_t>(got))) {
+      shift = kWorkFileShift;
+      std::string target;
+      const bool named = work_file_target(page.data(), static_cast<size_t>(got), &target);
+      isam_file_close(r.data);
+      r.data = kInvalidHandle;
+      std::string opened = target;
+      if (named) r.data = isam_file_open(target, update, kIsamShareNone, write_through);
+      if (named && r.data == kInvalidHandle) {
+        opened = last_name_component(target);
+        if (!opened.empty()) r.data = isam_file_open(opened, update, kIsamShareNone, write_through);
+      }
+      if (r.data == kInvalidHandle) {
+        report_detail_text(nullptr, kDetailKeywordSpecified, "Cannot open in-progress work file %s",
+                           target.c_str());
+        set_current_name(ctl, data_name);
+        if (!named) fail(kStatusCannotOpenData);
+        fail_os(kStatusCannotOpenData);
+      }
+      data_name = opened.substr(0, kMaxIsamName);
+      std::fill(page.begin(), page.end(), 0);
+      got = isam_read_at(r.data, page.data(), kHeaderPageReadSize, shift);
+      if (got < 0) fail_os(kStatusReadFailure);
+    }
+    expected = kMagicData;
+  } else if (temp) {
+    if (st->handle != kNoHandle) {
+      if (st->handle < 0 || st->handle > INT32_MAX) fail(kStatusCannotOpenIndex);
+      r.index = static_cast<Handle>(st->handle);
+      st->handle = kNoHandle;
+      if (isam_seek(r.index, 0) < 0) fail_os(kStatusCannotOpenIndex);
+    } else {
+      r.index = isam_file_open(index_name, update, kIsamShareDenyReadWrite, write_through);
+      if (r.index == kInvalidHandle) fail_os(kStatusCannotOpenIndex);
+    }
+    got = isam_read(r.index, page.data(), kHeaderPageReadSize);
+    if (got < 0) fail_os(kStatusReadFailure);
+    expected = kMagicTempIndex;
+  } else {
+    if (g_ignore_is2 < 0) g_ignore_is2 = env_set("IGNIS2") ? 1 : 0;
+    if (g_ignore_is2 == 0 && isam_file_exists(is2_marker_name(index_name))) {
+      detail("Cannot open file with existing .is2");
+      fail(kStatusCannotOpenIndex);
+    }
+    r.index = isam_file_open(index_name, update, kIsamShareNone, write_through);
+    if (r.index == kInvalidHandle) fail_os(kStatusCannotOpenIndex);
+    got = isam_read(r.index, page.data(), kHeaderPageReadSize);
+    if (got < 0) fail_os(kStatusReadFailure);
+    r.data = isam_file_open(data_name, update, data_share(mode), write_through);
+    if (r.data != kInvalidHandle) {
+      uint8_t first[kHeaderPageReadSize];
+      const int64_t data_got = isam_read(r.data, first, sizeof first);
+      if (data_got < 0) fail_os(kStatusReadFailure);
+      const uint16_t word = data_got >= 2 ? get_u16(first) : 0;
+      if (word == kMagicWorkFile) {
+        detail("In-progress work file exists");
+        detail("You must re-run fmaint");
+        fail(kStatusSortWorkFile);
+      }
+      const uint16_t index_magic = got >= 2 ? get_u16(page.data()) : 0;
+      if (word != kMagicData && index_magic != kMagicOtherIsamA &&
+          index_magic != kMagicOtherIsamB) {
+        fail(kStatusCannotOpenData);
+      }
+      if (isam_seek(r.data, 0) < 0) fail_os(kStatusReadFailure);
+    }
+  }
+
+  // Missing data file.
+  if (!temp && r.data == kInvalidHandle) {
+    const uint16_t magic = got >= 2 ? get_u16(page.data()) : 0;
+    if (!data_only && magic != expected) fail(kStatusNotIsam);
+    fail_os(kStatusCannotOpenData);
+  }
+
+  // Header check.
+  const char* message = nullptr;
+  if (int status = check_header_page(page.data(), static_cast<size_t>(got), expected, &message)) {
+    detail(message);
+    fail(status);
+  }
+
+  // A data-file-only open goes on with the data file's proper sharing.
+  if (data_only) {
+    isam_file_close(r.data);
+    r.data = isam_file_open(data_name, update, data_share(mode), write_through);
+    if (r.data == kInvalidHandle) {
+      set_current_name(ctl, data_name);
+      fail_os(kStatusCannotOpenData);
+    }
+  }
+  const Handle header_file = data_only ? r.data : r.index;
+  const std::string& header_name = data_only ? data_name : index_name;
+
+  // Caching.
+  const uint8_t revision = page[2];
+  if (!data_only) {
+    if (revision >= 3 || (mode & IM_EXRW)) {
+      mode |= IM_CACHE;
+    } else if (mode & IM_CACHE) {
+      fail(kStatusNoCaching);
+    }
+  }
+
+  // The rest of a header page longer than 4096 bytes.
+  const size_t extra = header_extra_bytes(page.data(), page.size());
+  if (extra > 0) {
+    page.resize(kHeaderPageReadSize + extra, 0);
+    const int64_t n = isam_read_at(header_file, page.data() + kHeaderPageReadSize,
+                                   static_cast<uint32_t>(extra), kHeaderPageReadSize + shift);
+    if (n < 0) fail_os(kStatusReadFailure);
+    if (static_cast<size_t>(n) != extra) fail(kStatusReadFailure);
+  }
+
+  r.fc = std::make_unique<IsamFileControl>();
+  IsamFileControl& fc = *r.fc;
+  if (int status = build_file_control(page.data(), page.size(), &fc, &message)) {
+    detail(message);
+    fail(status);
+  }
+  const IsamHeader& h = fc.header;
+
+  // Dynamic header.
+  if (int status = check_dynamic_size(fc)) fail(status);
+  std::vector<uint8_t> dynamic(h.dynamic_size, 0);
+  if (h.dynamic_size > 0) {
+    const int64_t n = isam_read_at(header_file, dynamic.data(), h.dynamic_size,
+                                   static_cast<int64_t>(h.dynamic_offset) + shift);
+    if (n < 0) fail_os(kStatusReadFailure);
+    if (n != h.dynamic_size) fail(kStatusReadFailure);
+  }
+  if (int status = load_dynamic_header(dynamic.data(), dynamic.size(), &fc)) fail(status);
+
+  // File text. A shifted work file holds the data file's bytes 0x8000
+  // further on, its file text included.
+  if (r.data != kInvalidHandle && has_file_text(fc)) {
+    const uint64_t location = file_text_location(fc);
+    uint8_t prefix[kFileTextPrefixSize] = {};
+    int64_t n = isam_read_at(r.data, prefix, sizeof prefix, static_cast<int64_t>(location + shift));
+    const int64_t size = isam_file_size(r.data);
+    const uint64_t data_size =
+        size > static_cast<int64_t>(shift) ? static_cast<uint64_t>(size) - shift : 0;
+    if (int status = resolve_file_text(&fc, prefix, n > 0 ? static_cast<size_t>(n) : 0, data_size,
+                                       &message)) {
+      detail(message);
+      fail(status);
+    }
+    if (fc.text_location != 0) fc.text_location += shift;
+  }
+
+  // Work buffers of the status block.
+  uint64_t record_space = static_cast<uint64_t>(fc.record_buffer_size);
+  if (h.file_flags2 & kFlags2Prealloc) record_space += free_record_header_size(fc);
+  if (!grow(st->record_buffer, record_space)) fail(kStatusNoMemory);
+  if (env_set("NO_BINSCAN")) fc.search_capacity = 0;
+  if (!grow(st->block_buffer, page_bytes(h) + 4ull * fc.search_capacity)) fail(kStatusNoMemory);
+  fc.block_work_buffer = &st->block_buffer;
+  fc.record_work_buffer = &st->record_buffer;
+
+  // Network rules.
+  if (update || (h.file_flags & kFileNetworkEncrypt)) {
+    if (isam_on_network(data_name)) fc.state |= kStateNetwork;
+  }
+  if ((h.file_flags & kFileNetworkEncrypt) && (fc.state & kStateNetwork) &&
+      (flags & kOpenFlagNetworkOk) == 0) {
+    fail(92);
+  }
+
+  fc.state |= kStateOpen;
+  fc.index_handle = r.index;
+  fc.data_handle = r.data;
+  if ((flags & kOpenFlagKeep40000) == 0) fc.state |= kStateNoStatusFlag80;
+
+  // A timestamp autokey cannot be kept consistent by clocks of several
+  // machines sharing the file.
+  if (autokey_summary_key(fc.autokey_summary, kAutokeyTimestampShift) >= 0 && update &&
+      !exclusive && (fc.state & kStateNetwork) && !env_set("ISMGR_AUDIT_INTERNAL")) {
+    fail(144);
+  }
+
+  if (is_tbyte(h) && !isam_large_file_probe(header_file, header_name)) {
+    detail("Terabyte files not supported on this platform");
+    fail(kStatusCannotOpenIndex);
+  }
+
+  // Locking.
+  fc.control = ctl;
+  if (exclusive) fc.state |= kStateNoLock;
+  if (mode & IM_EXW) fc.state |= kStateExw;
+  if (mode & IM_EXRW) fc.state |= kStateExrw;
+  if (update && ((mode & IM_NOLOCK) == 0 || exclusive)) fc.state |= kStateLocking;
+  if (mode & IM_WAIT) fc.state |= kStateWait;
+  if (temp) fc.state |= kStateTemp;
+  if (update) fc.state |= kStateUpdate;
+  fc.lock_list = nullptr;
+  if ((fc.state & kStateNoLock) == 0 && (mode & IM_NOLOCK)) {
+    if (env_set("ENABLE_NOLOCK")) {
+      fc.state |= kStateNoLock;
+    } else {
+      audit_printf("open(%x) IM_NOLOCK mode ignored to protect file integrity",
+                   static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&fc)));
+    }
+  }
+
+  // Preallocation check.
+  if (h.file_flags2 & kFlags2Prealloc) {
+    if (allocation_bad(fc, r.data, r.index) && !env_set("IGNORE_BADALLOC")) {
+      fc.bad_allocation = true;
+      fc.state &= ~kStateUpdate;
+    }
+    if (r.data != kInvalidHandle) isam_seek(r.data, 0);
+    if (r.index != kInvalidHandle) isam_seek(r.index, 0);
+  }
+
+  // Index cache.
+  const CacheSettings& settings = cache_settings();
+  if ((mode & IM_CACHE) && settings.index_caching && r.index != kInvalidHandle) {
+    const uint32_t computed = cache_computed_maximum((mode & IM_INPUT) != 0, fc.depths.data(),
+                                                     static_cast<uint32_t>(fc.depths.size()));
+    const bool size_from_system = !((mode & IM_EXRW) && !option_set(kOptionWriteThrough));
+    const uint32_t width = is_tbyte(h) ? (is_address48(h) ? 48 : 40) : 0;
+    r.cache = BlockCache::create(r.index, settings.fixed_maximum, computed, size_from_system,
+                                 page_bytes(h), width);
+    if (!r.cache) fail(kStatusNoMemory);
+    if (fc.free_list.record_count == 0 && update &&
+        ((flags & kOpenFlagDataCache) || settings.data_caching) && r.data != kInvalidHandle) {
+      // Without the write-behind buffer the file works the same, only slower.
+      r.cache->attach_data_buffer(r.data, data_cache_buffers(),
+                                  static_cast<uint32_t>(fc.record_buffer_size), fc.data_start);
+    }
+    if (!exclusive) r.cache->set_shared_file(true);
+  }
+
+  if ((mode & IM_SEQUENTIAL) || (fc.state & kStateNoLock)) fc.state |= kStateSequential;
+
+  // Hand everything over to the control block.
+  fc.cache = r.cache.release();
+  r.index = kInvalidHandle;
+  r.data = kInvalidHandle;
+  return r.fc.release();
+}
+
+}  // namespace
+
+uint32_t data_cache_buffers() {
+  const char* value = ismgr_getenv("NUMDBUFS");
+  if (value == nullptr) return 4;
+  const long n = std::strtol(value, nullptr, 10);
+  return (n >= 1 && n <= 10) ? static_cast<uint32_t>(n) : 1;
+}
+
+IsamFileControl* isam_open(ismgr_control* ctl, const char* name, uint32_t mode,
+                           const char* description) {
+  if (ctl == nullptr) return nullptr;
+  if (ctl->status == nullptr) ctl->status = default_status();
+  ismgr_status* st = ctl->status;
+  if (audit_active() && ctl != existing_context()) audit_text("Mismatched ISMGR_CONTROL");
+  const int32_t flags = st->open_flags;
+  st->open_flags = 0;
+  // A stale error of an earlier call must not refine this open's status.
+  errno = 0;
+  platform::set_last_error(0);
+
+  int code = 0;
+  {
+    OpenResources resources;
+    try {
+      IsamFileControl* fc = open_file(ctl, st, name, mode, description, flags, resources);
+      st->code = 0;
+      return fc;
+    } catch (const StatusError& e) {
+      code = e.code();
+    } catch (const std::bad_alloc&) {
+      code = kStatusNoMemory;
+      errno = 0;
+      platform::set_last_error(0);
+    }
+    // Closing what was opened must not change the error kept for the caller.
+    const int kept_errno = errno;
+    const uint32_t kept_error = platform::last_error();
+    resources.fc.reset();
+    resources.cache.reset();
+    isam_file_close(resources.index);
+    isam_file_close(resources.data);
+    resources.index = kInvalidHandle;
+    resources.data = kInvalidHandle;
+    errno = kept_errno;
+    platform::set_last_error(kept_error);
+  }
+  st->code = code;
+  return nullptr;
+}
+
+void isam_discard(IsamFileControl* fc) {
+  if (fc == nullptr) return;
+  delete fc->cache;
+  fc->cache = nullptr;
+  isam_file_close(fc->index_handle);
+  isam_file_close(fc->data_handle);
+  fc->index_handle = kInvalidHandle;
+  fc->data_handle = kInvalidHandle;
+  fc->header.magic = 0;
+  delete fc;
+}
+
+IsamCreateFn set_isam_create(IsamCreateFn create) {
+  IsamCreateFn previous = g_create;
+  g_create = create;
+  return previous;
+}
+
+bool isam_control_valid(const IsamFileControl* fc) {
+  if (file_control_valid(fc)) return true;
+  return fc != nullptr && fc->header.magic == kMagicIndex && (fc->state & kStateDataHandleMoved) &&
+         fc->index_handle != kInvalidHandle && fc->data_handle == kInvalidHandle;
+}
+
+bool isam_move_data_handle(IsamFileControl* main, IsamFileControl* temp) {
+  if (main == nullptr || temp == nullptr || main == temp) return false;
+  if (!file_control_valid(main) || main->header.magic != kMagicIndex) return false;
+  if (!file_control_valid(temp) || temp->header.magic != kMagicTempIndex) return false;
+  if (temp->data_handle != kInvalidHandle) return false;
+  temp->data_handle = main->data_handle;
+  main->data_handle = kInvalidHandle;
+  main->state |= kStateDataHandleMoved;
+  return true;
+}
+
+void reset_isam_open_for_test() {
+  g_ignore_is2 = -1;
+}
+
+}  // namespace ismgr

@@ -408,6 +408,57 @@ TEST_F(AuditTest, FileNameFilterWatchesMatchingOpens) {
 }
 
 // ---------------------------------------------------------------------------
+// Lines of other parts of the layer
+// ---------------------------------------------------------------------------
+int g_waits = 0;
+std::string g_word_file;
+void release_after_one_wait(uint32_t) {
+  ++g_waits;
+  std::fstream f(g_word_file, std::ios::in | std::ios::out | std::ios::binary);
+  f.write("\0\0\0\0", 4);
+}
+
+TEST_F(AuditTest, BackupModeLines) {
+  fs::create_directories(dir_ / "vrx");
+  g_word_file = (dir_ / "vrx" / "corbackup.cfg").string();
+  {
+    std::ofstream out(g_word_file, std::ios::binary);
+    out.write("\x09\0\0\0", 4);
+  }
+  setenv("CORVETHRT64", dir_.c_str(), 1);
+  start();
+  backup_mode_check(existing_context(), 0);
+  {
+    std::fstream f(g_word_file, std::ios::in | std::ios::out | std::ios::binary);
+    f.write("\x01\0\0\0", 4);
+  }
+  g_waits = 0;
+  set_timed_wait_for_test(release_after_one_wait);
+  backup_mode_check(existing_context(), 0);
+  set_timed_wait_for_test(nullptr);
+  EXPECT_EQ(g_waits, 1);
+  audit_raw(" NULL ismgr_control in FCB\n");
+  Lines lines = finish();
+  EXPECT_EQ(lines, (Lines{"Logging started.. Level = 0", "01:02:03.004 ismgr_init",
+                          "01:02:03.004 Invalid backup mode",
+                          "01:02:03.004 Backup mode is On, update operations are frozen",
+                          " NULL ismgr_control in FCB", "01:02:03.004 ismgr_shutdown"}));
+}
+
+TEST_F(AuditTest, FormattedTextLine) {
+  start({{"ISMGR_AUDIT_LOCK", ""}});
+  platform::set_last_error(33);
+  audit_printf("fd = %d, mode = %d, GetLastError() = %d, status = %d,", 7, 1, 33, 0);
+  EXPECT_EQ(platform::last_error(), 33u);
+  std::string long_text(1000, 'q');
+  audit_printf("%s", long_text.c_str());
+  Lines lines = finish();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2], "01:02:03.004 fd = 7, mode = 1, GetLastError() = 33, status = 0,");
+  EXPECT_EQ(lines[3], "01:02:03.004 " + long_text);
+}
+
+// ---------------------------------------------------------------------------
 // Texts
 // ---------------------------------------------------------------------------
 TEST(AuditText, RfaText) {

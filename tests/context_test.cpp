@@ -13,6 +13,7 @@
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/char_class.h"
+#include "ismgr/runtime/config_internal.h"
 #include "ismgr/runtime/status.h"
 
 namespace ismgr {
@@ -315,6 +316,32 @@ TEST_F(ContextTest, BackupModeOffWithoutInstallDirectory) {
   EXPECT_FALSE(backup_mode_mapped());
   EXPECT_EQ(backup_mode_word(), 4u);
   EXPECT_EQ(startup_status(), 0);
+}
+
+TEST(InstallDirectory, FromTheProgramPath) {
+  std::string dir = "unchanged";
+  EXPECT_TRUE(install_dir_from_program("/opt/corp/Vrx/bin/qdesc", &dir));
+  EXPECT_EQ(dir, "/opt/corp");
+  EXPECT_TRUE(install_dir_from_program("/a/VRX/b/vrx/c", &dir));  // the first one
+  EXPECT_EQ(dir, "/a");
+  EXPECT_TRUE(install_dir_from_program("/vrx/qdesc", &dir));
+  EXPECT_EQ(dir, "");
+  dir = "unchanged";
+  EXPECT_FALSE(install_dir_from_program("/opt/vrxtools/bin/qdesc", &dir));
+  EXPECT_FALSE(install_dir_from_program("/opt/myvrx/qdesc", &dir));
+  EXPECT_FALSE(install_dir_from_program("/opt/vrx", &dir));  // a file, not a directory
+  EXPECT_FALSE(install_dir_from_program("", &dir));
+  EXPECT_EQ(dir, "unchanged");
+}
+
+TEST_F(ContextTest, InstallDirectoryWithoutBackupDirectoryGives87) {
+  // The directory holding the file is missing: "path not found", unlike a
+  // missing file in an existing directory.
+  setenv("CORVETHRT64", (dir_ / "no" / "such").c_str(), 1);
+  ASSERT_NE(ismgr_init(), nullptr);
+  EXPECT_EQ(startup_status(), kStatusBackupAccess);
+  EXPECT_EQ(startup_os_error(), static_cast<uint32_t>(platform::kErrPathNotFound));
+  EXPECT_EQ(backup_mode_word(), 4u);
 }
 
 TEST_F(ContextTest, BackupWordIsMappedAndReadAfresh) {

@@ -484,6 +484,19 @@ TEST(IsamDecodeRevisions, ChangeTrackingAreaAndKey) {
   EXPECT_EQ(fc.tracking_file_offset,
             uint64_t{fc.header.dynamic_offset} + fc.header.dynamic_size - 1028);
   EXPECT_EQ(fc.dynamic.tracking_offset + kChangeTrackingSize, fc.header.dynamic_size);
+  // A refresh may keep the area it holds (the data file has the current one).
+  IsamFileControl refreshed = fc;
+  refreshed.tracking.times[7] = 1800000000;
+  const std::vector<uint8_t> idx = b.index_file();
+  ASSERT_EQ(load_dynamic_header(idx.data() + fc.header.dynamic_offset, fc.header.dynamic_size,
+                                &refreshed, true),
+            0);
+  EXPECT_EQ(tracking_time(refreshed.tracking, 7), 1800000000u);
+  EXPECT_TRUE(refreshed.has_tracking);
+  ASSERT_EQ(load_dynamic_header(idx.data() + fc.header.dynamic_offset, fc.header.dynamic_size,
+                                &refreshed),
+            0);
+  EXPECT_EQ(tracking_time(refreshed.tracking, 7), 1700000000u);
   // The tracking key's entry is one wider: (4096 - 14) / (6 + 1 + 5).
   EXPECT_EQ(fc.fill_limits[1], (4096 - 14) / 12);
   // The data start is kept as stored when change tracking is on.
@@ -541,6 +554,7 @@ TEST(IsamFileText, PrefixedFormInUnpatchedAndPatchedFiles) {
   EXPECT_EQ(o.fc.text_location, o.fc.extension.text_offset);
   EXPECT_EQ(o.fc.text_length, 11u);
   EXPECT_EQ(o.fc.text_allocation, 32u);  // short texts get at least 32 bytes
+  EXPECT_EQ(o.fc.text_allocation_word, 0x04000000u + 32);
 
   IsamBuilder p;
   p.patched_from(4).add_key(KeySpec::alpha("K", 0, 8)).file_text_prefixed("abc", 0x08000004);
@@ -566,6 +580,7 @@ TEST(IsamFileText, ExtensionForm) {
   ASSERT_EQ(o.status, 0) << (o.detail ? o.detail : "");
   EXPECT_FALSE(file_text_prefixed(o.fc));
   EXPECT_EQ(o.fc.text_allocation, 2048u);
+  EXPECT_EQ(o.fc.text_allocation_word, 0x08000002u);
   EXPECT_EQ(o.fc.text_length, 9u);
   EXPECT_EQ(o.fc.text_location, b.data_header_bytes());
   EXPECT_EQ(o.fc.data_start, b.data_header_bytes() + 2048);

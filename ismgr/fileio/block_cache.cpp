@@ -116,8 +116,8 @@ bool BlockCache::statistics_on() {
   return g_statistics > 0;
 }
 
-void BlockCache::set_statistics_for_test(bool on) {
-  g_statistics = on ? 1 : 0;
+void BlockCache::reset_statistics_switch_for_test() {
+  g_statistics = -1;
 }
 
 std::unique_ptr<BlockCache> BlockCache::create(platform::Handle handle, uint32_t fixed_maximum,
@@ -387,7 +387,7 @@ int64_t BlockCache::reread_header(platform::Handle handle, void* buffer, uint32_
   if (!shared_file_) return length;
   if (length > 0 && buffer == nullptr) return -1;
   ++stats_.block_reads;
-  return read_whole(handle, buffer, length, position, width_) ? length : -1;
+  return read_whole(handle, buffer, length, position, width_) ? static_cast<int64_t>(length) : -1;
 }
 
 int64_t BlockCache::write_header(platform::Handle handle, const void* bytes, uint32_t length,
@@ -395,7 +395,7 @@ int64_t BlockCache::write_header(platform::Handle handle, const void* bytes, uin
   if (!size_from_system_ && !force) return length;
   if (length > 0 && bytes == nullptr) return -1;
   ++stats_.block_writes;
-  return write_whole(handle, bytes, length, position, width_) ? length : -1;
+  return write_whole(handle, bytes, length, position, width_) ? static_cast<int64_t>(length) : -1;
 }
 
 int BlockCache::flush(bool invalidate) {

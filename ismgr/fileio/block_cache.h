@@ -142,8 +142,9 @@ class BlockCache {
   CacheStatistics statistics() const;
   // Whether statistics were switched on by "CACHE_STAT" at the first creation.
   static bool statistics_on();
-  // Sets the statistics switch as if "CACHE_STAT" had been read.
-  static void set_statistics_for_test(bool on);
+  // Forgets the statistics switch, so that the next creation reads
+  // "CACHE_STAT" again.
+  static void reset_statistics_switch_for_test();
 
  private:
   struct Block {

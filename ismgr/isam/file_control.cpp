@@ -265,7 +265,7 @@ int check_dynamic_size(const IsamFileControl& fc) {
   return fc.header.dynamic_size > fc.dynamic.size ? kStatusBadFileControl : 0;
 }
 
-int load_dynamic_header(const uint8_t* block, size_t len, IsamFileControl* fc) {
+int load_dynamic_header(const uint8_t* block, size_t len, IsamFileControl* fc, bool keep_tracking) {
   const DynamicLayout& d = fc->dynamic;
   if (d.size == 0 || len > d.size || (len > 0 && block == nullptr)) return kStatusBadFileControl;
   std::vector<uint8_t> image(d.size, 0);
@@ -323,12 +323,15 @@ int load_dynamic_header(const uint8_t* block, size_t len, IsamFileControl* fc) {
   // it then lies at the end of the block, in both files.
   fc->has_tracking = false;
   fc->tracking_file_offset = 0;
-  fc->tracking = ChangeTrackingArea{};
   if (d.tracking_offset != 0 && h.dynamic_size >= d.tracking_offset + kChangeTrackingSize) {
-    decode_change_tracking(p + d.tracking_offset, d.size - d.tracking_offset, &fc->tracking);
+    if (!keep_tracking) {
+      decode_change_tracking(p + d.tracking_offset, d.size - d.tracking_offset, &fc->tracking);
+    }
     fc->has_tracking = true;
     fc->tracking_file_offset =
         static_cast<uint64_t>(h.dynamic_offset) + h.dynamic_size - kChangeTrackingSize;
+  } else {
+    fc->tracking = ChangeTrackingArea{};
   }
 
   fc->free_list = free_list;
@@ -399,6 +402,7 @@ int resolve_file_text(IsamFileControl* fc, const uint8_t* prefix, size_t prefix_
                       uint64_t data_file_size, const char** detail) {
   if (detail) *detail = nullptr;
   fc->text_allocation = 0;
+  fc->text_allocation_word = 0;
   fc->text_length = 0;
   fc->text_location = 0;
   if (!has_file_text(*fc)) return 0;
@@ -406,15 +410,18 @@ int resolve_file_text(IsamFileControl* fc, const uint8_t* prefix, size_t prefix_
   uint64_t text_start = location;
   uint64_t allocation = 0;
   uint32_t length = 0;
+  uint32_t word = 0;
   if (file_text_prefixed(*fc)) {
     FileTextPrefix t;
     if (decode_file_text_prefix(prefix, prefix_len, &t)) {
+      word = t.allocation_word;
       allocation = text_allocation_bytes(t.allocation_word);
       length = t.length;
     }
     text_start += kFileTextPrefixSize;
   } else {
     allocation = static_cast<uint64_t>(fc->extension.text_alloc_kb) * 1024;
+    word = kTextAllocInKb + fc->extension.text_alloc_kb;
     length = fc->counters.text_length;
   }
   if (fc->header.file_flags2 & kFlags2ExtensionText) {
@@ -432,6 +439,7 @@ int resolve_file_text(IsamFileControl* fc, const uint8_t* prefix, size_t prefix_
     return kStatusBadFileControl;
   }
   fc->text_allocation = allocation;
+  fc->text_allocation_word = word;
   fc->text_length = length;
   fc->text_location = location;
   return 0;

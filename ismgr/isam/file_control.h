@@ -151,7 +151,10 @@ struct IsamFileControl {
   platform::Handle data_handle = platform::kInvalidHandle;
   std::vector<uint64_t> key_record_addresses;  // current record per key
   // File text (revision 6 with file_flags2 0x08 or 0x10).
-  uint64_t text_allocation = 0;       // bytes
+  uint64_t text_allocation = 0;  // bytes
+  // Allocation word as the writers show it: the prefix's first word, or
+  // 0x08000000 + text_alloc_kb for text described by the extension.
+  uint32_t text_allocation_word = 0;
   uint32_t text_length = 0;           // bytes in use
   uint64_t text_location = 0;         // file offset in the data file (of the prefix)
   uint64_t tracking_file_offset = 0;  // ChangeTrackingArea; 0 when none
@@ -202,7 +205,11 @@ int check_dynamic_size(const IsamFileControl& fc);
 // converting the older forms; sets the free-slot bound and the tracking
 // area's file offset. Used by the open and by the header refresh. Status 0
 // or 1 (a slot count beyond its table, or more bytes than laid out).
-int load_dynamic_header(const uint8_t* block, size_t len, IsamFileControl* fc);
+// `keep_tracking` leaves the change-tracking area in memory as it is: the
+// header refresh re-reads it from the data file instead, whose copy is the
+// current one (the index file's copy is never written back).
+int load_dynamic_header(const uint8_t* block, size_t len, IsamFileControl* fc,
+                        bool keep_tracking = false);
 
 // The dynamic header in its on-disk form for the one write at
 // dynamic_offset: converted back into the old block or the 280-byte part,

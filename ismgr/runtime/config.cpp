@@ -84,11 +84,9 @@ bool equal_nocase(const std::string& a, size_t at, const char* b) {
   return true;
 }
 
-// The install directory taken from the program's own path: the directory
-// before its first "VRX" component (found without regard to case). False
-// when the path has none.
-bool install_dir_from_program(std::string* dir) {
-  std::string path = platform::executable_path();
+}  // namespace
+
+bool install_dir_from_program(const std::string& path, std::string* dir) {
   for (size_t i = 0; i < path.size(); ++i) {
     if ((path[i] == '/' || path[i] == '\\') && equal_nocase(path, i + 1, "VRX") &&
         i + 4 < path.size() && (path[i + 4] == '/' || path[i + 4] == '\\')) {
@@ -98,6 +96,8 @@ bool install_dir_from_program(std::string* dir) {
   }
   return false;
 }
+
+namespace {
 
 // The nearest existing directory at or above `dir`, for the volume test.
 std::string existing_ancestor(std::string dir) {
@@ -134,7 +134,7 @@ void setup_backup_mode(ConfigState& s) {
     dir = v;
   } else if (const char* v32 = platform::get_env("CORVETHRT32")) {
     dir = v32;
-  } else if (!install_dir_from_program(&dir)) {
+  } else if (!install_dir_from_program(platform::executable_path(), &dir)) {
     return;  // backup mode off: the word keeps the value 4
   }
 

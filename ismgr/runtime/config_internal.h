@@ -38,6 +38,10 @@ ConfigState& config_state();
 void ensure_configuration();
 // Forgets the configuration and unmaps the backup-mode word.
 void reset_configuration();
+// The install directory taken from the program's path: the directory before
+// its first "VRX" component (found without regard to case). False when the
+// path has none.
+bool install_dir_from_program(const std::string& program_path, std::string* dir);
 
 }  // namespace ismgr
 

@@ -1,0 +1,327 @@
+// Channel open and close over a stand-in driver, and over the ISAM driver.
+#include "ismgr/runtime/channel.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "ismgr/platform/platform.h"
+#include "ismgr/runtime/audit.h"
+#include "ismgr/runtime/context.h"
+#include "ismgr/runtime/status.h"
+#include "support/isam_builder.h"
+#include "support/scratch_dir.h"
+
+namespace ismgr {
+namespace {
+
+// A stand-in driver whose open and close results the tests choose.
+struct FakeState {
+  int opens = 0;
+  int closes = 0;
+  int open_status = 0;  // status left by a failing open
+  int open_errno = 0;
+  uint32_t open_os_error = 0;
+  bool open_succeeds = true;
+  int64_t close_result = 0;
+  int close_status = 0;
+  uint32_t last_close_mode = 0;
+  std::string last_name;
+  int info_calls = 0;
+} g_fake;
+
+int g_handle_object = 0;
+
+void* fake_open(ismgr_control* ctl, const char* name, uint32_t, const char*, const char*, int64_t,
+                int64_t) {
+  ++g_fake.opens;
+  g_fake.last_name = name;
+  if (g_fake.open_succeeds) {
+    std::strcpy(ctl->current_name, "expanded-name.ism");
+    return &g_handle_object;
+  }
+  ctl->status->code = g_fake.open_status;
+  errno = g_fake.open_errno;
+  platform::set_last_error(g_fake.open_os_error);
+  return nullptr;
+}
+
+int64_t fake_close(void*, ChannelCall& call) {
+  ++g_fake.closes;
+  g_fake.last_close_mode = call.mode;
+  call.control->status->code = g_fake.close_status;
+  return g_fake.close_result;
+}
+
+int64_t fake_info(void*, ChannelCall& call) {
+  ++g_fake.info_calls;
+  if (call.number != nullptr) *call.number = 42;
+  return 0;
+}
+
+ChannelDriver make_fake() {
+  ChannelDriver d{"fake", fake_open, nullptr, {}};
+  d.slots[kSlotClose] = fake_close;
+  d.slots[kSlotFileInfo] = fake_info;
+  return d;
+}
+const ChannelDriver kFake = make_fake();
+
+class ChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_fake = FakeState();
+    previous_ = set_channel_driver_for_test(ChannelDriverKind::kIsam, &kFake);
+    ctl_ = current_context();
+    ASSERT_NE(ctl_, nullptr);
+  }
+  void TearDown() override { set_channel_driver_for_test(ChannelDriverKind::kIsam, previous_); }
+
+  channel* open(const char* name, uint32_t mode = 0x42, const char* description = nullptr,
+                ismgr_status* status = nullptr) {
+    return channel_open(ctl_, name, mode, 0, 0, nullptr, description, status);
+  }
+  int code() const { return ctl_->status->code; }
+
+  const ChannelDriver* previous_ = nullptr;
+  ismgr_control* ctl_ = nullptr;
+};
+
+TEST_F(ChannelTest, OpenFillsTableAndKeepsTheExpandedName) {
+  channel* ch = open("cust");
+  ASSERT_NE(ch, nullptr);
+  EXPECT_EQ(code(), 0);
+  EXPECT_EQ(g_fake.last_name, "cust");  // the driver expands the name itself
+  EXPECT_STREQ(ch->file_name, "expanded-name.ism");
+  EXPECT_EQ(ch->kind, kChannelIsam);
+  EXPECT_EQ(ch->handle, &g_handle_object);
+  EXPECT_EQ(ch->control, ctl_);
+  EXPECT_EQ(ch->ops[kSlotEmpty], nullptr);
+  for (int slot = 1; slot <= kChannelSlotCount; ++slot) {
+    if (slot != kSlotEmpty) {
+      EXPECT_NE(ch->ops[slot], nullptr) << slot;
+    }
+  }
+  EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
+}
+
+TEST_F(ChannelTest, EmptyNameReachesTheDriverEmpty) {
+  channel* ch = open("");
+  ASSERT_NE(ch, nullptr);
+  EXPECT_EQ(g_fake.last_name, "");
+  channel_close(ch, 0, nullptr);
+}
+
+TEST_F(ChannelTest, UnsupportedSlotsAnswer63) {
+  channel* ch = open("cust");
+  ASSERT_NE(ch, nullptr);
+  for (int slot : {kSlotRead, kSlotStore, kSlotDelete, kSlotParamsText, kSlotKeyByName,
+                   kSlotSelectSetup, kSlotSelectIsam, kSlotUnused33}) {
+    ctl_->status->code = 0;
+    ChannelCall call;
+    EXPECT_EQ(channel_call(ch, slot, call), -1) << slot;
+    EXPECT_EQ(code(), kStatusIllegalFunction) << slot;
+  }
+  ChannelCall call;
+  EXPECT_EQ(channel_call(ch, 0, call), -1);
+  EXPECT_EQ(channel_call(ch, 35, call), -1);
+  EXPECT_EQ(channel_call(ch, kSlotEmpty, call), -1);
+  EXPECT_EQ(channel_call(nullptr, kSlotClose, call), -1);
+  channel_close(ch, 0, nullptr);
+}
+
+TEST_F(ChannelTest, RequestChecksFailBeforeTheDriver) {
+  struct Case {
+    const char* name;
+    uint32_t mode;
+    const char* description;
+    int status;
+  } cases[] = {
+      {"cu@st", 0x42, nullptr, kStatusBadFileSpec}, {"host@", 0x42, nullptr, kStatusBadFileSpec},
+      {"cust", 0x101, nullptr, kStatusInvalidMode},  // update with sequential
+      {"cust", 0x44, nullptr, kStatusInvalidMode},   // output ISAM, no description
+      {"cust", 0x44, "", kStatusInvalidMode},        // an empty description is none
+      {"cust", 0x42, "RECORD_SIZE 10", 105},         // description with input
+      {"cust", 0x104, "RECORD_SIZE 10", 105},        // description, not ISAM
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(open(c.name, c.mode, c.description), nullptr) << c.name << " " << c.mode;
+    EXPECT_EQ(code(), c.status) << c.name << " " << c.mode;
+  }
+  EXPECT_EQ(g_fake.opens, 0);
+  EXPECT_STREQ(ctl_->current_name, "host@");  // the refused name, for the caller's message
+}
+
+TEST_F(ChannelTest, FailedOpenIsRefinedFromTheFailingCall) {
+  g_fake.open_succeeds = false;
+  struct Case {
+    int status;
+    int err;
+    uint32_t os_error;
+    int expected;
+  } cases[] = {
+      {20, ENOENT, platform::kErrFileNotFound, 57},
+      {20, ENOENT, platform::kErrPathNotFound, 58},
+      {19, -2, platform::kErrSharingViolation, 47},
+      {30, 0, 0, 30},  // not the system's failure: kept
+      {17, ENOENT, platform::kErrFileNotFound, 17},
+      {0, 0, 0, 20},  // nothing said: cannot open
+  };
+  for (const Case& c : cases) {
+    g_fake.open_status = c.status;
+    g_fake.open_errno = c.err;
+    g_fake.open_os_error = c.os_error;
+    EXPECT_EQ(open("cust"), nullptr);
+    EXPECT_EQ(code(), c.expected) << c.status << " " << c.err;
+  }
+}
+
+TEST_F(ChannelTest, SequentialOpenFailsClearly) {
+  EXPECT_EQ(open("list.txt", 0x102), nullptr);
+  EXPECT_EQ(code(), 60);
+  EXPECT_EQ(g_fake.opens, 0);
+}
+
+TEST_F(ChannelTest, FailingCloseKeepsTheChannelForASecondClose) {
+  channel* ch = open("cust");
+  ASSERT_NE(ch, nullptr);
+  g_fake.close_result = -1;
+  g_fake.close_status = kStatusWriteFailure;
+  int32_t status = 0;
+  EXPECT_EQ(channel_close(ch, 0, &status), -1);
+  EXPECT_EQ(status, kStatusWriteFailure);
+  EXPECT_EQ(ch->handle, &g_handle_object);  // still open, still usable
+  g_fake.close_result = 0;
+  g_fake.close_status = 0;
+  EXPECT_EQ(channel_close(ch, 0, &status), 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(g_fake.closes, 2);
+}
+
+TEST_F(ChannelTest, PurgeReportsSuccessButKeepsTheStatus) {
+  channel* ch = open("cust");
+  ASSERT_NE(ch, nullptr);
+  g_fake.close_result = -1;
+  g_fake.close_status = kStatusWriteFailure;
+  int32_t status = 0;
+  EXPECT_EQ(channel_close(ch, kClosePurge, &status), 0);
+  EXPECT_EQ(status, kStatusWriteFailure);
+  EXPECT_EQ(g_fake.last_close_mode, kClosePurge);
+  EXPECT_EQ(channel_close(nullptr, 0, &status), -1);
+}
+
+TEST_F(ChannelTest, CallerStatusBlockIsDetachedAtClose) {
+  ismgr_status mine;
+  ASSERT_TRUE(mine.block_buffer.obtain_fresh(100));
+  channel* ch = open("cust", 0x42, nullptr, &mine);
+  ASSERT_NE(ch, nullptr);
+  EXPECT_EQ(ctl_->status, &mine);
+  EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
+  EXPECT_EQ(ctl_->status, default_status());
+  EXPECT_TRUE(mine.block_buffer.empty());
+
+  ch = open("cust", 0x42, nullptr, &mine);
+  ASSERT_NE(ch, nullptr);
+  EXPECT_EQ(channel_close(ch, kCloseNoFcbRelease, nullptr), 0);
+  EXPECT_EQ(ctl_->status, &mine);  // kept attached
+  ctl_->status = default_status();
+}
+
+TEST_F(ChannelTest, FileNameIsAnsweredWithoutTheDriver) {
+  channel* ch = open("cust");
+  ASSERT_NE(ch, nullptr);
+  char text[64];
+  for (const char* keyword : {"filename", "FILENAME", "filen", "nofilename"}) {
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(channel_file_info(ch, nullptr, text, sizeof text, keyword, 0, 0), 0) << keyword;
+    EXPECT_STREQ(text, "expanded-name.ism") << keyword;
+  }
+  char small[6];
+  EXPECT_EQ(channel_file_info(ch, nullptr, small, sizeof small, "filename", 0, 0), 0);
+  EXPECT_STREQ(small, "expan");
+  EXPECT_EQ(channel_file_info(ch, nullptr, nullptr, 0, "filename", 0, 0), 0);
+  EXPECT_EQ(g_fake.info_calls, 0);
+
+  int32_t number = 0;
+  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "size", 0, 0), 0);
+  EXPECT_EQ(number, 42);
+  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "f", 0, 0), 0);  // ambiguous: driver
+  EXPECT_EQ(g_fake.info_calls, 2);
+  EXPECT_EQ(channel_file_info(nullptr, &number, text, sizeof text, "filename", 0, 0), -2);
+  channel_close(ch, 0, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Over the ISAM driver.
+// ---------------------------------------------------------------------------
+class IsamChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
+    reset_audit_for_test();
+    reset_process_for_test();
+    ctl_ = current_context();
+    ASSERT_NE(ctl_, nullptr);
+  }
+  void TearDown() override {
+    reset_process_for_test();
+    platform::put_env("ISMGR_AUDIT=");
+    reset_audit_for_test();
+  }
+  std::string audit() {
+    std::fflush(thread_audit_stream());
+    return dir_.read("audit.log");
+  }
+
+  test::ScratchDir dir_;
+  ismgr_control* ctl_ = nullptr;
+};
+
+TEST_F(IsamChannelTest, OpenAndCloseWriteTheirAuditLines) {
+  testing::IsamBuilder b;
+  b.add_key(testing::KeySpec::alpha("CUST", 0, 10));
+  ASSERT_TRUE(b.write_files(dir_.path().string(), "cust"));
+  channel* ch =
+      channel_open(ctl_, dir_.file("cust").c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr);
+  ASSERT_NE(ch, nullptr) << ctl_->status->code;
+  EXPECT_EQ(std::string(ch->file_name), dir_.file("cust.ism"));
+  int32_t status = -1;
+  EXPECT_EQ(channel_close(ch, 0, &status), 0);
+  EXPECT_EQ(status, 0);
+  const std::string log = audit();
+  EXPECT_NE(log.find(") = open("), std::string::npos) << log;
+  EXPECT_NE(log.find(", I:I, '" + dir_.file("cust") + "')"), std::string::npos) << log;
+  EXPECT_NE(log.find("close("), std::string::npos) << log;
+}
+
+TEST_F(IsamChannelTest, MissingFileIsRefinedToNotFound) {
+  EXPECT_EQ(channel_open(ctl_, dir_.file("none").c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr),
+            nullptr);
+  EXPECT_EQ(ctl_->status->code, 57);
+  EXPECT_NE(audit().find(" im_errno= 57 "), std::string::npos);
+}
+
+TEST_F(IsamChannelTest, WrongRevisionKeepsItsStatusDespiteAStaleError) {
+  testing::IsamBuilder b;
+  b.revision(7).add_key(testing::KeySpec::alpha("K", 0, 4));
+  ASSERT_TRUE(b.write_files(dir_.path().string(), "newer"));
+  errno = ENOENT;
+  platform::set_last_error(platform::kErrFileNotFound);
+  EXPECT_EQ(channel_open(ctl_, dir_.file("newer").c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr),
+            nullptr);
+  EXPECT_EQ(ctl_->status->code, kStatusIncompatible);
+}
+
+TEST_F(IsamChannelTest, RefusedCreationKeeps30) {
+  errno = ENOENT;
+  platform::set_last_error(platform::kErrFileNotFound);
+  EXPECT_EQ(
+      channel_open(ctl_, dir_.file("new").c_str(), 0x44, 0, 0, nullptr, "RECORD_SIZE 10", nullptr),
+      nullptr);
+  EXPECT_EQ(ctl_->status->code, kStatusCannotCreate);
+}
+
+}  // namespace
+}  // namespace ismgr

@@ -1,0 +1,337 @@
+// The file lock with its header refresh, and the record locks.
+#include "ismgr/isam/file_lock.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ismgr/fileio/lock.h"
+#include "ismgr/isam/isam_close.h"
+#include "ismgr/isam/isam_open.h"
+#include "ismgr/platform/platform.h"
+#include "ismgr/runtime/status.h"
+#include "support/child_process.h"
+#include "support/isam_builder.h"
+#include "support/scratch_dir.h"
+
+namespace ismgr {
+namespace {
+
+using testing::IsamBuilder;
+using testing::KeySpec;
+
+int64_t g_now = 1700000000;
+int64_t fixed_clock() {
+  return g_now;
+}
+
+std::vector<std::string> g_lock_lines;
+void capture_lock_line(const char* text) {
+  g_lock_lines.push_back(text);
+}
+
+IsamBuilder basic(int revision) {
+  IsamBuilder b;
+  b.revision(revision).record_length(64).add_key(KeySpec::alpha("CUST", 0, 10));
+  b.counts(3, 1, 7, 2);
+  return b;
+}
+
+class FileLockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctl_ = current_context();
+    ASSERT_NE(ctl_, nullptr);
+    g_now = 1700000000;
+    set_refresh_clock_for_test(fixed_clock);
+  }
+  void TearDown() override {
+    set_refresh_clock_for_test(nullptr);
+    set_lock_audit_sink_for_test(nullptr);
+  }
+
+  IsamFileControl* open(const std::string& leaf, uint32_t mode = IM_UPDATE | IM_ISAM) {
+    return isam_open(ctl_, dir_.file(leaf).c_str(), mode, nullptr);
+  }
+  // Takes the file lock, returning the status it unwound with as -status.
+  static int take(IsamFileControl* fc) {
+    try {
+      return take_file_lock(fc);
+    } catch (const StatusError& e) {
+      return -e.code();
+    }
+  }
+  static int release(IsamFileControl* fc) {
+    try {
+      release_file_lock(fc);
+      return 0;
+    } catch (const StatusError& e) {
+      return e.code();
+    }
+  }
+  static int auto_lock(IsamFileControl* fc, int kind) {
+    try {
+      return automatic_lock(fc, kind, 0);
+    } catch (const StatusError& e) {
+      return -e.code();
+    }
+  }
+
+  test::ScratchDir dir_;
+  ismgr_control* ctl_ = nullptr;
+};
+
+TEST_F(FileLockTest, TwoProcessesSeeEachOthersUpdateCount) {
+  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "shared"));
+  const std::string name = dir_.file("shared");
+  test::ChildProcess child([&](test::Link& link) -> int {
+    ismgr_control* ctl = current_context();
+    IsamFileControl* fc = isam_open(ctl, name.c_str(), IM_UPDATE | IM_ISAM, nullptr);
+    if (fc == nullptr) return 11;
+    link.send('r');
+    if (link.receive() != 'a') return 10;
+    if (take_file_lock(fc) != 1) return 12;  // the parent raised the count
+    if (fc->counters.update_count != 8) return 13;
+    fc->engine.header_changed = 1;
+    release_file_lock(fc);
+    link.send('b');
+    if (link.receive() != 'c') return 14;
+    // The parent holds the file lock now: the same byte is refused here.
+    const bool got =
+        platform::lock_range(fc->index_handle, fx_lock_offset(0), 1, /*fail_immediately=*/true);
+    link.send('d');
+    if (got) return 15;
+    if (isam_close(fc, 0) != 0) return 16;
+    return 0;
+  });
+
+  ASSERT_EQ(child.link().receive(), 'r');
+  IsamFileControl* fc = open("shared");
+  ASSERT_NE(fc, nullptr) << ctl_->status->code;
+  ASSERT_NE(fc->cache, nullptr);
+  EXPECT_EQ(take(fc), 0);  // nothing changed since the open
+  fc->engine.header_changed = 1;
+  EXPECT_EQ(release(fc), 0);
+  EXPECT_EQ(fc->counters.update_count, 8u);
+  EXPECT_EQ(fc->engine.header_changed, 0);  // a shared file's header is on disk now
+
+  child.link().send('a');
+  const int answer = child.link().receive();
+  if (answer != 'b') {
+    FAIL() << "child ended with " << child.wait();
+  }
+  EXPECT_EQ(take(fc), 1);
+  EXPECT_EQ(fc->counters.update_count, 9u);
+  child.link().send('c');
+  EXPECT_EQ(child.link().receive(), 'd');
+  EXPECT_EQ(release(fc), 0);
+  EXPECT_EQ(child.wait(), 0);
+  EXPECT_EQ(isam_close(fc, 0), 0);
+}
+
+TEST_F(FileLockTest, OlderRevisionsAlsoWatchTheCountsAndTheClock) {
+  ASSERT_TRUE(basic(5).write_files(dir_.path().string(), "r5"));
+  IsamFileControl* a = open("r5");
+  IsamFileControl* b = open("r5");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(take(a), 1);  // never refreshed: the minute has passed
+  EXPECT_EQ(release(a), 0);
+  EXPECT_EQ(take(a), 0);
+  EXPECT_EQ(release(a), 0);
+
+  // Another opener changes the record count but not the update count.
+  b->free_list.record_count = 40;
+  ASSERT_EQ(write_dynamic_header(b), 0);
+  EXPECT_EQ(take(a), 1);
+  EXPECT_EQ(a->free_list.record_count, 40u);
+  EXPECT_EQ(release(a), 0);
+
+  g_now += 60;
+  EXPECT_EQ(take(a), 0);
+  EXPECT_EQ(release(a), 0);
+  g_now += 61;
+  EXPECT_EQ(take(a), 1);
+  EXPECT_EQ(release(a), 0);
+  EXPECT_EQ(isam_close(a, 0), 0);
+  EXPECT_EQ(isam_close(b, 0), 0);
+}
+
+TEST_F(FileLockTest, Revision6ChangesOnlyThroughTheUpdateCount) {
+  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "r6"));
+  IsamFileControl* a = open("r6");
+  IsamFileControl* b = open("r6");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  b->free_list.record_count = 40;
+  ASSERT_EQ(write_dynamic_header(b), 0);
+  g_now += 1000;
+  EXPECT_EQ(take(a), 0);
+  EXPECT_EQ(a->free_list.record_count, 40u);  // refreshed all the same
+  EXPECT_EQ(release(a), 0);
+
+  EXPECT_EQ(take(b), 0);
+  b->engine.header_changed = 1;
+  EXPECT_EQ(release(b), 0);
+  EXPECT_EQ(take(a), 1);
+  EXPECT_EQ(take(a), 0);  // already held: nothing is done
+  EXPECT_EQ(release(a), 0);
+  EXPECT_EQ(isam_close(a, 0), 0);
+  EXPECT_EQ(isam_close(b, 0), 0);
+}
+
+TEST_F(FileLockTest, TrackingAreaIsReReadWhenItsMarkChanges) {
+  IsamBuilder builder = basic(6).change_tracking(1, 2, 3, 1000);
+  ASSERT_TRUE(builder.write_files(dir_.path().string(), "t"));
+  IsamFileControl* fc = open("t");
+  ASSERT_NE(fc, nullptr);
+  ASSERT_TRUE(fc->has_tracking);
+  // The data file's copy of the area is what the refresh reads.
+  std::vector<uint8_t> time(4);
+  put_u32(time.data(), 4242);
+  IsamFileControl* other = open("t");
+  ASSERT_NE(other, nullptr);
+  other->counters.tracking_mark = 7;
+  ASSERT_EQ(write_dynamic_header(other), 0);
+  ASSERT_TRUE(IsamBuilder::write_file(dir_.file("patch"), time));
+  const uint64_t at = fc->tracking_file_offset + 4;
+  {
+    platform::OpenOptions options;
+    options.access = platform::Access::kReadWrite;
+    platform::Handle h = platform::open_file(dir_.file("t.is1").c_str(), options);
+    ASSERT_NE(h, platform::kInvalidHandle);
+    ASSERT_TRUE(platform::seek(h, static_cast<int64_t>(at), platform::kSeekBegin, nullptr));
+    uint32_t done = 0;
+    ASSERT_TRUE(platform::write(h, time.data(), 4, &done));
+    platform::close_file(h);
+  }
+  EXPECT_EQ(take(fc), 0);
+  EXPECT_EQ(fc->tracking.times[1], 4242u);
+  EXPECT_EQ(release(fc), 0);
+  isam_close(other, 0);
+  isam_close(fc, 0);
+}
+
+TEST_F(FileLockTest, ExclusiveFileKeepsTheMarkUntilTheClose) {
+  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "ex"));
+  IsamFileControl* fc = open("ex", IM_UPDATE | IM_ISAM | IM_EXRW);
+  ASSERT_NE(fc, nullptr);
+  EXPECT_EQ(take(fc), 0);
+  fc->free_list.record_count = 11;
+  fc->engine.header_changed = 1;
+  EXPECT_EQ(release(fc), 0);
+  EXPECT_EQ(fc->engine.header_changed, 1);
+  EXPECT_EQ(fc->state & kStateFileLock, 0u);
+  EXPECT_EQ(isam_close(fc, 0), 0);
+  fc = open("ex", IM_INPUT | IM_ISAM);
+  ASSERT_NE(fc, nullptr);
+  EXPECT_EQ(fc->free_list.record_count, 11u);
+  EXPECT_EQ(fc->counters.update_count, 8u);
+  isam_close(fc, 0);
+}
+
+TEST_F(FileLockTest, DropWritesNothing) {
+  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "d"));
+  IsamFileControl* fc = open("d");
+  ASSERT_NE(fc, nullptr);
+  EXPECT_EQ(take(fc), 0);
+  fc->free_list.record_count = 99;
+  fc->engine.header_changed = 1;
+  drop_file_lock(fc);
+  EXPECT_EQ(fc->state & kStateFileLock, 0u);
+  fc->engine.header_changed = 0;
+  EXPECT_EQ(isam_close(fc, 0), 0);
+  fc = open("d", IM_INPUT | IM_ISAM);
+  ASSERT_NE(fc, nullptr);
+  EXPECT_EQ(fc->free_list.record_count, 3u);
+  EXPECT_EQ(fc->counters.update_count, 7u);
+  isam_close(fc, 0);
+}
+
+TEST_F(FileLockTest, LockListNodesFillAndEmpty) {
+  for (bool vectoring : {false, true}) {
+    SCOPED_TRACE(vectoring);
+    const std::string leaf = vectoring ? "v" : "p";
+    ASSERT_TRUE(basic(6).file_flags(vectoring ? 0x18 : 0).write_files(dir_.path().string(), leaf));
+    IsamFileControl* fc = open(leaf, IM_UPDATE | IM_ISAM | IM_EXRW);  // lock-free
+    ASSERT_NE(fc, nullptr) << ctl_->status->code;
+    const int per_node = vectoring ? 16 : 32;
+    for (int i = 0; i < per_node; ++i) ASSERT_EQ(lock_list_add(fc, 1000 + i, 2000 + i), 1);
+    EXPECT_EQ(fc->lock_list->next, fc->lock_list);  // one full node
+    ASSERT_EQ(lock_list_add(fc, 5000, 5000), 1);
+    EXPECT_NE(fc->lock_list->next, fc->lock_list);  // a second node
+    EXPECT_EQ(lock_list_size(fc), static_cast<uint32_t>(per_node + 1));
+
+    // With vectoring both positions of an entry find it; without, the
+    // position given last.
+    EXPECT_EQ(lock_list_contains(fc, 2003), 1);
+    EXPECT_EQ(lock_list_contains(fc, 1003), vectoring ? 1 : 0);
+    EXPECT_EQ(lock_list_contains(fc, 5000), 1);
+    EXPECT_EQ(lock_list_contains(fc, 7777), 0);
+
+    EXPECT_EQ(lock_list_move(fc, 9000, 2003), 1);
+    EXPECT_EQ(lock_list_contains(fc, 9000), 1);
+    EXPECT_EQ(lock_list_contains(fc, 2003), 0);
+    EXPECT_EQ(lock_list_move(fc, 1, 424242), 0);
+
+    EXPECT_EQ(lock_list_remove(fc, 5000), 1);  // the second node empties and goes
+    EXPECT_EQ(fc->lock_list->next, fc->lock_list);
+    EXPECT_EQ(lock_list_remove(fc, 5000), 0);
+    EXPECT_EQ(lock_list_remove(fc, 2000), 1);
+    EXPECT_EQ(lock_list_contains(fc, 2000), 0);
+    EXPECT_EQ(lock_list_contains(fc, 2000 + per_node - 1), 1);  // moved into its place
+    EXPECT_EQ(lock_list_size(fc), static_cast<uint32_t>(per_node - 1));
+
+    g_lock_lines.clear();
+    set_lock_audit_sink_for_test(capture_lock_line);
+    EXPECT_EQ(release_all_record_locks(fc), 0);
+    set_lock_audit_sink_for_test(nullptr);
+    EXPECT_EQ(fc->lock_list, nullptr);
+    EXPECT_TRUE(g_lock_lines.empty());  // lock-free: no unlock calls
+    EXPECT_EQ(isam_close(fc, 0), 0);
+  }
+}
+
+TEST_F(FileLockTest, AutomaticLockAgainstAnotherOpener) {
+  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "a"));
+  IsamFileControl* one = open("a");
+  IsamFileControl* two = open("a");
+  ASSERT_NE(one, nullptr);
+  ASSERT_NE(two, nullptr);
+
+  one->engine.current_record = -1;
+  EXPECT_EQ(auto_lock(one, 2), -26);
+
+  one->engine.current_record = 5000;
+  EXPECT_EQ(auto_lock(one, 2), 0);
+  EXPECT_NE(one->state & kStateAutoLock, 0u);
+  EXPECT_EQ(auto_lock(one, 1), 0);  // already held
+
+  two->engine.current_record = 5000;
+  EXPECT_EQ(auto_lock(two, 2), -1);
+
+  // Released while also in the list: the OS lock stays.
+  ASSERT_EQ(lock_list_add(one, 5000, 5000), 1);
+  EXPECT_EQ(auto_lock(one, 0), 0);
+  EXPECT_EQ(one->state & kStateAutoLock, 0u);
+  EXPECT_EQ(auto_lock(two, 2), -1);
+
+  EXPECT_EQ(isam_release(one), 0);
+  EXPECT_EQ(one->lock_list, nullptr);
+  EXPECT_EQ(auto_lock(two, 2), 0);
+
+  // Moving to another record releases the old one.
+  two->engine.current_record = 6000;
+  EXPECT_EQ(auto_lock(two, 2), 0);
+  one->engine.current_record = 5000;
+  EXPECT_EQ(auto_lock(one, 2), 0);
+
+  EXPECT_EQ(isam_close(one, 0), 0);  // the close releases every lock
+  EXPECT_EQ(auto_lock(two, 0), 0);
+  EXPECT_EQ(isam_close(two, 0), 0);
+  EXPECT_EQ(release_all_record_locks(nullptr), -2);
+}
+
+}  // namespace
+}  // namespace ismgr

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "ismgr/fileio/file_io.h"
 #include "ismgr/platform/platform.h"
@@ -14,6 +15,7 @@ namespace ismgr {
 
 namespace {
 
+constexpr int kStatusNoNullValue = 80;   // "Null value doesn't exist for key"
 constexpr int kDetailQueryValue = 1191;  // the number that was out of range
 constexpr int kDetailQueryLimit = 1192;  // the highest number allowed
 constexpr int kDetailNoNumberResult = 1226;
@@ -89,19 +91,28 @@ std::string key_type(const KeyDescriptor& k, int segment, void* ctl) {
   throw QueryFailure{kStatusIndexIncongruity};
 }
 
-// Digits of a stored decimal null value without leading zeros (one "0" for
-// zero), read as the descriptions read them.
+// A stored decimal null value in the key's index form: the sign in bit 0x40
+// of the first byte. Positive: the first byte's low 4 bits, then the other
+// bytes with bits 0x30 set; negative: the complement of each byte's low 4
+// bits. The characters are read as the C library's decimal conversion reads
+// them (the leading run of digits) and shown without leading zeros, so a
+// long value cannot overflow.
 std::string decimal_null_text(const uint8_t* v, size_t n) {
   if (n == 0) return "0";
-  bool positive = (v[0] & 0x40) != 0;
-  std::string digits;
+  const bool positive = (v[0] & 0x40) != 0;
+  std::string chars;
   for (size_t i = 0; i < n; ++i) {
-    unsigned nibble = v[i] & 0x0F;
-    unsigned digit = positive ? nibble : (0x0F - nibble);
-    digits.push_back(static_cast<char>('0' + digit % 10));
+    if (positive) {
+      chars.push_back(static_cast<char>(i == 0 ? (0x30 | (v[0] & 0x0F)) : (v[i] | 0x30)));
+    } else {
+      chars.push_back(static_cast<char>(0x30 | (~v[i] & 0x0F)));
+    }
   }
-  size_t first = digits.find_first_not_of('0');
-  digits = first == std::string::npos ? "0" : digits.substr(first);
+  size_t end = 0;
+  while (end < chars.size() && chars[end] >= '0' && chars[end] <= '9') ++end;
+  size_t start = 0;
+  while (start + 1 < end && chars[start] == '0') ++start;
+  std::string digits = end == 0 ? "0" : chars.substr(start, end - start);
   return positive ? digits : "-" + digits;
 }
 
@@ -453,9 +464,11 @@ int64_t file_query(IsamFileControl* fc, int32_t* number, char* text, int32_t cap
       case kInfoNullvalue: {
         need_text();
         NullValueText null = describe_null_value(*fc, k);
-        if (!null.present || (k.key_flags & kKeyNullShort)) {
+        // Replicating and non-replicating keys have a value to show; a short
+        // null key and a key without null value have none.
+        if (!null.present) {
           report_detail(ctl, kDetailMessageNumber, "No null value for key ", key);
-          throw QueryFailure{80};
+          throw QueryFailure{kStatusNoNullValue};
         }
         if (!null.valid) {
           report_bad_null(ctl);
@@ -520,6 +533,9 @@ int64_t file_query(IsamFileControl* fc, int32_t* number, char* text, int32_t cap
   } catch (const StatusError& e) {
     status->code = e.code();
     return -1;
+  } catch (const std::bad_alloc&) {
+    status->code = kStatusNoMemory;
+    return -1;
   }
 }
 
@@ -555,7 +571,9 @@ int64_t file_summary_record(IsamFileControl* fc, uint8_t* record, ismgr_control*
   put_u16(record + 4,
           static_cast<uint16_t>(primary ? key_size_without_qualifier(*fc, *primary) : 0));
   put_u32(record + 8, 999999999u);
-  put_u32(record + 12, 999999999u - fc->free_list.record_count);
+  // More records than the field counts down from give 0, as in the text.
+  const uint32_t records = fc->free_list.record_count;
+  put_u32(record + 12, records > 999999999u ? 0 : 999999999u - records);
   record[16] = static_cast<uint8_t>(fc->header.key_count - (has_tracking_key(*fc) ? 1 : 0));
   return 0;
 }

@@ -63,11 +63,12 @@ int64_t key_param_text(IsamFileControl* fc, int32_t key, char* text, ismgr_contr
                 (k.seg_type[0] & kSegAscending) ? '1' : '0',
                 (k.key_flags & kKeyModifiable) ? '1' : '0', record_name(k).c_str());
   std::memcpy(buffer, field, 26);
-  int segments = segment_count(k);
-  for (int s = 0; s < 8; ++s) {
-    std::snprintf(field, sizeof field, "%05d", s < segments ? k.seg_start[s] + 1 : 0);
+  // Each segment stands for itself: one of length 0 shows zeros.
+  for (size_t s = 0; s < kMaxSegments; ++s) {
+    const bool used = k.seg_length[s] != 0;
+    std::snprintf(field, sizeof field, "%05d", used ? k.seg_start[s] + 1 : 0);
     std::memcpy(buffer + 26 + 5 * s, field, 5);
-    std::snprintf(field, sizeof field, "%03d", s < segments ? k.seg_length[s] : 0);
+    std::snprintf(field, sizeof field, "%03d", static_cast<int>(k.seg_length[s]));
     std::memcpy(buffer + 66 + 3 * s, field, 3);
   }
   buffer[kKeyParamTextLength] = '\0';
@@ -93,11 +94,10 @@ int64_t key_param_record(IsamFileControl* fc, int32_t key, uint8_t* record,
   std::string name = record_name(k);
   std::memset(record + 8, 0, 16);
   std::memcpy(record + 8, name.data(), name.size());
-  int segments = segment_count(k);
-  for (int s = 0; s < 8; ++s) {
-    bool used = s < segments;
+  for (size_t s = 0; s < kMaxSegments; ++s) {
+    const bool used = k.seg_length[s] != 0;
     put_u16(record + 24 + 2 * s, static_cast<uint16_t>(used ? k.seg_start[s] + 1 : 0));
-    put_u16(record + 40 + 2 * s, static_cast<uint16_t>(used ? k.seg_length[s] : 0));
+    put_u16(record + 40 + 2 * s, k.seg_length[s]);
   }
   set_status(control, 0);
   return 0;

@@ -19,8 +19,8 @@ constexpr size_t kKeyParamRecordSize = 56;
 // The key's parameters as 90 characters and a NUL in `text` (at least 91
 // bytes): start "%05d", size "%03d", duplicates, ascending and modifiable as
 // "1"/"0", the name right-aligned in 15 characters, then per segment 0 to 7
-// the start "%05d" and after them the lengths "%03d" (zeros for segments the
-// key does not have). Returns 90; -2 with status 2 for a key out of range
+// the start "%05d" and after them the lengths "%03d" (zeros for a segment
+// of length 0). Returns 90; -2 with status 2 for a key out of range
 // (the change-tracking key is never described); -1 with status 1 when a
 // value of a damaged header does not fit its field.
 int64_t key_param_text(IsamFileControl* fc, int32_t key, char* text, ismgr_control* control);
@@ -28,7 +28,7 @@ int64_t key_param_text(IsamFileControl* fc, int32_t key, char* text, ismgr_contr
 // The same as a 56-byte record: u16 start, u16 size, u8 duplicates, u8
 // ascending, u8 modifiable, one byte left alone, the name (15 characters less
 // trailing white space, NUL-terminated, in 16 bytes), u16 starts[8] (start +
-// 1, 0 for an unused segment), u16 lengths[8]. Returns 0, -1 with status 2
+// 1, 0 for a segment of length 0), u16 lengths[8]. Returns 0, -1 with status 2
 // for a key out of range, -2 for an invalid control block.
 int64_t key_param_record(IsamFileControl* fc, int32_t key, uint8_t* record, ismgr_control* control);
 

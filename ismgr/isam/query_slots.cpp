@@ -38,8 +38,10 @@ int64_t isam_slot_key_record(void* handle, ChannelCall& call) {
 }
 
 int64_t isam_slot_key_by_name(void* handle, ChannelCall& call) {
-  size_t length = call.capacity > 0 ? static_cast<size_t>(call.capacity) : 0;
-  return key_by_name(file_of(handle), call.text, length, call.control);
+  // A negative length names nothing (it must not become the empty name,
+  // which every key would match).
+  if (call.capacity < 0) return key_by_name(file_of(handle), nullptr, 0, call.control);
+  return key_by_name(file_of(handle), call.text, static_cast<size_t>(call.capacity), call.control);
 }
 
 int64_t isam_slot_key_by_position(void* handle, ChannelCall& call) {

@@ -5,7 +5,7 @@ build=${1:-build-fuzz}
 seconds=${2:-60}
 status=0
 for target in "$build"/fuzz/*_fuzz; do
-  [ -x "$target" ] || continue
+  [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target")
   work="$build/fuzz/corpus-$name"
   mkdir -p "$work"

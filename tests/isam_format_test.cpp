@@ -12,6 +12,7 @@
 #include "ismgr/isam/file_control.h"
 #include "ismgr/runtime/status.h"
 #include "support/isam_builder.h"
+#include "support/scratch_dir.h"
 
 namespace ismgr {
 namespace {
@@ -1070,6 +1071,19 @@ TEST(IsamWorkFiles, ShiftedTargetHoldsTheHeaderCopyAt0x8000) {
   ASSERT_EQ(o.status, 0);
   EXPECT_EQ(o.fc.header.magic, kMagicData);
   EXPECT_EQ(o.fc.keys.size(), 2u);
+}
+
+TEST(IsamBuilderFiles, WritesTheIndexAndItsDataFile) {
+  test::ScratchDir dir;
+  IsamBuilder b = base6();
+  ASSERT_TRUE(b.write_files(dir.path().string(), "cust"));
+  const std::string index = dir.read("cust.ism");
+  const std::string data = dir.read("cust.is1");
+  const std::vector<uint8_t> want_index = b.index_file();
+  const std::vector<uint8_t> want_data = b.data_file();
+  EXPECT_EQ(std::vector<uint8_t>(index.begin(), index.end()), want_index);
+  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.end()), want_data);
+  EXPECT_FALSE(b.write_files(dir.file("missing-dir"), "cust"));
 }
 
 }  // namespace

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ismgr/platform/platform.h"
+#include "ismgr/runtime/audit.h"
+#include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
 #include "support/child_process.h"
 #include "support/scratch_dir.h"
@@ -22,7 +26,6 @@ class LockTest : public ::testing::Test {
   void SetUp() override { path_ = dir_.write("locks.dat", ""); }
   void TearDown() override {
     set_lock_clock_for_test(LockClock());
-    set_lock_audit_sink_for_test(nullptr);
     for (p::Handle h : handles_) p::close_file(h);
   }
   p::Handle open_handle() {
@@ -306,47 +309,99 @@ TEST_F(LockTest, WaitTimesOutAgainstAnotherProcess) {
 // Audit lines.
 // ---------------------------------------------------------------------------
 
-std::vector<std::string> g_lines;
-void collect(const char* text) {
-  g_lines.push_back(text);
-  p::set_last_error(999);  // the primitives must restore the caller's error
+// Lock audit lines in the audit log of the thread's context.
+class LockAuditLogTest : public LockTest {
+ protected:
+  static constexpr const char* kVariables[] = {"ISMGR_AUDIT",      "ISMGR_AUDIT_SRV",
+                                               "ISMGR_AUDIT_LOCK", "ISMGR_AUDIT_INTERNAL",
+                                               "ISMGR_AUDIT_MODE", "ISMGR_AUDIT_FULL"};
+  static p::LocalTime fixed_time() {
+    p::LocalTime t{};
+    t.hour = 13;
+    t.minute = 5;
+    t.second = 9;
+    t.millisecond = 42;
+    return t;
+  }
+  void SetUp() override {
+    LockTest::SetUp();
+    for (const char* name : kVariables) unsetenv(name);
+    setenv("CORVETH_NOLOCALE", "1", 1);
+    reset_process_for_test();
+    set_audit_clock_for_test(&fixed_time);
+    log_ = dir_.file("audit.log");
+  }
+  void TearDown() override {
+    reset_process_for_test();
+    set_audit_clock_for_test(nullptr);
+    for (const char* name : kVariables) unsetenv(name);
+    LockTest::TearDown();
+  }
+  // Logs with `vars` set while each mode runs once; returns the lines between
+  // "ismgr_init" and "ismgr_shutdown".
+  std::vector<std::string> run(std::initializer_list<std::pair<const char*, const char*>> vars) {
+    setenv("ISMGR_AUDIT", log_.c_str(), 1);
+    for (const auto& v : vars) setenv(v.first, v.second, 1);
+    EXPECT_NE(ismgr_init(), nullptr);
+    a_ = open_handle();
+    b_ = open_handle();
+    p::set_last_error(0);
+    EXPECT_EQ(FX_LOCK(a_, kLockWriteNoWait, 1, 11, 0), 0u);
+    EXPECT_EQ(FX_LOCK(b_, kLockRead, 1, 11, 0), 1u);
+    EXPECT_EQ(p::last_error(), p::kErrLockViolation);  // not disturbed by the log
+    EXPECT_EQ(FX_LOCK(a_, kLockUnlock, 1, 11, 0), 0u);
+    EXPECT_EQ(FX_DLOCK(a_, kLockReadAlt, 1, 64, 0, true), 0u);
+    EXPECT_EQ(FX_DLOCK(b_, kLockWriteWait, 1, 65, 0, true), 0u);
+    EXPECT_EQ(FX_DLOCK(b_, kLockUnlock, 1, 64, 0, true), 1u);  // not b's lock
+    EXPECT_EQ(FX_DLOCK(a_, 9, 1, 20, 0, false), 0u);           // unnamed mode
+    ismgr_shutdown(existing_context());
+    std::ifstream in(log_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      if (line.find("ismgr_") == std::string::npos && line.rfind("Logging", 0) != 0) {
+        lines.push_back(line);
+      }
+    }
+    return lines;
+  }
+  // The lines of run(), each after `prefix`.
+  std::vector<std::string> expected(const std::string& prefix) const {
+    const std::string fa = std::to_string(a_), fb = std::to_string(b_);
+    std::vector<std::string> lines = {
+        "Start FX_LOCK(" + fa + ", Writelock)",
+        "fd = " + fa + ", mode = 2, GetLastError() = 0, status = 0,",
+        "Start FX_LOCK(" + fb + ", Readlock)",
+        "fd = " + fb + ", mode = 3, GetLastError() = 33, status = 1,",
+        "Start FX_LOCK(" + fa + ", unlock)",
+        "fd = " + fa + ", mode = 0, GetLastError() = 33, status = 0,",
+        "Start FX_DLOCK(Readlock)",
+        "fd = " + fa + ", mode = 4, GetLastError() = 33, status = 0,",
+        "Start FX_DLOCK(Writelock)",
+        "fd = " + fb + ", mode = 1, GetLastError() = 33, status = 0,",
+        "Start FX_DLOCK(unlock)",
+        "fd = " + fb + ", mode = 0, GetLastError() = 158, status = 1,",
+        "fd = " + fa + ", mode = 9, GetLastError() = 158, status = 0,",
+    };
+    for (std::string& line : lines) line = prefix + line;
+    return lines;
+  }
+  std::string log_;
+  p::Handle a_ = p::kInvalidHandle, b_ = p::kInvalidHandle;
+};
+
+TEST_F(LockAuditLogTest, NormalFormHasTimeStamps) {
+  std::vector<std::string> lines = run({{"ISMGR_AUDIT_LOCK", ""}});
+  EXPECT_EQ(lines, expected("13:05:09.042 "));
 }
 
-TEST_F(LockTest, AuditLinesNameModeHandleErrorAndResult) {
-  p::Handle a = open_handle();
-  p::Handle b = open_handle();
-  g_lines.clear();
-  set_lock_audit_sink_for_test(&collect);
-  const std::string fa = std::to_string(a);
-  const std::string fb = std::to_string(b);
+TEST_F(LockAuditLogTest, InternalFormHasNoTimeStamps) {
+  std::vector<std::string> lines =
+      run({{"ISMGR_AUDIT_LOCK", ""}, {"ISMGR_AUDIT_INTERNAL", "1"}, {"ISMGR_AUDIT_FULL", ""}});
+  EXPECT_EQ(lines, expected(""));
+}
 
-  p::set_last_error(0);
-  ASSERT_EQ(FX_LOCK(a, kLockWriteNoWait, 1, 11, 0), 0u);
-  EXPECT_EQ(p::last_error(), 0u);
-  ASSERT_EQ(FX_LOCK(b, kLockRead, 1, 11, 0), 1u);
-  EXPECT_EQ(p::last_error(), p::kErrLockViolation);
-  ASSERT_EQ(FX_LOCK(a, kLockUnlock, 1, 11, 0), 0u);
-  ASSERT_EQ(FX_DLOCK(a, kLockReadAlt, 1, 11, 0, false), 0u);
-  ASSERT_EQ(FX_DLOCK(b, kLockWriteWait, 1, 12, 0, true), 0u);
-  ASSERT_EQ(FX_DLOCK(a, kLockUnlock, 1, 11, 0, false), 0u);
-  ASSERT_EQ(FX_DLOCK(a, 9, 1, 20, 0, false), 0u);  // unnamed mode: closing line only
-
-  std::vector<std::string> expected = {
-      "Start FX_LOCK(" + fa + ", Writelock)",
-      "fd = " + fa + ", mode = 2, GetLastError() = 0, status = 0,",
-      "Start FX_LOCK(" + fb + ", Readlock)",
-      "fd = " + fb + ", mode = 3, GetLastError() = 33, status = 1,",
-      "Start FX_LOCK(" + fa + ", unlock)",
-      "fd = " + fa + ", mode = 0, GetLastError() = 33, status = 0,",
-      "Start FX_DLOCK(Readlock)",
-      "fd = " + fa + ", mode = 4, GetLastError() = 33, status = 0,",
-      "Start FX_DLOCK(Writelock)",
-      "fd = " + fb + ", mode = 1, GetLastError() = 33, status = 0,",
-      "Start FX_DLOCK(unlock)",
-      "fd = " + fa + ", mode = 0, GetLastError() = 33, status = 0,",
-      "fd = " + fa + ", mode = 9, GetLastError() = 33, status = 0,",
-  };
-  EXPECT_EQ(g_lines, expected);
+TEST_F(LockAuditLogTest, NothingWithoutLockLogging) {
+  EXPECT_TRUE(run({{"ISMGR_AUDIT_MODE", ""}}).empty());
 }
 
 // ---------------------------------------------------------------------------

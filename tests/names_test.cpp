@@ -197,6 +197,15 @@ TEST_F(NameTest, LogicalNameBecomesItsValue) {
   EXPECT_EQ(expand("DATA:", ".ISM"), "/srv/data/cust.ism");
 }
 
+TEST_F(NameTest, LogicalNamesAreFoundWithoutRegardToCase) {
+  env_.set("DATA", "/srv/data");
+  EXPECT_EQ(expand("data:cust", ".ISM"), "/srv/data/cust.ism");
+  EXPECT_EQ(expand("Data:cust", ".ISM"), "/srv/data/cust.ism");
+  // A spelling defined as written wins.
+  env_.set("data", "/lower");
+  EXPECT_EQ(expand("data:cust", ".ISM"), "/lower/cust.ism");
+}
+
 TEST_F(NameTest, UpperCaseRuleWithLogicalDirectory) {
   env_.set("VRXCASE", "U");
   env_.set("DATA", "/srv/data");

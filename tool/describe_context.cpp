@@ -35,7 +35,7 @@ FileText read_file_text(const FileView& f, DescribeIo& io) {
                             static_cast<uint32_t>(prefix[2]) << 16 |
                             static_cast<uint32_t>(prefix[3]) << 24
                       : 0;
-    t.start = static_cast<uint64_t>(f.text_location) + 8;
+    t.start = f.text_location + 8;
   } else {
     t.alloc_word = kAllocInKb + f.text_alloc_kb;
   }

@@ -98,9 +98,9 @@ struct FileView {
   // Fields of the control block the open derives.
   int32_t record_overhead = 0;    // bytes the data file adds to each record
   int32_t index_entry_width = 4;  // address width of index entries
-  uint32_t text_allocation = 0;   // file text allocation in bytes
+  uint64_t text_allocation = 0;   // file text allocation in bytes
   uint32_t text_length = 0;       // file text bytes in use
-  uint32_t text_location = 0;     // file offset of the file text (or its prefix)
+  uint64_t text_location = 0;     // file offset of the file text (or its prefix)
   uint64_t autokey_summary = 0;   // 0x100 + key per slot: sequence, timestamp, GUID
   bool index_open = true;         // false when described from the data file only
 };

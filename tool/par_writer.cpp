@@ -77,6 +77,7 @@ int write_file_line(DescribeContext& ctx, const FileView& f, const FileText& tex
 int write_par_description(DescribeContext& ctx, const FileView& f, DescribeIo& io,
                           const std::string& name, Sink& s) {
   Output& o = ctx.output;
+  o.set_comment_char(';');
   const bool temp = ctx.options.temp_key;
 
   // Warnings and banner.

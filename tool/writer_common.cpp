@@ -60,7 +60,7 @@ void write_revision_comments(DescribeContext& ctx, const FileView& f, const File
     o.out(s, "\t%cCreation version %s\n", c, creation_version_text(f).c_str());
   }
   if (text.present) {
-    o.out(s, "\t%c%u of %u byte file text allocation in use, @0x%x\n", c, text.length,
+    o.out(s, "\t%c%u of %" PRIu64 " byte file text allocation in use, @0x%x\n", c, text.length,
           f.text_allocation, static_cast<uint32_t>(text.start));
     if (invalid_location_warning) {
       uint64_t expected =

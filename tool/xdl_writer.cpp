@@ -12,6 +12,7 @@ using namespace derive;
 void write_xdl_description(DescribeContext& ctx, const FileView& f, DescribeIo& io,
                            const std::string& name, Sink& s) {
   Output& o = ctx.output;
+  o.set_comment_char('!');
   const bool r6 = unpatched(f);
   const uint32_t page = page_size(f);
 

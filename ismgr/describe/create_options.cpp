@@ -117,7 +117,7 @@ class OptionParser {
         if (n < 0 || n > UINT32_MAX) invalid_option(comma);
         d_.allocation = static_cast<uint32_t>(n);
         if (option == kOptRalloc && revision_ == 6) {
-          d_.file_flags2 |= kFile2AllocInRecords | kFile2Preallocate;
+          d_.file_flags2 |= kFlags2AllocInRecords | kFlags2Prealloc;
         }
         return;
       case kOptVariable:
@@ -159,7 +159,7 @@ class OptionParser {
         d_.seed = n;
         return;
       case kOptTrackChanges: {
-        d_.file_flags2 |= kFile2TrackChanges | kFile2TrackOption;
+        d_.file_flags2 |= kFlags2ChangeTracking | kFlags2TrackChangesOption;
         size_t end = 0;
         const int64_t start = has_value ? description_number_with_base(value, &end) : 0;
         if (has_value && end > 0) {
@@ -169,7 +169,7 @@ class OptionParser {
         return;
       }
       case kOptSgrfa:
-        d_.file_flags2 |= kFile2StoredGrfa;
+        d_.file_flags2 |= kFlags2StoredGrfa;
         return;
       default:
         return;

@@ -1,11 +1,11 @@
 // The in-memory result of parsing a description: everything file creation
 // needs to lay out a new, empty ISAM file pair.
 //
-// The original keeps this as one flat record (a fixed part of 1112 bytes, 96
-// bytes per key, the file text block, then a 1024-byte null-value block); the
-// offsets of that record are kept in null_area_offset and text_offset so that
-// sizes derived from them stay the same, while the parts themselves are held
-// as separate members here.
+// The description is sized as one flat record (a fixed part of 1112 bytes,
+// 96 bytes per key, the file text block, then a 1024-byte null-value block);
+// the offsets of that record are kept in null_area_offset and text_offset so
+// that sizes derived from them stay the same, while the parts themselves are
+// held as separate members here.
 #ifndef ISMGR_DESCRIBE_FILE_DESCRIPTION_H_
 #define ISMGR_DESCRIBE_FILE_DESCRIPTION_H_
 
@@ -14,65 +14,19 @@
 #include <string>
 #include <vector>
 
+#include "ismgr/isam/isam_format.h"
+
 namespace ismgr {
 
 inline constexpr uint16_t kFileDescriptionMagic = 0x5CF7;
 inline constexpr uint32_t kDescriptionFixedSize = 1112;  // fixed part + null-value block
 inline constexpr uint32_t kKeyDescriptionSize = 96;
 inline constexpr uint32_t kNullAreaSize = 1024;
-inline constexpr int kMaxSegments = 8;
-inline constexpr size_t kKeyNameSize = 16;  // at most 15 characters, NUL-filled
+inline constexpr int kKeySegmentSlots = static_cast<int>(kMaxSegments);
 
-// file_flags bits (the header's file_flags).
-enum FileFlag : uint8_t {
-  kFileMultiple = 0x01,
-  kFileVariable = 0x02,
-  kFileCompressed = 0x04,
-  kFileStaticRfa = 0x08,
-  kFileStaticVectoring = 0x10,
-  kFileSizedHeaders = 0x20,
-  kFileTbyte = 0x40,
-  kFileNetworkEncrypt = 0x80,
-};
-
-// file_flags2 bits the description sets.
-enum FileFlag2 : uint32_t {
-  kFile2AllocInRecords = 0x40,
-  kFile2Preallocate = 0x100,
-  kFile2TrackChanges = 0x200,
-  kFile2StoredGrfa = 0x400,
-  kFile2TrackOption = 0x1000,
-};
-
-// key_flags bits.
-enum KeyFlag : uint8_t {
-  kKeyFifo = 0x02,
-  kKeyDuplicates = 0x04,
-  kKeyModifiable = 0x08,
-  kKeyNullReplicate = 0x10,
-  kKeyNullNoReplicate = 0x20,
-  kKeyNullShort = 0x40,
-  kKeyNullRules = 0x70,
-};
-
-// autokey_flags bits.
-enum AutokeyFlag : uint8_t {
-  kAutoTimestamp = 0x01,
-  kAutoSequence = 0x02,
-  kAutoGuid = 0x04,
-  kAutoAny = 0x07,
-};
-
-// Segment type byte: a type in the low 5 bits, and 0x20 ascending.
-enum SegmentType : uint8_t {
-  kSegAlpha = 0x01,
-  kSegDecimal = 0x02,
-  kSegInteger = 0x04,
-  kSegUnsigned = 0x08,
-  kSegNocase = 0x10,
-  kSegTypeMask = 0x1F,
-  kSegAscending = 0x20,
-};
+// Bits of file_flags, file_flags2, key_flags, autokey_flags and seg_type are
+// those of the on-disk header (isam_format.h).
+inline constexpr uint8_t kAutoAny = kAutoTimestamp | kAutoSequence | kAutoGuid;
 
 struct KeyDescription {
   uint8_t key_flags = 0;
@@ -88,7 +42,7 @@ struct KeyDescription {
   // Segments in use: those before the first zero length.
   int segment_count() const {
     int n = 0;
-    while (n < kMaxSegments && seg_length[n] != 0) ++n;
+    while (n < kKeySegmentSlots && seg_length[n] != 0) ++n;
     return n;
   }
 };

@@ -359,7 +359,7 @@ void Parser::file_keyword(int index, const std::string& written) {
         fail_detail(kDetailNumberRange, "RECORD_ALLOCATION", n, kStatusXdlString);
       }
       d.allocation = static_cast<uint32_t>(n);
-      if (modern) d.file_flags2 |= kFile2AllocInRecords | kFile2Preallocate;
+      if (modern) d.file_flags2 |= kFlags2AllocInRecords | kFlags2Prealloc;
       return;
     }
     case kKwAllocation:
@@ -414,12 +414,12 @@ void Parser::file_keyword(int index, const std::string& written) {
     case kKwTrackChanges:
       needs_file();
       once(&track_count_, "TRACK_CHANGE");
-      if (yes(written) && modern) d.file_flags2 |= kFile2TrackChanges;
+      if (yes(written) && modern) d.file_flags2 |= kFlags2ChangeTracking;
       return;
     case kKwStoredGrfa:
       needs_file();
       once(&grfa_count_, "STORED_GRFA");
-      if (yes(written) && modern) d.file_flags2 |= kFile2StoredGrfa;
+      if (yes(written) && modern) d.file_flags2 |= kFlags2StoredGrfa;
       return;
     default:
       return;
@@ -498,7 +498,7 @@ void Parser::key_keyword(int index, const std::string& written) {
       int negated = 0;
       const int i = lookup(v, kNullValues, "NULL", &negated);
       if (i == 0) {
-        key.key_flags |= negated ? kKeyNullNoReplicate : kKeyNullReplicate;
+        key.key_flags |= negated ? kKeyNullNonReplicating : kKeyNullReplicating;
       } else if (i == 1) {
         key.key_flags |= kKeyNullShort;
       } else {
@@ -509,7 +509,7 @@ void Parser::key_keyword(int index, const std::string& written) {
     case kKwNullKey: {
       const bool set = yes(written);
       ks_.null_rule = true;
-      if (written == "NULL_KEY" && set) key.key_flags |= kKeyNullReplicate;
+      if (written == "NULL_KEY" && set) key.key_flags |= kKeyNullReplicating;
       return;
     }
     case kKwValueNull:
@@ -517,7 +517,7 @@ void Parser::key_keyword(int index, const std::string& written) {
       const std::string v = value(written);
       ks_.null_value_given = true;
       ks_.null_text = v;
-      ks_.null_is_number = (key.key_flags & kKeyNullReplicate) != 0;
+      ks_.null_is_number = (key.key_flags & kKeyNullReplicating) != 0;
       if (ks_.null_is_number) {
         const char* p = v.data();
         int64_t remaining = static_cast<int64_t>(v.size());
@@ -531,7 +531,7 @@ void Parser::key_keyword(int index, const std::string& written) {
         fail_message("Cannot mix START[POSITION]/SEGn_POSITION keywords", kStatusXdlString);
       }
       const int64_t n = number("SEGn_POSITION");
-      if (ks_.segpos_count >= kMaxSegments) {
+      if (ks_.segpos_count >= kKeySegmentSlots) {
         fail_detail(kDetailMessageNumber, "Too many key segments:", ks_.segpos_count + 1,
                     kStatusXdlString);
       }
@@ -542,7 +542,7 @@ void Parser::key_keyword(int index, const std::string& written) {
     case kKwSegLen: {
       if (ks_.has_length) fail_message("Cannot mix LENGTH/SEGn_LENGTH keywords", kStatusXdlString);
       const int64_t n = number("SEGn_LENGTH");
-      if (ks_.seglen_count >= kMaxSegments) {
+      if (ks_.seglen_count >= kKeySegmentSlots) {
         fail_detail(kDetailMessageNumber, "Too many key segments:", ks_.seglen_count + 1,
                     kStatusXdlString);
       }
@@ -564,7 +564,7 @@ std::vector<int64_t> number_list(const std::string& list, bool* too_many) {
   *too_many = false;
   while (more) {
     const int64_t n = next_list_item(p, remaining, &more, kListNumber, nullptr);
-    if (items.size() == kMaxSegments) {
+    if (items.size() == kKeySegmentSlots) {
       *too_many = true;
       break;
     }
@@ -636,7 +636,7 @@ void Parser::set_type(const std::string& list) {
     if (i == kKeywordNotFound) fail_value(kDetailValueNotAllowed, "TYPE", word);
     const std::string_view w = kTypeValues[i];
     if (w == "case" && !negated) continue;  // no type: the next word names this segment
-    if (segment >= kMaxSegments) {
+    if (segment >= kKeySegmentSlots) {
       fail_detail(kDetailMessageNumber, "Too many key segments:", segment + 1, kStatusXdlString);
     }
     uint8_t& type = key.seg_type[static_cast<size_t>(segment)];
@@ -652,7 +652,7 @@ void Parser::set_type(const std::string& list) {
     } else if (w == "decimal") {
       type |= kSegDecimal;
     } else if (w == "case" || w == "nocase") {
-      type |= kSegNocase;
+      type |= kSegNoCase;
     } else if (w == "timestamp") {
       key.autokey_flags |= kAutoTimestamp;
     } else if (w == "sequence") {
@@ -677,7 +677,7 @@ void Parser::set_order(const std::string& list) {
   while (more) {
     next_list_item(p, remaining, &more, kListText, &word);
     const int i = lookup(word, kOrderValues, "ORDER");
-    if (segment >= kMaxSegments) {
+    if (segment >= kKeySegmentSlots) {
       fail_detail(kDetailMessageNumber, "Too many key segments:", segment + 1, kStatusXdlString);
     }
     uint8_t& type = key.seg_type[static_cast<size_t>(segment)];
@@ -706,7 +706,7 @@ void Parser::finish_key() {
     // Every further segment of a POSITION list takes the first one's type and
     // order; after SEGn_POSITION keywords the segments up to one past them.
     const int last =
-        ks_.starts_from == StartsFrom::kPosition ? n : std::min(ks_.segpos_count + 1, kMaxSegments);
+        ks_.starts_from == StartsFrom::kPosition ? n : std::min(ks_.segpos_count + 1, kKeySegmentSlots);
     for (int j = 1; j < last; ++j) copy_first(j, true, true);
   } else {
     if (ks_.type_count > 1 && ks_.type_count != n) {
@@ -731,10 +731,10 @@ void Parser::finish_key() {
   int stored_length = 0;  // the key's own entry length, 0 without one
   if (ks_.null_rule) {
     bool alpha = false;
-    for (int j = 0; j < n && j < kMaxSegments; ++j) {
-      if (key.seg_type[static_cast<size_t>(j)] & (kSegAlpha | kSegNocase)) alpha = true;
+    for (int j = 0; j < n && j < kKeySegmentSlots; ++j) {
+      if (key.seg_type[static_cast<size_t>(j)] & (kSegAlpha | kSegNoCase)) alpha = true;
     }
-    const bool replicating = (key.key_flags & kKeyNullReplicate) != 0;
+    const bool replicating = (key.key_flags & kKeyNullReplicating) != 0;
     int result = -1;  // -1: no entry
     if (ks_.null_value_given) {
       const int64_t v =
@@ -749,7 +749,7 @@ void Parser::finish_key() {
       }
     } else if (replicating) {
       result = store_null_value(d, key, nullptr, ' ');
-    } else if (key.key_flags & kKeyNullNoReplicate) {
+    } else if (key.key_flags & kKeyNullNonReplicating) {
       if (alpha) {
         fail_message("Null value must be specified for alpha non-replicating null key",
                      kStatusInvalidNull);
@@ -767,7 +767,7 @@ void Parser::finish_key() {
   int offset = 0;
   for (int j = 0; j < segments; ++j) {
     const size_t s = static_cast<size_t>(j);
-    if (!(key.key_flags & kKeyNullNoReplicate) || (key.seg_type[s] & (kSegAlpha | kSegNocase))) {
+    if (!(key.key_flags & kKeyNullNonReplicating) || (key.seg_type[s] & (kSegAlpha | kSegNoCase))) {
       offset += key.seg_length[s];
     } else if (segments > 1 && stored_length - 1 > offset) {
       fail_message(offset == 0 ? "Null strings are not allowed on segmented numeric keys"
@@ -849,7 +849,7 @@ int store_null_value(FileDescription& description, KeyDescription& key, const ch
   if (text == nullptr) {
     entry_length = 2;
     entry[1] = static_cast<uint8_t>(length);
-  } else if (key.seg_type[0] & (kSegAlpha | kSegNocase)) {
+  } else if (key.seg_type[0] & (kSegAlpha | kSegNoCase)) {
     if (length + 1 > 255) return kNullBlockFull;
     entry_length = length + 1;
     std::memcpy(entry + 1, text, length);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "ismgr/fileio/file_io.h"
+
 namespace ismgr {
 
 namespace {
@@ -31,15 +33,12 @@ bool env_begins_with(const char* name, char upper) {
   return value != nullptr && (value[0] == upper || value[0] == upper - 'A' + 'a');
 }
 
-// Moves the file pointer as the file primitives' width seek does: width 0
-// moves by the low 32 bits of the distance taken as unsigned, any other width
-// by the whole distance; the result must not pass the width's limit.
-bool seek_width(platform::Handle handle, int64_t distance, platform::SeekMethod method,
-                uint32_t width, int64_t* result) {
-  if (width == 0) distance = static_cast<int64_t>(static_cast<uint32_t>(distance));
-  int64_t position = 0;
-  if (!platform::seek(handle, distance, method, &position)) return false;
-  if (position > BlockCache::position_limit(width)) return false;
+// Moves the file pointer with the file's offset width; the result must not
+// pass the width's limit.
+bool seek_width(platform::Handle handle, int64_t distance, int method, uint32_t width,
+                int64_t* result) {
+  int64_t position = file_seek_width(handle, distance, method, static_cast<int>(width));
+  if (position < 0 || position > BlockCache::position_limit(width)) return false;
   *result = position;
   return true;
 }
@@ -51,8 +50,7 @@ bool read_whole(platform::Handle handle, void* buffer, uint32_t count, int64_t p
   if (!seek_width(handle, position, platform::kSeekBegin, width, &at) || at != position) {
     return false;
   }
-  uint32_t done = 0;
-  return platform::read(handle, buffer, count, &done) && done == count;
+  return file_read(handle, buffer, count) == int64_t{count};
 }
 
 bool write_whole(platform::Handle handle, const void* buffer, uint32_t count, int64_t position,
@@ -61,8 +59,7 @@ bool write_whole(platform::Handle handle, const void* buffer, uint32_t count, in
   if (!seek_width(handle, position, platform::kSeekBegin, width, &at) || at != position) {
     return false;
   }
-  uint32_t done = 0;
-  return platform::write(handle, buffer, count, &done) && done == count;
+  return file_write(handle, buffer, count) == int64_t{count};
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "ismgr/runtime/audit.h"
+#include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
 
 namespace ismgr {
@@ -17,25 +19,13 @@ constexpr uint32_t kDlockRetryMs = 200;
 constexpr uint32_t kLockFirstBackoffMs = 1;
 constexpr uint32_t kLockBackoffDoublingLimitMs = 199;
 
-// The audit log's lock switch and its free-text line. Lock logging stays off
-// until the audit log is part of the build.
-bool lock_logging_enabled() {
-  return false;
-}
-void lock_audit_write(const char* /*text*/) {}
-
-void lock_timed_wait(uint32_t ms) {
-  platform::sleep_ms(ms);
-}
-
 LockClock g_clock;
-LockAuditSink g_sink = nullptr;
 
 void clock_sleep(uint32_t ms) {
   if (g_clock.sleep_ms != nullptr) {
     g_clock.sleep_ms(ms);
   } else {
-    lock_timed_wait(ms);
+    timed_wait(ms);
   }
 }
 uint64_t clock_ms() {
@@ -46,17 +36,13 @@ int64_t clock_seconds() {
 }
 
 bool logging_on() {
-  return g_sink != nullptr || lock_logging_enabled();
+  return audit_lock_enabled();
 }
 
 // Writes one lock audit text and leaves the thread's last OS error as it was.
 void audit(const char* text) {
   uint32_t saved = platform::last_error();
-  if (g_sink != nullptr) {
-    g_sink(text);
-  } else {
-    lock_audit_write(text);
-  }
+  audit_text(text);
   platform::set_last_error(saved);
 }
 
@@ -241,10 +227,6 @@ int record_unlock(RecordLockState& state) {
 
 void set_lock_clock_for_test(const LockClock& clock) {
   g_clock = clock;
-}
-
-void set_lock_audit_sink_for_test(LockAuditSink sink) {
-  g_sink = sink;
 }
 
 }  // namespace ismgr

@@ -86,12 +86,6 @@ struct LockClock {
 };
 void set_lock_clock_for_test(const LockClock& clock);
 
-// Receives each lock audit text (without time stamp or line end) in place of
-// the audit log, and switches lock logging on while set. Null restores the
-// audit log.
-using LockAuditSink = void (*)(const char* text);
-void set_lock_audit_sink_for_test(LockAuditSink sink);
-
 }  // namespace ismgr
 
 #endif  // ISMGR_FILEIO_LOCK_H_

@@ -170,6 +170,17 @@ std::vector<std::string_view> split_list(std::string_view value) {
   }
 }
 
+// The value of a logical name. Logical names are matched without regard to
+// case, as users of the layer expect; environment names are case-sensitive
+// here, so a name not found as written is looked up in upper case (the
+// conventional spelling of environment variables).
+const char* logical_value(const std::string& logical) {
+  if (const char* value = platform::get_env(logical.c_str())) return value;
+  std::string upper = logical;
+  apply_case(&upper, 0, 1);
+  return upper == logical ? nullptr : platform::get_env(upper.c_str());
+}
+
 bool exists(const std::string& name) {
   FileStat status;
   return file_status(name.c_str(), &status) == 0;
@@ -218,7 +229,7 @@ int expand(std::string_view given, const NameRequest& request, std::string* out,
     const std::string rest(trim_left(std::string_view(name).substr(colon + 1)));
     apply_case(&logical, 0, rules.logical);
     trim_right(&logical);
-    const char* value = platform::get_env(logical.c_str());
+    const char* value = logical_value(logical);
     if (value == nullptr) {
       if (logical.size() > 1) {
         if (is_device_name(logical)) {

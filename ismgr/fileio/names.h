@@ -7,6 +7,10 @@
 // the "VRXCASE" case rules apply, a default directory and extension are added,
 // and device names are recognised.
 //
+// Logical names are matched without regard to case: a name not defined as
+// written is looked up in upper case. Text that holds a separator before its
+// first colon is a path, not a logical name.
+//
 // "/" is the directory separator; a "\" in a name is read as one and becomes
 // "/" in the expanded name. A name beginning with two separators is an
 // ordinary local path.

@@ -14,27 +14,18 @@ bool is_numeric(uint8_t type) {
   return (type & (kSegDecimal | kSegInteger | kSegUnsigned)) != 0;
 }
 
-void encode_decimal(const uint8_t* field, size_t available, size_t length, uint8_t* out) {
-  if (available == 0) {
-    std::memset(out, 0, length);
-    return;
-  }
-  // A field cut short by the end of the record is read with zero digits.
-  uint8_t last = available >= length ? field[length - 1] : '0';
-  bool negative = (last & 0x40) != 0;
+// Numeric fields are encoded only when the record holds them whole; a field
+// cut short by the end of the record is all zero.
+void encode_decimal(const uint8_t* field, size_t length, uint8_t* out) {
+  bool negative = (field[length - 1] & 0x40) != 0;
   for (size_t i = 0; i < length; ++i) {
-    uint8_t digit = static_cast<uint8_t>((i < available ? field[i] : '0') & 0x0F);
+    uint8_t digit = static_cast<uint8_t>(field[i] & 0x0F);
     out[i] = negative ? static_cast<uint8_t>(0x0F - digit) : digit;
   }
   if (!negative) out[0] |= 0x40;
 }
 
-void encode_binary(const uint8_t* field, size_t available, size_t length, bool is_signed,
-                   uint8_t* out) {
-  if (available < length) {
-    std::memset(out, 0, length);
-    return;
-  }
+void encode_binary(const uint8_t* field, size_t length, bool is_signed, uint8_t* out) {
   for (size_t i = 0; i < length; ++i) out[i] = field[length - 1 - i];
   if (is_signed) out[0] = static_cast<uint8_t>(out[0] - 0x80);
 }
@@ -43,20 +34,22 @@ void encode_binary(const uint8_t* field, size_t available, size_t length, bool i
 
 void encode_key_segment(uint8_t seg_type, const uint8_t* field, size_t available, size_t length,
                         uint8_t* out) {
+  if (out == nullptr || length == 0) return;
+  if (field == nullptr) available = 0;
   available = std::min(available, length);
   uint8_t type = seg_type & kSegTypeMask;
-  if (type & kSegDecimal) {
-    encode_decimal(field, available, length, out);
-  } else if (type & kSegInteger) {
-    encode_binary(field, available, length, true, out);
-  } else if (type & kSegUnsigned) {
-    encode_binary(field, available, length, false, out);
-  } else {
+  if ((type & (kSegAlpha | kSegNoCase)) || !is_numeric(type)) {
     if (available) std::memcpy(out, field, available);
     std::memset(out + available, ' ', length - available);
     if (type & kSegNoCase) {
       for (size_t i = 0; i < length; ++i) out[i] = to_upper(out[i]);
     }
+  } else if (available < length) {
+    std::memset(out, 0, length);
+  } else if (type & kSegDecimal) {
+    encode_decimal(field, length, out);
+  } else {
+    encode_binary(field, length, (type & kSegInteger) != 0, out);
   }
   if (!(seg_type & kSegAscending)) {
     for (size_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>(~out[i]);

@@ -93,7 +93,7 @@ bool has_large_files_type(uint32_t type) {
 // directory above it when the name does not exist (yet).
 bool volume_type(const char* name, uint32_t* type) {
   std::string path = internal::to_posix_path(name);
-  if (path.empty()) path = ".";
+  if (path.empty()) path.assign(1, '.');  // assign(): g++ 12 -O3 misreports "= literal"
   for (;;) {
     struct statfs fs;
     if (::statfs(path.c_str(), &fs) == 0) {
@@ -111,9 +111,9 @@ bool volume_type(const char* name, uint32_t* type) {
         set_last_error(kErrPathNotFound);
         return false;
       }
-      path = ".";
+      path.assign(1, '.');
     } else {
-      path = slash == 0 ? std::string("/") : path.substr(0, slash);
+      path.resize(slash == 0 ? 1 : slash);
     }
   }
 }

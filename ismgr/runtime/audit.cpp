@@ -447,18 +447,19 @@ std::string audit_rfa_text(uint64_t position, uint32_t qualifier) {
 }
 
 std::string audit_open_letters(uint32_t mode) {
-  std::string letters;
+  // One letter for the direction (assigned as a character: g++ 12 at -O3
+  // misreports string-literal assignment here).
+  char direction = '?';
   if (mode & 0x8) {
-    letters = "A";
+    direction = 'A';
   } else if (mode & 0x1) {
-    letters = "U";
+    direction = 'U';
   } else if (mode & 0x2) {
-    letters = "I";
+    direction = 'I';
   } else if (mode & 0x4) {
-    letters = "O";
-  } else {
-    letters = "?";
+    direction = 'O';
   }
+  std::string letters(1, direction);
   if (mode & 0x100) {
     letters += ":S";
   } else if (mode & 0x80) {

@@ -1,0 +1,1021 @@
+// The PAR and XDL writers on crafted file views; expected texts are written
+// out row by row.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/qdesc_fixture.h"
+#include "tool/null_value.h"
+#include "tool/par_writer.h"
+#include "tool/writer_common.h"
+#include "tool/xdl_writer.h"
+
+namespace ismgr::tool {
+namespace {
+
+using testing::basic_file;
+using testing::MemoryIo;
+using testing::set_name;
+
+const char kEpoch[] = "Thu Jan 01 00:00:00 1970\n";
+const std::string kParBanner = std::string(";\tCorveth ISAM PAR File created ") + kEpoch;
+const std::string kXdlBanner = std::string("!\tCorveth ISAM XDL File created ") + kEpoch;
+
+class WriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctx.clock = [] { return int64_t{0}; };
+  }
+  std::string par(const std::string& name = "cust") {
+    sink.clear();
+    result = write_par_description(ctx, f, io, name, sink);
+    return sink.text();
+  }
+  std::string xdl(const std::string& name = "cust") {
+    sink.clear();
+    write_xdl_description(ctx, f, io, name, sink);
+    return sink.text();
+  }
+  void bare() {
+    ctx.options.bare = true;
+    ctx.output.set_bare(true);
+  }
+  // The text between the first line that begins with `from` and the first
+  // later line that begins with `to` (or the end).
+  static std::string part(const std::string& text, const std::string& from,
+                          const std::string& to = "") {
+    size_t a = text.rfind(from, 0) == 0 ? 0 : text.find("\n" + from);
+    if (a == std::string::npos) return "<no " + from + ">";
+    if (a != 0) ++a;
+    size_t b = to.empty() ? std::string::npos : text.find("\n" + to, a + 1);
+    return text.substr(a, b == std::string::npos ? std::string::npos : b + 1 - a);
+  }
+  static bool has(const std::string& text, const std::string& piece) {
+    return text.find(piece) != std::string::npos;
+  }
+  DescribeContext ctx;
+  FileView f = basic_file();
+  MemoryIo io;
+  StringSink sink;
+  int result = 0;
+};
+
+// ---------------------------------------------------------------- PAR file section
+
+TEST_F(WriterTest, ParWholeDescriptionOfABasicFile) {
+  EXPECT_EQ(par(), kParBanner +
+                       "cust\n"
+                       "512\t;Record size\n"
+                       "1\t;Number of keys\n"
+                       "\t;5ca5 magic, revision 6, 8 byte record overhead\n"
+                       "\t;Static vectoring enabled\n"
+                       "\t;Default R6 file attributes:\n"
+                       "\t;  Static RFAs enabled (Required)\n"
+                       "\t;  Page size 4K\n"
+                       "\t;Creation version 6.1.12a {Compat Level 6.0}\n"
+                       "\t;Update revision count 0\n"
+                       "\t;File created on " +
+                       kEpoch +
+                       "\t;10 byte longest key\n"
+                       "\t;0 free index blocks, 0x0 free list head\n"
+                       "\t;0 records, 0 free\n"
+                       "CUSTNO\n"
+                       "\t;Primary alpha key\n"
+                       "10\t;Key size\n"
+                       "1\t;Start position\n"
+                       "N\t;Duplicates allowed\n"
+                       "A\t;Ascending/descending\n"
+                       "\t;Root 0x1000, index depth 1\n"
+                       "\t;Minimum keys per block 145\n");
+  EXPECT_EQ(result, 0);
+}
+
+TEST_F(WriterTest, ParBareKeepsOnlyValues) {
+  bare();
+  EXPECT_EQ(par(), "cust\n512\n1\nCUSTNO\n10\n1\nN\nA\n");
+}
+
+TEST_F(WriterTest, ParWarnings) {
+  ctx.in_progress_sort = true;
+  f.index_open = false;
+  const std::string sort_warning =
+      "!\tWARNING: In-progress sort detected\n!\t         You MUST re-run fmaint\n;\tCorv";
+  EXPECT_EQ(par().substr(0, sort_warning.size()), sort_warning);
+  ctx.in_progress_sort = false;
+  f.revision = 3;
+  std::string t = par();
+  EXPECT_EQ(t.substr(0, t.find(";\tCorveth")),
+            ";\tWARNING: Cannot access index file\n"
+            ";\t         Parameters reflect initial state\n"
+            ";\t         Run fsalvage to restore current state\n"
+            ";\tWARNING: Old level ISAM file Rev 3\n"
+            ";\t         Patch to higher version using fmaint -p\n");
+  EXPECT_FALSE(has(t, "Update revision count"));  // no dates below revision 4
+  EXPECT_FALSE(has(t, "File created on"));
+}
+
+TEST_F(WriterTest, ParBannerUsesZeroForANegativeClock) {
+  ctx.clock = [] { return int64_t{-5}; };
+  EXPECT_EQ(par().substr(0, kParBanner.size()), kParBanner);
+  ctx.clock = [] { return int64_t{86400 * 31 + 3661}; };
+  EXPECT_EQ(par().substr(0, kParBanner.size()),
+            ";\tCorveth ISAM PAR File created Sun Feb 01 01:01:01 1970\n");
+}
+
+TEST_F(WriterTest, ParFileLineOptions) {
+  f.file_flags = 0x18 | 0x04 | 0x40 | 0x80;
+  f.file_flags2 = 0x400 | 0x200 | 0x100 | 0x40;
+  f.seed = 77;
+  f.allocation = 100;
+  f.port_ints = {{4, 4, 10}, {3, 2, 1}, {4, 0xFF, 20}};
+  EXPECT_EQ(part(par(), "cust", "512"),
+            "cust, compress, sgrfa, track_changes, network_encrypt, seed=77, ralloc=100, "
+            "i=10:4, i=20:-1\n");
+  f.file_flags = 0x02 | 0x40;
+  f.file_flags2 = 0x100;
+  f.seed = 0;
+  f.page_units = 4;
+  f.port_ints.clear();
+  EXPECT_EQ(part(par(), "cust", "512"), "cust, variable, tbyte, page=1024, alloc=100\n");
+  f.file_flags = 0x03;
+  f.file_flags2 = 0;
+  EXPECT_EQ(part(par(), "cust", "512"), "cust, multiple, page=1024\n");
+}
+
+TEST_F(WriterTest, ParPageAndStaticRfaByRevision) {
+  f.revision = 5;
+  f.page_units = 4;
+  EXPECT_EQ(part(par(), "cust", "512"), "cust, static_rfa\n");
+  f.revision = 6;
+  f.file_flags2 = 0x01;
+  f.page_units = 16;
+  EXPECT_EQ(part(par(), "cust", "512"), "cust, static_rfa, page=4096\n");
+  f.file_flags = 0;
+  f.seed = 5;  // a seed is shown for unpatched files only
+  EXPECT_EQ(part(par(), "cust", "512"), "cust, page=4096\n");
+}
+
+TEST_F(WriterTest, ParNameIsNeverAFormat) {
+  EXPECT_EQ(part(par("a%s%n.ism"), "a%", "512"), "a%s%n.ism\n");
+}
+
+// ---------------------------------------------------------------- file text
+
+class FileTextTest : public WriterTest {
+ protected:
+  void with_text(const std::string& text, bool prefix, uint32_t alloc_word = 0) {
+    f.text_location = 64;
+    f.text_length = static_cast<uint32_t>(text.size());
+    io.data.assign(64, 0);
+    if (prefix) {
+      f.file_flags2 = 0x08;
+      for (int i = 0; i < 4; ++i) io.data.push_back(static_cast<uint8_t>(alloc_word >> (8 * i)));
+      for (int i = 0; i < 4; ++i) io.data.push_back(static_cast<uint8_t>(text.size() >> (8 * i)));
+    } else {
+      f.file_flags2 = 0x10;
+      f.text_offset = 64;
+    }
+    io.data.insert(io.data.end(), text.begin(), text.end());
+    f.text_allocation = 2048;
+  }
+};
+
+TEST_F(FileTextTest, ParTextInKilobytesAndInBytes) {
+  with_text("hello", false);
+  f.text_alloc_kb = 2;
+  std::string t = par();
+  EXPECT_EQ(part(t, "cust", "512"), "cust, text=2k:\"hello\"\n");
+  EXPECT_TRUE(has(t, "\t;5 of 2048 byte file text allocation in use, @0x40\n"));
+  EXPECT_FALSE(has(t, "invalid location"));
+  f.text_offset = 0;
+  with_text("say \"hi\"; ok", true, 600);  // allocation in bytes: no "k", no ':'
+  t = par();
+  EXPECT_EQ(part(t, "cust", "512"), "cust, text=\"say \"hi\"; ok\"\n");
+  EXPECT_TRUE(has(t, "in use, @0x48\n\t; Warning! File text at invalid location\n"));
+}
+
+TEST_F(FileTextTest, ParEmptyTextWithKilobyteAllocation) {
+  with_text("", true, 0x08000000 | 4);
+  EXPECT_EQ(part(par(), "cust", "512"), "cust, text=4k\n");
+  with_text("", true, 600);
+  EXPECT_EQ(part(par(), "cust", "512"), "cust\n");
+}
+
+TEST_F(FileTextTest, ParTextThatDoesNotFitIsWrittenAsTextLines) {
+  std::string text;
+  for (int i = 0; i < 120; ++i) text.push_back(static_cast<char>('a' + i % 26));
+  with_text(text, true, 600);
+  std::string name(900, 'n');
+  std::string t = par(name);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(part(t, name, "512"),
+            name + ", text=" +
+                "\n\t;WARNING: File Text exceeds parameter file line maximum\n"
+                "\t;     Creation-time initialization not possible\n"
+                "\t;     Generate and use an XDL file instead (qdesc -x)\n"
+                "\t;     or manually write the following quoted text\n"
+                "\t;     lines using INVOKE PUTNOTE.\n"
+                "\t;TEXT\t\"" +
+                text.substr(0, 50) + "\"\n\t;TEXT\t\"" + text.substr(50, 50) + "\"\n\t;TEXT\t\"" +
+                text.substr(100) + "\"\n");
+  EXPECT_TRUE(has(t, "\t;Minimum keys per block"));  // the keys still follow
+}
+
+TEST_F(FileTextTest, ParLineLimitIs995) {
+  std::string text(100, 't');
+  with_text(text, true, 600);
+  // 888 + ", text=" + 100 = 995: fits.
+  std::string name(888, 'n');
+  EXPECT_EQ(part(par(name), name, "512"), name + ", text=\"" + text + "\"\n");
+  EXPECT_EQ(result, 0);
+  name.push_back('n');
+  std::string t = par(name);
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(has(t, name + ", text=\n\t;WARNING"));
+  EXPECT_TRUE(has(t, "\t;     lines using INVOKE PUTNOTE.\n\t;TEXT\t\"" + std::string(50, 't') +
+                         "\"\n\t;TEXT\t\"" + std::string(50, 't') + "\"\n512"));
+}
+
+TEST_F(FileTextTest, UnreadableTextIsLeftOut) {
+  with_text("hello", true, 0x08000000 | 2);
+  io.data.resize(64 + 8 + 2);  // text cut short
+  std::string t = par();
+  EXPECT_EQ(part(t, "cust", "512"), "cust, text=2k\n");
+  EXPECT_TRUE(has(t, "\t;5 of 2048 byte file text allocation in use, @0x48\n"));
+  io.data.resize(10);  // prefix unreadable: allocation word 0
+  EXPECT_EQ(part(par(), "cust", "512"), "cust\n");
+  std::string x = xdl();
+  EXPECT_FALSE(has(x, "TEXT"));
+  f.text_length = 0xFFFFFFFF;  // never read into memory
+  EXPECT_EQ(part(par(), "cust", "512"), "cust\n");
+}
+
+TEST_F(FileTextTest, XdlTextLines) {
+  std::string text(120, 'x');
+  text[0] = '"';
+  with_text(text, false);
+  f.text_alloc_kb = 2;
+  std::string t = xdl();
+  EXPECT_EQ(part(t, "\tTEXT_ALLOCATION", "\tKEYS"),
+            "\tTEXT_ALLOCATION\t2k\n\tTEXT\t\t\"" + text.substr(0, 50) + "\"\n\tTEXT\t\t\"" +
+                text.substr(50, 50) + "\"\n\tTEXT\t\t\"" + text.substr(100) + "\"\n");
+  with_text(std::string(30, 'y'), true, 600);
+  EXPECT_EQ(part(xdl(), "\tTRACK_CHANGES", "\tKEYS"),
+            "\tTRACK_CHANGES\tno\n\tTEXT\t\t\"" + std::string(30, 'y') + "\"\n");
+  with_text("", true, 0x08000000 | 2);
+  EXPECT_EQ(part(xdl(), "\tTRACK_CHANGES", "\tKEYS"),
+            "\tTRACK_CHANGES\tno\n\tTEXT_ALLOCATION\t2k\n");
+}
+
+// ---------------------------------------------------------------- revision comments
+
+TEST_F(WriterTest, ParPatchedFromRevision5) {
+  f.file_flags = 0;
+  f.file_flags2 = 0x02;
+  f.page_units = 4;
+  f.record_overhead = 6;
+  EXPECT_EQ(part(par(), "\t;5ca5", "\t;Update"),
+            "\t;5ca5 magic, revision 5r6*, 6 byte record overhead\n"
+            "\t;(*) Patched from rev 5\n"
+            "\t;  The following will occur on next rebuild of data file or WIPEFILE:\n"
+            "\t;  - Full revision upgrade to rev 6 header\n"
+            "\t;  - Static RFA's added\n"
+            "\t;  - Page size increased to 4K\n"
+            "\t;Creation version 6.1.12a\n");
+}
+
+TEST_F(WriterTest, ParPatchedFromRevision4) {
+  f.file_flags = 0x08;
+  f.file_flags2 = 0x01 | 0x02;
+  EXPECT_EQ(part(par(), "\t;5ca5", "\t;Update"),
+            "\t;5ca5 magic, revision 4r6*, 8 byte record overhead\n"
+            "\t;(*) Patched from rev 4\n"
+            "\t;  The following will occur on next rebuild of data file or WIPEFILE:\n"
+            "\t;  - Full revision upgrade to rev 6 header\n"
+            "\t;Static vectoring disabled\n"
+            "\t;Creation version 6.1.12a\n");
+}
+
+TEST_F(WriterTest, ParBeforeRevision6) {
+  f.revision = 5;
+  f.magic = 0x5CB5;
+  f.file_flags = 0;
+  f.creation_version = {'V', '5', '.', '1', 0, 'z', 'z', 'z'};
+  EXPECT_EQ(part(par(), "\t;5cb5", "\t;Update"),
+            "\t;5cb5 magic, revision 5, 8 byte record overhead\n\t;Creation version V5.1\n");
+  f.creation_version = {'1', '2', '3', '4', '5', '6', '7', '8'};  // no NUL: 8 characters
+  EXPECT_TRUE(has(par(), "\t;Creation version 12345678\n"));
+}
+
+TEST_F(WriterTest, CreationVersionLetterAndNumber) {
+  f.creation_version = {'0', '7', '1', '0', '1', '2', '3', 0};
+  EXPECT_TRUE(has(par(), "\t;Creation version 7.10.123  {Compat Level 6.0}\n"));
+  f.creation_version = {'0', '6', '0', '2', '5', 0, 0, 0};
+  f.compat_level = 3;
+  EXPECT_TRUE(has(par(), "\t;Creation version 6.2.5  {Compat Level 6.3}\n"));
+  f.creation_version = {'0', '6', '0', '2', 'b', 0, 0, 0};
+  EXPECT_TRUE(has(par(), "\t;Creation version 6.2.0b {Compat Level 6.3}\n"));
+}
+
+TEST_F(WriterTest, ParChangeTracking) {
+  f.file_flags |= 0x40;
+  f.file_flags2 = 0x200 | 0x20;
+  f.key_count = 3;
+  f.keys.resize(3, f.keys[0]);
+  f.keys[2].autokey_flags = 0x10;
+  f.snapshot_count = 3;
+  f.tracking_slot = 2;
+  f.snapshot_base = 10;
+  f.tracking_times[2] = 86400;
+  std::string t = par();
+  EXPECT_TRUE(has(t, "\n2\t;Number of keys\n"));
+  EXPECT_EQ(part(t, "\t;Default R6", "\t;Creation"),
+            "\t;Default R6 file attributes:\n"
+            "\t;  Static RFAs enabled (Required)\n"
+            "\t;  Page size 4K\n"
+            "\t;  256TB file size enabled\n"
+            "\t;  Tbyte enabled (Required for Change Tracking)\n"
+            "\t;File changes tracked since Fri Jan 02 00:00:00 1970\n"
+            "\t;  No active snapshots\n"
+            "\t;  Next snapshot will be #13\n");
+  f.snapshot_count = 5;
+  EXPECT_TRUE(has(par(), "since Fri Jan 02 00:00:00 1970\n\t;  Last snapshot applied: 14\n"));
+  f.snapshot_count = 0;
+  EXPECT_TRUE(has(par(),
+                  "\t;  Tbyte enabled (Required for Change Tracking)\n"
+                  "\t;Change Tracking is disabled\n"
+                  "\t;   File changes are not being tracked!\n"));
+  ctx.options.change_tracking_key = true;
+  EXPECT_TRUE(has(par(), "\n2\t;Number of keys\n"));
+}
+
+// ---------------------------------------------------------------- dates
+
+TEST_F(WriterTest, ParDates) {
+  f.created = 86400;
+  f.cleared = 2 * 86400;
+  f.reindexed = 3 * 86400;
+  f.verified = 4 * 86400;
+  f.reorganized = 5 * 86400;
+  f.update_count = 4000000000u;
+  EXPECT_EQ(part(par(), "\t;Update", "\t;10 byte"),
+            "\t;Update revision count 4000000000\n"
+            "\t;File created on Fri Jan 02 00:00:00 1970\n"
+            "\t;Last cleared on Sat Jan 03 00:00:00 1970\n"
+            "\t;Last re-indexed on Sun Jan 04 00:00:00 1970\n"
+            "\t;Last verified on Mon Jan 05 00:00:00 1970\n"
+            "\t;Last data re-organization on Tue Jan 06 00:00:00 1970\n");
+  f.file_flags2 = 0x01;  // patched: no re-organization date
+  EXPECT_FALSE(has(par(), "re-organization"));
+}
+
+TEST_F(WriterTest, ParTemporaryIndexComparison) {
+  ctx.options.temp_key = true;
+  ctx.main_file = {100, 200, 300, 10, 2};
+  f.created = 100;
+  f.cleared = 200;
+  f.reindexed = 300;
+  f.update_count = 7;
+  f.free_list_head = 86400;
+  f.file_flags2 = 0x100;
+  std::string t = par();
+  EXPECT_EQ(part(t, "\t;Tempkey", "\t;File created"),
+            "\t;Tempkey index created on Fri Jan 02 00:00:00 1970\n"
+            "\t;Update revision count 7 (+3 out of sync)\n");
+  EXPECT_EQ(part(t, "\t;10 byte", "\t;Temporary"),
+            "\t;10 byte longest key\n\t;0 records\nCUSTNO\n");  // no blocks, no free counts
+  EXPECT_TRUE(has(t, "\t;Temporary alpha key #2\n"));
+  f.update_count = 12;
+  EXPECT_TRUE(has(par(), "\t;Update revision count 12 (+65533 out of sync)\n"));
+  f.update_count = 10;
+  EXPECT_TRUE(has(par(), "\t;Update revision count 10\n\t;File created"));
+  f.cleared = 201;
+  EXPECT_TRUE(has(par(),
+                  "\t;Update revision count 10\n\t; (This index is out of sync with data)\n"
+                  "\t;File created"));
+}
+
+// ---------------------------------------------------------------- space, blocks, counts
+
+TEST_F(WriterTest, ParUnusableSpace) {
+  f.unusable_space = 300;
+  f.vector_count = 0xFFFF;
+  EXPECT_TRUE(has(par(), "\t;300 bytes unusable RFA space; exceeds 65535 vectors\n"));
+  f.vector_count = 12;
+  EXPECT_TRUE(has(par(), "\t;300 bytes unusable RFA space; 12 vectors\n"));
+  f.file_flags = 0;
+  EXPECT_TRUE(has(par(), "\t;300 bytes unusable space\n\t;0 free"));
+  bare();
+  EXPECT_EQ(part(par(), "1\n"), "1\nCUSTNO\n10\n1\nN\nA\n");
+}
+
+TEST_F(WriterTest, ParPreallocatedBlocks) {
+  f.file_flags2 = 0x100;
+  f.allocation = 100;
+  f.data_start = 1024;
+  f.index_leof = 0x2000;
+  io.index_size = 0x2000 + 3 * 4096 + 100;
+  f.data_leof = 0x1000;
+  io.data.assign(0x1000 + 1000, 0);
+  EXPECT_EQ(part(par(), "\t;Preall", "\t;0 records"),
+            "\t;Preallocated file blocks (unused)\n"
+            "\t;  3 (4K) index blocks {LEOF=0x2000}\n"
+            "\t;  1 (512 byte) data blocks (+488 bytes) {LEOF=0x1000}\n"
+            "\t;  Total record capacity: 96\n"
+            "\t;0 free index blocks, 0x0 free list head\n");
+  f.page_units = 2;
+  f.file_flags2 |= 0x40;  // allocation in records: 100 records of 520 bytes
+  io.data.assign(0x1000 + 1024, 0);
+  f.index_leof = 0;
+  EXPECT_EQ(part(par(), "\t;Preall", "\t;0 free"),
+            "\t;Preallocated file blocks (unused)\n"
+            "\t;  0 index blocks\n"
+            "\t;  2 (512 byte) data blocks {LEOF=0x1000}\n"
+            "\t;  Total record capacity: 100\n");
+  f.index_leof = 0x400;
+  io.index_size = 0x400 + 1024;
+  f.data_leof = 0;
+  std::string t = par();
+  EXPECT_TRUE(has(t, "\t;  2 (512 byte) index blocks {LEOF=0x400}\n\t;  0 data blocks\n"));
+  EXPECT_TRUE(has(t, ", ralloc=100"));
+}
+
+TEST_F(WriterTest, ParPreallocationThatCannotBeComputed) {
+  f.file_flags2 = 0x140;
+  f.allocation = 0x7FFFFFFF;  // far beyond 2 GB of records
+  f.index_open = false;
+  f.data_leof = 0x1000;
+  io.data.assign(0x800, 0);  // data file shorter than its LEOF
+  EXPECT_EQ(part(par(), "\t;Preall", "\t;0 free"),
+            "\t;Preallocated file blocks (unused)\n"
+            "\t;  -4 (512 byte) data blocks {LEOF=0x1000}\n"
+            "\t;  Total record capacity: unknown\n");
+  f.file_flags2 = 0x100;
+  f.record_size = 0;
+  f.record_overhead = 0;
+  EXPECT_TRUE(has(par(), "\t;  Total record capacity: unknown\n"));
+  f.record_size = 512;
+  f.page_units = 0;
+  f.index_open = true;
+  f.index_leof = 0x10;
+  io.index_size = 0x1000;
+  EXPECT_TRUE(has(par(), "\t;  0 (0K) index blocks {LEOF=0x10}\n"));  // no division by 0
+}
+
+TEST_F(WriterTest, ParTbyteAddressesAndCounts) {
+  f.file_flags |= 0x40;
+  f.file_flags2 = 0x20 | 0x100;
+  f.free_list_head = 0x10;
+  f.free_list_head_high = 1;
+  f.index_leof = 0x20;
+  f.index_leof_high = 0;
+  io.index_size = 0x2000 + 4096;
+  f.data_leof = 0x1000;
+  f.data_leof_high = 0;
+  io.data.assign(0x1000, 0);
+  f.free_index_blocks = 5;
+  f.record_count = 3000000000u;
+  f.free_record_count = 2;
+  f.dynamic_flags = 1;
+  f.keys[0].root_low = 0x10;
+  f.keys[0].root_high = 1;
+  std::string t = par();
+  EXPECT_TRUE(has(t, "\t;  1 (4K) index blocks {LEOF=0x2000}\n"));
+  EXPECT_TRUE(has(t, "\t;  0 (512 byte) data blocks {LEOF=0x1000}\n"));
+  EXPECT_TRUE(has(t,
+                  "\t;5 free index blocks, 0x10000001000 free list head\n"
+                  "\t;  WARNING: Index freelist overflow - Re-indexing recommended\n"
+                  "\t;3000000000 records, 2 free\n"));
+  EXPECT_TRUE(has(t, "\t;Root 0x10000001000, index depth 1\n"));
+  f.file_flags2 = 0;  // 40-bit: the fifth byte is no part of index addresses
+  t = par();
+  EXPECT_TRUE(has(t, "\t;Root 0x1000, index depth 1\n"));
+  EXPECT_TRUE(has(t, "0x1000 free list head\n"));
+}
+
+// ---------------------------------------------------------------- PAR key sections
+
+TEST_F(WriterTest, ParKeyWithDuplicatesInArrivalOrder) {
+  KeyView& k = f.keys[0];
+  k.key_flags = 0x04 | 0x02;
+  k.key_size = 13;
+  k.qualifier_offset = 20;
+  EXPECT_EQ(part(par(), "CUSTNO"),
+            "CUSTNO\n"
+            "\t;Primary alpha key\n"
+            "10\t;Key size\n"
+            "1\t;Start position\n"
+            "Y\t;Duplicates allowed\nN\t;Insert at front\n"
+            "A\t;Ascending/descending\n"
+            "\t;Root 0x1000, index depth 1\n"
+            "\t;Qualifier offset 20\n"
+            "\t;Minimum keys per block 120\n");
+  k.key_flags = 0x04;
+  f.file_flags |= 0x40;
+  k.key_size = 14;
+  EXPECT_TRUE(has(par(), "10\t;Key size\n1\t;Start position\nY\t;Duplicates allowed\nY\t;Insert"));
+}
+
+TEST_F(WriterTest, ParSegmentedKeyWithMixedOrder) {
+  KeyView& k = f.keys[0];
+  set_name(&k, "ORDERS");
+  k.key_flags = 0x08 | 0x40;
+  k.density = 80;
+  k.seg_type = {0x22, 0x04, 0, 0, 0, 0, 0, 0};
+  k.seg_start = {4, 0};
+  k.seg_length = {6, 4};
+  k.key_size = 10;
+  EXPECT_EQ(part(par(), "ORDERS"),
+            "ORDERS/modify/null/segmented/density/order/type\n"
+            "\t;Primary key\n"
+            "S\t;Partial null key\n"
+            "\t;10 key size\n"
+            "2\t;Number of segments\n"
+            "\t;Segment #1\n"
+            "D\t;  Decimal type\n"
+            "6\t;  Segment length\n"
+            "5\t;  Start position\n"
+            "A\t;  Ascending/Descending\n"
+            "\t;Segment #2\n"
+            "I\t;  Integer type\n"
+            "4\t;  Segment length\n"
+            "1\t;  Start position\n"
+            "D\t;  Ascending/Descending\n"
+            "N\t;Duplicates allowed\n"
+            "80\t;Index density percentage\n"
+            "\t;Root 0x1000, index depth 1\n"
+            "\t;Minimum keys per block 145\n");
+}
+
+TEST_F(WriterTest, ParSegmentedAlphaKeyWithOneOrder) {
+  KeyView& k = f.keys[0];
+  k.seg_type = {0x21, 0x21, 0x21, 0, 0, 0, 0, 0};
+  k.seg_start = {0, 10, 20};
+  k.seg_length = {10, 10, 4, 0, 7};  // the list ends at the first zero
+  k.key_size = 24;
+  EXPECT_EQ(part(par(), "CUSTNO"),
+            "CUSTNO/segmented\n"
+            "\t;Primary alpha key\n"
+            "\t;24 key size\n"
+            "3\t;Number of segments\n"
+            "\t;Segment #1\n10\t;  Segment length\n1\t;  Start position\n"
+            "\t;Segment #2\n10\t;  Segment length\n11\t;  Start position\n"
+            "\t;Segment #3\n4\t;  Segment length\n21\t;  Start position\n"
+            "N\t;Duplicates allowed\n"
+            "A\t;Ascending/descending\n"
+            "\t;Root 0x1000, index depth 1\n"
+            "\t;Minimum keys per block 72\n");
+  k.seg_length = {1, 1, 1, 1, 1, 1, 1, 1};
+  EXPECT_TRUE(has(par(), "\n8\t;Number of segments\n"));
+}
+
+TEST_F(WriterTest, ParKeyNames) {
+  set_name(&f.keys[0], "ABCDEFGHIJKLMNOP");
+  EXPECT_TRUE(has(par(), "\nABCDEFGHIJKLMNO\n\t;Primary"));
+  f.keys[0].key_name.fill(' ');
+  f.keys[0].key_flags = 0x08;
+  EXPECT_TRUE(has(par(), "\n/modify\n\t;Primary"));
+  f.keys[0].key_name.fill(0);
+  std::memcpy(f.keys[0].key_name.data(), "A%dB \t", 6);
+  EXPECT_TRUE(has(par(), "\nA%dB/modify\n"));
+}
+
+TEST_F(WriterTest, ParAlternateKeysTypesAndAutokeys) {
+  f.key_count = 3;
+  f.keys.resize(3, f.keys[0]);
+  KeyView& seq = f.keys[1];
+  set_name(&seq, "SEQ");
+  seq.autokey_flags = 0x02;
+  seq.seg_type[0] = 0x21;  // alpha bits do not make an autokey alpha
+  seq.key_size = 8;
+  seq.seg_length[0] = 8;
+  f.autokey_summary = 0x101;
+  f.autoseed = 42;
+  KeyView& odd = f.keys[2];
+  set_name(&odd, "ODD");
+  odd.seg_type[0] = 0x06;
+  std::string t = par();
+  EXPECT_EQ(part(t, "SEQ", "N\t;Dup"),
+            "SEQ/type\n\t;Alternate key #1\nS\t;Sequence autokey type\n\t;Autoseed 42\n"
+            "8\t;Key size\n1\t;Start position\n");
+  EXPECT_EQ(part(t, "ODD", "N\t;Dup"),
+            "ODD/type\n\t;Alternate key #2\n \t;WARNING! UNKNOWN TYPE\n10\t;Key size\n"
+            "1\t;Start position\n");
+  EXPECT_TRUE(has(t, "\nD\t;Ascending/descending\n"));
+  f.autoseed = -1;
+  EXPECT_TRUE(has(par(), "\t;Autoseed -- FULL --\n"));
+  f.autokey_summary = 0x0001;  // no key in the sequence slot
+  EXPECT_FALSE(has(par(), "Autoseed"));
+  f.autokey_summary = 0x105;  // no such key
+  EXPECT_FALSE(has(par(), "Autoseed"));
+}
+
+TEST_F(WriterTest, ParTypeLines) {
+  const struct {
+    uint8_t type, autokey;
+    const char* line;
+  } rows[] = {
+      {0x01, 0, "A\t;  Alpha type\n"},
+      {0x02, 0, "D\t;  Decimal type\n"},
+      {0x24, 0, "I\t;  Integer type\n"},
+      {0x08, 0, "U\t;  Unsigned integer type\n"},
+      {0x10, 0, "N\t;  Case insensitive type\n"},
+      {0x00, 0, " \t;  WARNING! UNKNOWN TYPE\n"},
+      {0x01, 0x07, "T\t;  Timestamp autokey type\n"},
+      {0x01, 0x06, "S\t;  Sequence autokey type\n"},
+      {0x01, 0x04, "G\t;  GUID autokey type\n"},
+  };
+  for (const auto& r : rows) {
+    KeyView k;
+    k.seg_type[1] = r.type;
+    k.autokey_flags = r.autokey;
+    sink.clear();
+    write_par_type(ctx, k, 1, sink, true);
+    EXPECT_EQ(sink.text(), r.line);
+  }
+  sink.clear();
+  KeyView k;
+  k.seg_type[0] = 0x08;
+  write_par_type(ctx, k, 0, sink, false);
+  EXPECT_EQ(sink.text(), "U\t;Unsigned integer type\n");
+}
+
+TEST_F(WriterTest, ParChangeTrackingKeyOnlyWithOption) {
+  f.file_flags |= 0x40;
+  f.file_flags2 = 0x200;
+  f.key_count = 2;
+  f.keys.resize(2, f.keys[0]);
+  KeyView& ct = f.keys[1];
+  set_name(&ct, "");
+  ct.autokey_flags = 0x10;
+  ct.seg_type[0] = 0x28;
+  ct.key_size = 10;
+  std::string t = par();
+  EXPECT_FALSE(has(t, "Alternate"));
+  ctx.options.change_tracking_key = true;
+  t = par();
+  EXPECT_EQ(part(t, "/type"),
+            "/type\n\t;Alternate key #1\nU\t;Unsigned integer type\n10\t;Key size\n"
+            "-1\t;Start position\nN\t;Duplicates allowed\nA\t;Ascending/descending\n"
+            "\t;Root 0x100000, index depth 1\n\t;Minimum keys per block 136\n");
+}
+
+TEST_F(WriterTest, MinimumKeysPerBlock) {
+  f.page_units = 4;
+  KeyView k = f.keys[0];
+  EXPECT_EQ(min_keys_per_block_par(f, k), 36);
+  EXPECT_EQ(min_keys_per_block_xdl(f, k), 36);
+  k.key_size = 2;
+  EXPECT_EQ(min_keys_per_block_par(f, k), 84);
+  EXPECT_EQ(min_keys_per_block_xdl(f, k), 85);
+  f.file_flags2 = 0x20;  // 48-bit: 14-byte block header
+  EXPECT_EQ(min_keys_per_block_par(f, k), 505 / 6);
+  k.autokey_flags = 0x10;
+  EXPECT_EQ(min_keys_per_block_xdl(f, k), 512 / 7);
+  k.key_size = 0;
+  f.index_entry_width = -1;
+  k.autokey_flags = 0x10;
+  EXPECT_EQ(min_keys_per_block_par(f, k), 0);  // nothing to divide by
+  EXPECT_EQ(min_keys_per_block_xdl(f, k), 0);
+}
+
+// ---------------------------------------------------------------- null values
+
+class NullValueTest : public WriterTest {
+ protected:
+  // Key 0 gets a null rule and `value` as its null value.
+  void null_key(uint8_t flags, std::vector<uint8_t> value, uint8_t type = 0x21,
+                uint16_t length = 0) {
+    KeyView& k = f.keys[0];
+    k.key_flags = flags;
+    k.seg_type[0] = type;
+    k.seg_length[0] = length ? length : static_cast<uint16_t>(value.size() ? value.size() : 1);
+    k.null_offset = 4;
+    f.null_area.assign(4, 0xEE);
+    f.null_area.push_back(static_cast<uint8_t>(value.size() + 1));
+    f.null_area.insert(f.null_area.end(), value.begin(), value.end());
+    f.null_area.resize((f.null_area.size() + 3) & ~size_t{3}, 0);
+  }
+  std::string par_null() { return part(par(), "\t;Primary", "10\t;Key size"); }
+  std::string xdl_null() { return part(xdl(), "\tNULL", "\n\t!Root"); }
+};
+
+TEST_F(NullValueTest, Replicating) {
+  null_key(0x10, {' '});
+  EXPECT_TRUE(has(par(),
+                  "CUSTNO/null\n\t;Primary alpha key\nR\t;Replicating null key\n"
+                  "32\t;Null value ' '\n"));
+  EXPECT_EQ(xdl_null(), "\tNULL\t\treplicate\n\tVALUE_NULL\t32\n");
+  null_key(0x10, {7});
+  EXPECT_TRUE(has(par(), "R\t;Replicating null key\n7\t;Null value\n"));
+  null_key(0x10, {200}, 0x28);
+  EXPECT_TRUE(has(par(), "R\t;Replicating null key\n0\t;Default numeric null value\n"));
+  EXPECT_EQ(xdl_null(), "\tNULL\t\treplicate\n\tVALUE_NULL\t0\n");
+  null_key(0x10, {});  // count byte 1: the empty value
+  EXPECT_TRUE(has(par(), "R\t;Replicating null key\n0\t;Null value\n"));
+}
+
+TEST_F(NullValueTest, NonReplicatingText) {
+  null_key(0x20, {'N', 'O', 'N', 'E'});
+  EXPECT_TRUE(has(par(), "N\t;Non-replicating null key\n'NONE'\t;Null value string\n"));
+  EXPECT_EQ(xdl_null(), "\tNULL\t\tnoreplicate\n\tVALUE_NULL\t'NONE'\n");
+  // A descending alpha value is kept complemented: "AB" is stored 0xBE 0xBD.
+  null_key(0x20, {0xBE, 0xBD}, 0x01);
+  EXPECT_TRUE(has(par(), "'AB'\t;Null value string\n"));
+  EXPECT_TRUE(has(xdl(), "\tVALUE_NULL\t'AB'\n"));
+}
+
+TEST_F(NullValueTest, NonReplicatingDecimal) {
+  null_key(0x20, {0x71, 0x32, 0x35}, 0x22);
+  EXPECT_TRUE(has(par(), "N\t;Non-replicating null key\n125\t;Null value\n"));
+  EXPECT_TRUE(has(xdl(), "\tVALUE_NULL\t125\n"));
+  null_key(0x20, {0x41, 0x02, 0x05}, 0x22);  // index form of 125
+  EXPECT_TRUE(has(par(), "\n125\t;Null value\n"));
+  null_key(0x20, {0x0E, 0x0D}, 0x22);  // index form of -12
+  EXPECT_TRUE(has(par(), "\n-12\t;Null value\n"));
+  EXPECT_TRUE(has(xdl(), "\tVALUE_NULL\t-12\n"));
+  null_key(0x20, {0x40, 0x00, 0x07}, 0x22);  // leading zeros
+  EXPECT_TRUE(has(par(), "\n7\t;Null value\n"));
+}
+
+TEST_F(NullValueTest, DescendingKeysAreDecodedAfterUndoingTheComplement) {
+  null_key(0x20, {0xBE, 0xFD, 0xFA}, 0x02);  // 125, descending
+  EXPECT_TRUE(has(par(), "\n125\t;Null value\n"));
+  EXPECT_TRUE(has(xdl(), "\tVALUE_NULL\t125\n"));
+  null_key(0x20, {0x80, 0x00, 0x00, 0x00}, 0x04);  // -1 integer, descending
+  EXPECT_TRUE(has(par(), "\n-1\t;Null value\n"));
+  null_key(0x20, {0xFE, 0xFF}, 0x08);  // 256 unsigned, descending
+  EXPECT_TRUE(has(par(), "\n256\t;Null value\n"));
+  // A segmented key: only the descending segment is complemented.
+  null_key(0x20, {'A', 0xBD}, 0x21);
+  f.keys[0].seg_type[1] = 0x01;
+  f.keys[0].seg_length = {1, 1};
+  EXPECT_TRUE(has(par(), "'AB'\t;Null value string\n"));
+}
+
+TEST_F(NullValueTest, NonReplicatingIntegers) {
+  null_key(0x20, {0x01, 0x00}, 0x28);
+  EXPECT_TRUE(has(par(), "\n256\t;Null value\n"));
+  EXPECT_TRUE(has(xdl(), "\tVALUE_NULL\t256\n"));
+  null_key(0x20, {0x7F, 0xFF, 0xFF, 0xFF}, 0x24);
+  EXPECT_TRUE(has(par(), "\n-1\t;Null value\n"));
+  EXPECT_TRUE(has(xdl(), "\tVALUE_NULL\t-1\n"));
+  null_key(0x20, {0x7F}, 0x24);  // a 1-byte -1 is shown unsigned
+  EXPECT_TRUE(has(par(), "\n255\t;Null value\n"));
+  null_key(0x20, {0xFF, 0xFF, 0xFF, 0xFF}, 0x28);
+  EXPECT_TRUE(has(par(), "\n4294967295\t;Null value\n"));
+  null_key(0x20, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, 0x24);
+  EXPECT_TRUE(has(par(), "\n-2\t;Null value\n"));
+  EXPECT_TRUE(has(xdl(), "\tVALUE_NULL\t-2\n"));
+  null_key(0x20, std::vector<uint8_t>(8, 0xFF), 0x28);
+  EXPECT_TRUE(has(par(), "\n18446744073709551615\t;Null value\n"));
+}
+
+TEST_F(NullValueTest, ValuesWithoutPrintableForm) {
+  null_key(0x20, {1, 2, 3}, 0x28);  // 3-byte unsigned
+  EXPECT_TRUE(
+      has(par(), "N\t;Non-replicating null key\nU\t;Unsigned integer type\n10\t;Key size\n"));
+  EXPECT_EQ(xdl_null(), "\tNULL\t\tnoreplicate\n\t!VALUE_NULL not shown: no printable form\n");
+  null_key(0x20, {1}, 0x23);  // unknown type
+  EXPECT_EQ(xdl_null(), "\tNULL\t\tnoreplicate\n\t!VALUE_NULL not shown: no printable form\n");
+  bare();
+  std::string t = xdl();
+  const std::string tail = "\tMODIFIABLE\tno\n\tNULL\t\tnoreplicate\n";
+  EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
+}
+
+TEST_F(NullValueTest, ValuesOutsideTheAreaAreEmpty) {
+  null_key(0x20, {'X'});
+  f.keys[0].null_offset = 400;
+  EXPECT_TRUE(has(par(), "N\t;Non-replicating null key\n''\t;Null value string\n"));
+  f.keys[0].null_offset = 4;
+  f.null_area[4] = 200;  // count runs past the area
+  bool inside = true;
+  EXPECT_TRUE(null_value_bytes(f, f.keys[0], &inside).empty());
+  EXPECT_FALSE(inside);
+  f.null_area[4] = 0;
+  EXPECT_TRUE(null_value_bytes(f, f.keys[0], &inside).empty());
+  EXPECT_TRUE(inside);
+}
+
+TEST_F(NullValueTest, TheViewIsNotChanged) {
+  null_key(0x20, {0x7F, 0xFF, 0xFF, 0xFF}, 0x04);
+  std::vector<uint8_t> before = f.null_area;
+  set_name(&f.keys[0], "ABCDEFGHIJKLMNOP");
+  par();
+  xdl();
+  EXPECT_EQ(f.null_area, before);
+  EXPECT_EQ(f.keys[0].key_name[15], 'P');
+}
+
+// ---------------------------------------------------------------- XDL
+
+TEST_F(WriterTest, XdlWholeDescriptionOfABasicFile) {
+  EXPECT_EQ(xdl(), kXdlBanner +
+                       "FILE\n"
+                       "\tNAME\t\t\"cust\"\n"
+                       "\tADDRESSING\t32\n"
+                       "\tNETWORK_ENCRYPT\tno\n"
+                       "\tTRACK_CHANGES\tno\n"
+                       "\tKEYS\t\t1\n"
+                       "\nRECORD\n"
+                       "\tSIZE\t\t512\n"
+                       "\tFORMAT\t\tfixed\n"
+                       "\tCOMPRESS_DATA\tno\n"
+                       "\n"
+                       "\t!5ca5 magic, revision 6, 8 byte record overhead\n"
+                       "\t!Static vectoring enabled\n"
+                       "\t!Default R6 file attributes:\n"
+                       "\t!  Static RFAs enabled (Required)\n"
+                       "\t!  Page size 4K\n"
+                       "\t!Creation version 6.1.12a {Compat Level 6.0}\n"
+                       "\t!File created on " +
+                       kEpoch +
+                       "\t!10 byte longest key\n"
+                       "\t!0 free index blocks, 0x0 free list head\n"
+                       "\t!0 records, 0 free\n"
+                       "\nKEY 0\n"
+                       "\t!Primary key\n"
+                       "\tSTART\t\t1\n"
+                       "\tLENGTH\t\t10\n"
+                       "\tTYPE\t\talpha\n"
+                       "\tORDER\t\tascending\n"
+                       "\tNAME\t\t\"CUSTNO\"\n"
+                       "\tDUPLICATES\tno\n"
+                       "\tMODIFIABLE\tno\n"
+                       "\n"
+                       "\t!Root 0x1000, index depth 1\n"
+                       "\t!Minimum keys per block 146\n");
+}
+
+TEST_F(WriterTest, XdlBareKeepsKeywordsOnly) {
+  bare();
+  EXPECT_EQ(xdl(),
+            "FILE\n\tNAME\t\t\"cust\"\n\tADDRESSING\t32\n\tNETWORK_ENCRYPT\tno\n"
+            "\tTRACK_CHANGES\tno\n\tKEYS\t\t1\n\nRECORD\n\tSIZE\t\t512\n\tFORMAT\t\tfixed\n"
+            "\tCOMPRESS_DATA\tno\n\nKEY 0\n\tSTART\t\t1\n\tLENGTH\t\t10\n\tTYPE\t\talpha\n"
+            "\tORDER\t\tascending\n\tNAME\t\t\"CUSTNO\"\n\tDUPLICATES\tno\n\tMODIFIABLE\tno\n");
+}
+
+TEST_F(WriterTest, XdlFileSectionByRevision) {
+  f.file_flags = 0x40 | 0x80 | 0x04 | 0x02;
+  f.file_flags2 = 0x100;
+  f.seed = 9;
+  f.allocation = 64;
+  f.page_units = 8;
+  EXPECT_EQ(part(xdl(), "FILE", "RECORD"),
+            "FILE\n\tNAME\t\t\"cust\"\n\tADDRESSING\t48\n\tPAGE_SIZE\t2048\n"
+            "\tNETWORK_ENCRYPT\tyes\n\tTRACK_CHANGES\tno\n\tSEED\t\t9\n\tALLOCATION\t64\n"
+            "\tKEYS\t\t1\n\n");
+  f.file_flags2 = 0x100 | 0x40 | 0x01;  // patched: 40-bit, no seed, no tracking line
+  EXPECT_EQ(part(xdl(), "\tADDRESSING", "\tKEYS"),
+            "\tADDRESSING\t40\n\tPAGE_SIZE\t2048\n\tNETWORK_ENCRYPT\tyes\n"
+            "\tRECORD_ALLOCATION 64\n");
+  f.revision = 5;
+  f.file_flags = 0x08;
+  f.page_units = 4;
+  std::string t = xdl();
+  EXPECT_EQ(part(t, "\tADDRESSING", "\tKEYS"), "\tADDRESSING\t32\n\tNETWORK_ENCRYPT\tno\n");
+  EXPECT_EQ(part(t, "RECORD", "\t!5ca5"),
+            "RECORD\n\tSIZE\t\t512\n\tFORMAT\t\tfixed\n\tCOMPRESS_DATA\tno\n"
+            "\tSTATIC_RFA\tyes\n\n");
+}
+
+TEST_F(WriterTest, XdlRecordSection) {
+  f.file_flags = 0x03 | 0x04;
+  f.file_flags2 = 0x400;
+  f.port_ints = {{4, 2, 30}, {1, 1, 1}};
+  EXPECT_EQ(part(xdl(), "RECORD", "\t!5ca5"),
+            "RECORD\n\tSIZE\t\t512\n\tFORMAT\t\tmultiple\n\tCOMPRESS_DATA\tyes\n"
+            "\tSTORED_GRFA\tyes\n\tPORT_INT\t30:2\n\n");
+  f.file_flags = 0x02;
+  f.file_flags2 = 0x01;
+  EXPECT_TRUE(has(xdl(), "\tFORMAT\t\tvariable\n\tCOMPRESS_DATA\tno\n\tSTATIC_RFA\tno\n"));
+}
+
+TEST_F(WriterTest, XdlKeyCountWithChangeTracking) {
+  f.file_flags |= 0x40;
+  f.file_flags2 = 0x200;
+  f.key_count = 3;
+  f.keys.resize(3, f.keys[0]);
+  f.keys[2].autokey_flags = 0x10;
+  std::string t = xdl();
+  EXPECT_TRUE(has(t, "\tTRACK_CHANGES\tyes\n\tKEYS\t\t2\n"));
+  EXPECT_TRUE(has(t, "\nKEY 1\n"));
+  EXPECT_FALSE(has(t, "\nKEY 2\n"));
+  ctx.options.change_tracking_key = true;
+  t = xdl();
+  EXPECT_TRUE(has(t, "\tKEYS\t\t3\n"));
+  // The change-tracking key's minimum divides by one more byte: 2048 / 15.
+  EXPECT_TRUE(has(t, "\nKEY 2\n\t!Alternate key #2\n"));
+  EXPECT_TRUE(has(part(t, "KEY 2"), "\t!Minimum keys per block 136\n"));
+}
+
+TEST_F(WriterTest, XdlComments) {
+  f.revision = 4;
+  f.file_flags = 0x08 | 0x10;
+  f.unusable_space = 100;
+  f.vector_count = 0xFFFF;
+  f.file_flags2 = 0;
+  f.cleared = 86400;
+  f.update_count = 5;
+  f.dynamic_flags = 1;
+  f.creation_version = {'V', '4', 0};
+  ctx.options.temp_key = true;  // changes nothing in the XDL file section
+  std::string t = xdl();
+  EXPECT_EQ(part(t, "\t!5ca5", "\nKEY 0"),
+            "\t!5ca5 magic, revision 4, 8 byte record overhead\n"
+            "\t!Static vectoring enabled\n"
+            "\t!Creation version V4\n"
+            "\t!File created on Thu Jan 01 00:00:00 1970\n"
+            "\t!Last cleared on Fri Jan 02 00:00:00 1970\n"
+            "\t!10 byte longest key\n"
+            "\t!100 bytes unusable RFA space! 65535 vectors\n"
+            "\t!0 free index blocks, 0x0 free list head\n"
+            "\t!0 records, 0 free\n");
+  f.file_flags = 0;
+  EXPECT_TRUE(has(xdl(), "\t!100 bytes unusable RFA space\n"));
+  f.revision = 2;
+  t = xdl();
+  EXPECT_TRUE(has(t, "!\tWARNING: Old level ISAM file Rev 2\n"));
+  EXPECT_FALSE(has(t, "File created on"));
+}
+
+TEST_F(WriterTest, XdlPreallocationAlsoWithTemporaryIndex) {
+  ctx.options.temp_key = true;
+  ctx.main_file.key_count = 4;
+  f.file_flags2 = 0x100;
+  f.allocation = 2;
+  io.data.assign(512, 0);
+  f.data_leof = 512;
+  std::string t = xdl();
+  EXPECT_TRUE(has(t,
+                  "\t!Preallocated file blocks (unused)\n\t!  0 index blocks\n"
+                  "\t!  0 (512 byte) data blocks {LEOF=0x200}\n"
+                  "\t!  Total record capacity: 1\n\t!0 free"));
+  EXPECT_TRUE(has(t, "\nKEY 0\n\t!Temporary key #4\n"));
+}
+
+TEST_F(WriterTest, XdlSegmentedKey) {
+  KeyView& k = f.keys[0];
+  k.seg_type = {0x21, 0x21, 0x02, 0, 0, 0, 0, 0};
+  k.seg_start = {0, 10, 20};
+  k.seg_length = {10, 10, 4};
+  k.key_size = 27;
+  k.key_flags = 0x04 | 0x02 | 0x08;
+  k.density = 70;
+  k.qualifier_offset = 12;
+  EXPECT_EQ(part(xdl(), "KEY 0"),
+            "KEY 0\n\t!Primary key\n"
+            "\tSTART\t\t1:11:21\n"
+            "\tLENGTH\t\t10:10:4\n"
+            "\tTYPE\t\talpha:alpha:decimal\n"
+            "\tORDER\t\tascending:ascending:descending\n"
+            "\tNAME\t\t\"CUSTNO\"\n"
+            "\tDUPLICATES\tyes\n\tDUPLICATE_ORDER\tfifo\n"
+            "\tMODIFIABLE\tyes\n"
+            "\tDENSITY\t\t70\n"
+            "\n"
+            "\t!Root 0x1000, index depth 1\n"
+            "\t!Qualifier offset 12\n"
+            "\t!Minimum keys per block 66\n");
+  k.key_flags = 0x04;
+  EXPECT_TRUE(has(xdl(), "\tDUPLICATES\tyes\n\tDUPLICATE_ORDER\tlifo\n"));
+}
+
+TEST_F(WriterTest, XdlAutokeysAndTypes) {
+  f.key_count = 3;
+  f.keys.resize(3, f.keys[0]);
+  KeyView& seq = f.keys[1];
+  seq.autokey_flags = 0x02;
+  seq.seg_length = {8};
+  set_name(&seq, "   ");
+  KeyView& mixed = f.keys[2];
+  mixed.autokey_flags = 0x03;  // no single autokey kind: no type word
+  mixed.seg_type = {0x30, 0x08, 0x1F, 0, 0, 0, 0, 0};
+  mixed.seg_length = {1, 1, 1};
+  f.autokey_summary = 0x101;
+  f.autoseed = 7;
+  std::string t = xdl();
+  EXPECT_EQ(part(t, "KEY 1", "\tLENGTH"),
+            "KEY 1\n\t!Alternate key #1 (autokey)\n\t!Autoseed:\t7\n\tSTART\t\t1\n");
+  EXPECT_TRUE(has(part(t, "KEY 1", "\tDUPLICATES"), "\tTYPE\t\tsequence\n\tORDER\t\tascending\n"));
+  EXPECT_FALSE(has(part(t, "KEY 1", "KEY 2"), "\tNAME"));
+  EXPECT_TRUE(has(part(t, "KEY 2"), "\tTYPE\t\t::\n\tORDER\t\tascending:descending:descending\n"));
+  mixed.autokey_flags = 0;
+  EXPECT_TRUE(has(part(xdl(), "KEY 2"), "\tTYPE\t\tnocase:unsigned:\n"));
+  f.autoseed = -5;
+  EXPECT_TRUE(has(xdl(), "\t!Autoseed:\t-- FULL --\n"));
+  seq.autokey_flags = 0x04;
+  EXPECT_TRUE(has(xdl(), "\tTYPE\t\tGUID\n"));
+  seq.autokey_flags = 0x01;
+  EXPECT_TRUE(has(xdl(), "\tTYPE\t\ttimestamp\n"));
+}
+
+TEST_F(WriterTest, XdlShortNullKey) {
+  f.keys[0].key_flags = 0x40;
+  EXPECT_TRUE(has(xdl(), "\tMODIFIABLE\tno\n\tNULL\t\tshort\n\n"));
+}
+
+}  // namespace
+}  // namespace ismgr::tool

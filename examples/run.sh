@@ -1,10 +1,11 @@
 #!/bin/sh
 # Creates the example ISAM files from examples/*.xdl with qcreate in the
-# build folder, then describes each with qdesc (PAR) and qdesc -x (XDL).
+# build folder, then describes each with qdesc (PAR) and qdesc -x (XDL) when
+# qdesc is built.
 build=${1:-build}
 bin="$build"
-if [ ! -x "$bin/qdesc" ]; then
-  echo "qdesc is not built yet"
+if [ ! -x "$bin/qcreate" ]; then
+  echo "qcreate is not built yet"
   exit 0
 fi
 out="$build/examples"
@@ -14,8 +15,11 @@ for xdl in examples/*.xdl; do
   [ -f "$xdl" ] || continue
   name=$(basename "$xdl" .xdl)
   (cd "$out" && "$here/$bin/qcreate" -r "$here/$xdl" "$name") || exit 1
-  echo "==== $name (PAR)"
-  "$bin/qdesc" "$out/$name" || exit 1
-  echo "==== $name (XDL)"
-  "$bin/qdesc" -x "$out/$name" || exit 1
+  echo "==== $name: created $out/$name.ism"
+  if [ -x "$bin/qdesc" ]; then
+    echo "==== $name (PAR)"
+    "$bin/qdesc" "$out/$name" || exit 1
+    echo "==== $name (XDL)"
+    "$bin/qdesc" -x "$out/$name" || exit 1
+  fi
 done

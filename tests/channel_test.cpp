@@ -317,9 +317,9 @@ TEST_F(IsamChannelTest, WrongRevisionKeepsItsStatusDespiteAStaleError) {
 TEST_F(IsamChannelTest, RefusedCreationKeeps30) {
   errno = ENOENT;
   platform::set_last_error(platform::kErrFileNotFound);
-  EXPECT_EQ(
-      channel_open(ctl_, dir_.file("new").c_str(), 0x44, 0, 0, nullptr, "RECORD_SIZE 10", nullptr),
-      nullptr);
+  EXPECT_EQ(channel_open(ctl_, dir_.file("new").c_str(), 0x44, 0, 0, nullptr,
+                         "FILE;NAME new;RECORD;SIZE 10;", nullptr),
+            nullptr);
   EXPECT_EQ(ctl_->status->code, kStatusCannotCreate);
 }
 

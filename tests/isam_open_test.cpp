@@ -328,27 +328,28 @@ TEST_F(IsamOpenTest, ModeChecks) {
   expect_refused("r2", 9, IM_OUTPUT);  // output without description
   expect_refused("r2", 9, IM_APPEND | IM_INPUT);
   EXPECT_EQ(isam_open(ctl_, path("new").c_str(), IM_OUTPUT, "RECORD_SIZE 10"), nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusCannotCreate);  // no creation in this layer yet
+  EXPECT_EQ(ctl_->status->code, kStatusXdlString);
 }
 
-TEST_F(IsamOpenTest, CreationIsHandedToTheInstalledCreation) {
-  static std::string seen;
-  set_isam_create([](ismgr_control*, const char* description, char* name, size_t size, uint32_t,
-                     int32_t revision) -> int {
-    seen = description;
-    EXPECT_EQ(revision, 6);
-    std::snprintf(name, size, "%s", "from-description");
-    return 0;
-  });
-  ASSERT_TRUE(basic(6).write_files(dir(), "from-description"));
-  // An empty name takes the description's: relative to the working
-  // directory, so only the name given here is checked.
-  IsamFileControl* fc = isam_open(ctl_, path("from-description").c_str(), IM_OUTPUT, "DESC");
-  set_isam_create(nullptr);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_EQ(seen, "DESC");
-  EXPECT_NE(fc->state & kStateUpdate, 0u);  // output becomes update
-  isam_close(fc, 0);
+TEST_F(IsamOpenTest, DescriptionWithoutCreationIsRefusedAfterParsing) {
+  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, "FILE;NAME x;RECORD;"), nullptr);
+  EXPECT_EQ(ctl_->status->code, kStatusXdlString);
+  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, "FILE;NAME x;RECORD;SIZE 10;"), nullptr);
+  EXPECT_EQ(ctl_->status->code, kStatusCannotCreate);
+  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, ("@" + path("none")).c_str()), nullptr);
+  EXPECT_EQ(ctl_->status->code, kStatusFileNotFound);
+  EXPECT_EQ(current_name(), path("none.xdl"));
+}
+
+TEST(IsamOpenCreation, RevisionBelowFourIsRefused) {
+  platform::put_env("ISAMC_REV=3");
+  reset_process_for_test();
+  ismgr_control* ctl = current_context();
+  ASSERT_NE(ctl, nullptr);
+  EXPECT_EQ(isam_open(ctl, "x", IM_OUTPUT, "FILE;NAME x;RECORD;SIZE 10;"), nullptr);
+  EXPECT_EQ(ctl->status->code, 145);
+  platform::put_env("ISAMC_REV=");
+  reset_process_for_test();
 }
 
 // ---------------------------------------------------------------------------

@@ -40,8 +40,7 @@ bool isam_file_exists(const std::string& name);
 // True when the volume of `name` holds files with offsets of 2^39 and more
 // and the file pointer of `handle` can be set there.
 bool isam_large_file_probe(platform::Handle handle, const std::string& name);
-// True when `name` lies on a network share (two leading separators, or a
-// network file system).
+// True when `name` lies on a network file system.
 bool isam_on_network(const std::string& name);
 
 }  // namespace ismgr

@@ -20,8 +20,15 @@ std::string data_file_name(const std::string& index_name) {
   std::string data = index_name;
   if (data.empty()) return data;
   if (is_digit(static_cast<unsigned char>(data.back()))) {
-    size_t dot = data.rfind('.');
-    if (dot != std::string::npos && dot > 0) data[dot - 1] = '_';
+    const size_t start = last_component_start(data);
+    const size_t dot = data.rfind('.');
+    if (dot != std::string::npos && dot > start) {
+      data[dot - 1] = '_';
+    } else {
+      // No character before a "." in the last component: the data file must
+      // still differ from the index file and stay in its directory.
+      data.back() = '_';
+    }
   } else {
     data.back() = '1';
   }

@@ -21,8 +21,10 @@ bool last_component_has_dot(const std::string& name);
 
 // The data file of an index file: when the name ends in a decimal digit the
 // character just before its last "." becomes "_" (cust.dt5 -> cus_.dt5),
-// otherwise its last character becomes "1" (cust.ism -> cust.is1). An empty
-// name stays empty.
+// otherwise its last character becomes "1" (cust.ism -> cust.is1). When the
+// last component has no character before its last "." the final digit
+// becomes "_" instead, so that the two names never coincide and the data
+// file stays in the index file's directory. An empty name stays empty.
 std::string data_file_name(const std::string& index_name);
 
 }  // namespace ismgr

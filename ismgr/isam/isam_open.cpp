@@ -4,6 +4,7 @@
 // in errno and the thread's last OS error.
 #include "ismgr/isam/isam_open.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,10 +13,11 @@
 #include <vector>
 
 #include "ismgr/fileio/block_cache.h"
+#include "ismgr/fileio/names.h"
 #include "ismgr/isam/isam_io.h"
 #include "ismgr/isam/isam_names.h"
+#include "ismgr/isam/open_creation.h"
 #include "ismgr/runtime/audit.h"
-#include "ismgr/runtime/char_class.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
 
@@ -55,31 +57,6 @@ void set_current_name(ismgr_control* ctl, const std::string& name) {
   size_t n = std::min(name.size(), kCurrentNameSize - 1);
   std::memcpy(ctl->current_name, name.data(), n);
   ctl->current_name[n] = '\0';
-}
-
-// Name expansion of an ISAM file name: trailing blanks go, a name whose last
-// component ends in "." loses that dot (it names a file without extension),
-// and a last component without "." gets the default extension, upper-cased
-// when that component begins with an upper-case letter, else lower-cased.
-std::string expand_isam_name(const std::string& name, const char* default_ext) {
-  std::string s = name;
-  while (!s.empty() && is_space(static_cast<unsigned char>(s.back()))) s.pop_back();
-  if (s.size() > kMaxIsamName) s.resize(kMaxIsamName);
-  const size_t start = last_component_start(s);
-  const bool dot = s.find('.', start) != std::string::npos;
-  if (dot) {
-    if (!s.empty() && s.back() == '.') s.pop_back();
-    return s;
-  }
-  const std::string ext = default_ext != nullptr ? default_ext : ".ISM";
-  if ((!s.empty() && s.back() == ':') || s.size() + ext.size() >= kMaxIsamName) return s;
-  const bool upper =
-      start < s.size() && (char_class(static_cast<unsigned char>(s[start])) & kCcUpper) != 0;
-  for (char c : ext) {
-    unsigned char u = static_cast<unsigned char>(c);
-    s.push_back(static_cast<char>(upper ? to_upper(u) : to_lower(u)));
-  }
-  return s;
 }
 
 // What an open holds until it returns: released together on failure.
@@ -181,24 +158,29 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   // Creation.
   std::string name = name_in != nullptr ? name_in : "";
   if (has_description) {
-    char buffer[kMaxIsamName + 1] = {};
-    std::strncpy(buffer, name.c_str(), kMaxIsamName);
-    const ismgr_config* config = ctl->config != nullptr ? ctl->config : process_config();
-    const int32_t revision = config->creation_revision;
-    if (revision < 4) fail(145);
-    if (g_create == nullptr) fail(kStatusCannotCreate);
-    st->code = 0;
-    if (g_create(ctl, description, buffer, sizeof buffer, mode & IM_SPRCED, revision) == -1) {
-      const int code = ctl->status != nullptr ? ctl->status->code : 0;
-      fail_os(code != 0 ? code : kStatusCannotCreate);
+    std::string buffer = name;
+    std::string failed_name;
+    if (int status = create_from_description(ctl, description, &buffer, mode & IM_SPRCED, g_create,
+                                             &failed_name)) {
+      if (!failed_name.empty()) set_current_name(ctl, failed_name);
+      fail_os(status);
     }
-    buffer[kMaxIsamName] = '\0';
+    // The file to open is the caller's name, or the name the description
+    // gave, without the creation options that may follow it.
     if (name.empty()) name = buffer;
+    name.resize(std::min(name.size(), name.find(',')));
+    while (!name.empty() && name.back() == ' ') name.pop_back();
   }
 
   // Name resolution.
   const ismgr_config* config = ctl->config != nullptr ? ctl->config : process_config();
-  std::string index_name = expand_isam_name(name, config->default_ext_isam);
+  NameRequest request;
+  request.default_spec = config->default_ext_isam != nullptr ? config->default_ext_isam : ".ISM";
+  request.type = kNameDefault;
+  request.search = true;
+  request.no_case = (flags & kOpenFlagExpansion) != 0;
+  std::string index_name;
+  if (int status = expand_file_name(name, request, &index_name)) fail(status);
   if (!last_component_has_dot(index_name)) {
     set_current_name(ctl, index_name + ".");
     fail(kStatusBadFileSpec);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ismgr/isam/file_control.h"
+#include "ismgr/isam/open_creation.h"
 #include "ismgr/runtime/context.h"
 
 namespace ismgr {
@@ -37,7 +38,7 @@ enum IsamOpenMode : uint32_t {
 enum IsamOpenFlag : int32_t {
   kOpenFlagDataCache = 0x01,     // data caching for empty update files
   kOpenFlagDataFileOnly = 0x10,  // open through the data file alone
-  kOpenFlagExpansion = 0x20,     // handed to the name expansion
+  kOpenFlagExpansion = 0x20,     // the name expansion leaves the file name's case
   kOpenFlagNetworkOk = 0x40,     // accept network-encryption files on a share
   kOpenFlagKeep40000 = 0x80,     // when clear, state 0x40000 is set
 };
@@ -63,16 +64,10 @@ IsamFileControl* isam_open(ismgr_control* ctl, const char* name, uint32_t mode,
 // without writing anything (the open's failure path; tests).
 void isam_discard(IsamFileControl* fc);
 
-// Creates the file from a description. `name` (kMaxIsamName + 1 bytes,
-// in and out) holds the caller's name; the creation may replace it with the
-// name the description gives. Returns 0, or -1 with the status code in the
-// context's status block.
-using IsamCreateFn = int (*)(ismgr_control* ctl, const char* description, char* name,
-                             size_t name_size, uint32_t mode, int32_t revision);
-// Installs the file creation (null removes it); returns the previous one.
-// Without a creation, an open that is given a description fails with status
-// 30 ("Cannot create file").
-IsamCreateFn set_isam_create(IsamCreateFn create);
+// Creates the file from a parsed description under `name` (the open's name
+// buffer: the file name, possibly followed by "," and creation options),
+// with the IM_SPRCED bit of the open mode and the creation revision.
+// Returns 0, or -1 with the status code in the context's status block.
 
 // Moves the data-file handle of `main` into `temp` (a temporary index of the
 // same file): `temp` then closes it, and `main` stays valid with its index

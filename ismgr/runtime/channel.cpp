@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "ismgr/fileio/names.h"
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/info_keywords.h"
@@ -133,10 +134,22 @@ channel* channel_open(ismgr_control* ctl, const char* name, uint32_t mode, int64
   ch->shared_list = ctl->shared_list;
   ch->control = ctl;
 
-  // Name check. The driver is given the caller's name: the ISAM open expands
-  // it itself (and an empty name must stay empty so that a description can
-  // name the file).
-  if (std::strchr(name, '@') != nullptr) {
+  // Name check. The ISAM driver is given the caller's name: the ISAM open
+  // expands it itself (and an empty name must stay empty so that a
+  // description can name the file). The expansion here serves the check for
+  // a remote part, which a logical name may bring in, and the other driver.
+  std::string expanded = name;
+  if (name[0] != '|') {
+    NameRequest request;
+    request.default_spec = "";
+    request.type = kNameNoExtension;
+    request.search = true;
+    if (int status = expand_file_name(name, request, &expanded)) {
+      set_current_name(ctl, name);
+      return refuse_open(ctl, ch, status, name, mode);
+    }
+  }
+  if (std::strchr(name, '@') != nullptr || expanded.find('@') != std::string::npos) {
     set_current_name(ctl, name);
     return refuse_open(ctl, ch, kStatusBadFileSpec, name, mode);
   }
@@ -156,7 +169,8 @@ channel* channel_open(ismgr_control* ctl, const char* name, uint32_t mode, int64
       driver_for(isam ? ChannelDriverKind::kIsam : ChannelDriverKind::kSequential);
   void* handle = nullptr;
   if (driver.open != nullptr) {
-    handle = driver.open(ctl, name, mode, isam ? description : nullptr, driver_string, arg1, arg2);
+    handle = driver.open(ctl, isam ? name : expanded.c_str(), mode, isam ? description : nullptr,
+                         driver_string, arg1, arg2);
   }
   if (handle != nullptr) {
     ch->handle = handle;

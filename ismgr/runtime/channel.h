@@ -42,7 +42,9 @@ enum ChannelKind : uint32_t {
   kChannelSequential = 0x4,
 };
 
-constexpr size_t kChannelNameSize = 531;
+// The channel keeps the whole expanded name (the current-name buffer's
+// size), so that the "filename" answer is never a cut name.
+constexpr size_t kChannelNameSize = kCurrentNameSize;
 
 struct channel {
   void* handle = nullptr;                          // the driver's per-file record; null when closed

@@ -6,6 +6,8 @@
 //
 // The file is opened as qdesc opens it: for input, without record locking,
 // and through its data file alone when the index cannot be opened.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -90,6 +92,7 @@ int ask(ismgr::channel* ch, const QinfoArgs& args) {
       size_t capacity = 4096;
       if (item == ismgr::kInfoPutnote) {
         capacity += static_cast<const ismgr::IsamFileControl*>(ch->handle)->text_length;
+        capacity = std::min<size_t>(capacity, INT32_MAX);
       }
       std::vector<char> text(capacity, '\0');
       int32_t number = 0;

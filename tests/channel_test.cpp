@@ -253,6 +253,27 @@ TEST_F(ChannelTest, FileNameIsAnsweredWithoutTheDriver) {
   channel_close(ch, 0, nullptr);
 }
 
+TEST_F(ChannelTest, StartupStatusStopsOpensUnlessTheBlockSaysOtherwise) {
+  test::ScratchDir dir;
+  platform::put_env(("CORVETHRT64=" + dir.file("no/such")).c_str());
+  reset_process_for_test();
+  ctl_ = current_context();
+  ASSERT_NE(ctl_, nullptr);
+  ASSERT_EQ(startup_status(), 87);
+  EXPECT_EQ(open("cust"), nullptr);
+  EXPECT_EQ(code(), 87);
+  EXPECT_EQ(g_fake.opens, 0);
+
+  ismgr_status mine;
+  mine.open_flags = kStatusFlagIgnoreStartup;
+  channel* ch = open("cust", 0x42, nullptr, &mine);
+  ASSERT_NE(ch, nullptr);
+  EXPECT_EQ(mine.code, 0);
+  EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
+  platform::put_env("CORVETHRT64=");
+  reset_process_for_test();
+}
+
 // ---------------------------------------------------------------------------
 // Over the ISAM driver.
 // ---------------------------------------------------------------------------

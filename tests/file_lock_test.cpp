@@ -10,6 +10,7 @@
 #include "ismgr/isam/isam_close.h"
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/platform/platform.h"
+#include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/status.h"
 #include "support/child_process.h"
 #include "support/isam_builder.h"
@@ -41,9 +42,7 @@ class FileLockTest : public ::testing::Test {
     g_now = 1700000000;
     set_refresh_clock_for_test(fixed_clock);
   }
-  void TearDown() override {
-    set_refresh_clock_for_test(nullptr);
-  }
+  void TearDown() override { set_refresh_clock_for_test(nullptr); }
 
   IsamFileControl* open(const std::string& leaf, uint32_t mode = IM_UPDATE | IM_ISAM) {
     return isam_open(ctl_, dir_.file(leaf).c_str(), mode, nullptr);
@@ -244,6 +243,13 @@ TEST_F(FileLockTest, DropWritesNothing) {
 }
 
 TEST_F(FileLockTest, LockListNodesFillAndEmpty) {
+  // Lock logging on: every call of the lock primitives leaves a line.
+  platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
+  platform::put_env("ISMGR_AUDIT_LOCK=1");
+  reset_audit_for_test();
+  reset_process_for_test();
+  ctl_ = current_context();
+  ASSERT_NE(ctl_, nullptr);
   for (bool vectoring : {false, true}) {
     SCOPED_TRACE(vectoring);
     const std::string leaf = vectoring ? "v" : "p";
@@ -281,6 +287,40 @@ TEST_F(FileLockTest, LockListNodesFillAndEmpty) {
     EXPECT_EQ(fc->lock_list, nullptr);
     EXPECT_EQ(isam_close(fc, 0), 0);
   }
+  std::fflush(thread_audit_stream());
+  const std::string log = dir_.read("audit.log");
+  EXPECT_EQ(log.find("FX_DLOCK"), std::string::npos) << log;  // lock-free: no lock calls
+  reset_process_for_test();
+  platform::put_env("ISMGR_AUDIT=");
+  platform::put_env("ISMGR_AUDIT_LOCK=");
+  reset_audit_for_test();
+}
+
+TEST_F(FileLockTest, LockedFileUnlocksEveryListedPosition) {
+  platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
+  platform::put_env("ISMGR_AUDIT_LOCK=1");
+  reset_audit_for_test();
+  reset_process_for_test();
+  ctl_ = current_context();
+  ASSERT_TRUE(basic(6).file_flags(0x18).write_files(dir_.path().string(), "v"));
+  IsamFileControl* fc = open("v");
+  ASSERT_NE(fc, nullptr);
+  ASSERT_EQ(lock_list_add(fc, 100, 100), 1);  // same position: no second value
+  ASSERT_EQ(lock_list_add(fc, 200, 300), 1);  // vectored: unlocked at 300
+  EXPECT_EQ(release_all_record_locks(fc), 0);
+  EXPECT_EQ(isam_close(fc, 0), 0);
+  std::fflush(thread_audit_stream());
+  const std::string log = dir_.read("audit.log");
+  size_t unlocks = 0;
+  for (size_t at = log.find("Start FX_DLOCK(unlock)"); at != std::string::npos;
+       at = log.find("Start FX_DLOCK(unlock)", at + 1)) {
+    ++unlocks;
+  }
+  EXPECT_EQ(unlocks, 2u) << log;
+  reset_process_for_test();
+  platform::put_env("ISMGR_AUDIT=");
+  platform::put_env("ISMGR_AUDIT_LOCK=");
+  reset_audit_for_test();
 }
 
 TEST_F(FileLockTest, AutomaticLockAgainstAnotherOpener) {

@@ -632,8 +632,18 @@ TEST(IsamOpenAudit, NoLockWarningAndFlushLine) {
   EXPECT_EQ(isam_flush(fc), 0);
   EXPECT_EQ(isam_release(fc), 0);
   EXPECT_EQ(isam_close(fc, 0), 0);
+  // A context that is not the thread's own is noted.
+  ismgr_control other;
+  other.status = default_status();
+  other.config = process_config();
+  other.current_name = ctl->current_name;
+  fc = isam_open(&other, dir.file("cust").c_str(), IM_INPUT | IM_ISAM, nullptr);
+  ASSERT_NE(fc, nullptr);
+  EXPECT_EQ(fc->control, &other);
+  EXPECT_EQ(isam_close(fc, 0), 0);
   std::fflush(thread_audit_stream());
   const std::string log = dir.read("audit.log");
+  EXPECT_NE(log.find("Mismatched ISMGR_CONTROL"), std::string::npos) << log;
   EXPECT_NE(log.find("IM_NOLOCK mode ignored to protect file integrity"), std::string::npos) << log;
   EXPECT_NE(log.find("ismgr_flush("), std::string::npos) << log;
   EXPECT_NE(log.find("free("), std::string::npos) << log;

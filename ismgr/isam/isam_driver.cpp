@@ -2,6 +2,7 @@
 
 #include "ismgr/isam/isam_close.h"
 #include "ismgr/isam/isam_open.h"
+#include "ismgr/isam/query_slots.h"
 
 namespace ismgr {
 
@@ -25,6 +26,13 @@ ChannelDriver make_driver() {
   d.slots[kSlotClose] = isam_slot_close;
   d.slots[kSlotFreeLocks] = isam_slot_release;
   d.slots[kSlotFlush] = isam_slot_flush;
+  d.slots[kSlotParamsText] = isam_slot_summary_text;
+  d.slots[kSlotParamsRecord] = isam_slot_summary_record;
+  d.slots[kSlotFileInfo] = isam_slot_file_info;
+  d.slots[kSlotKeyText] = isam_slot_key_text;
+  d.slots[kSlotKeyRecord] = isam_slot_key_record;
+  d.slots[kSlotKeyByName] = isam_slot_key_by_name;
+  d.slots[kSlotKeyByPosition] = isam_slot_key_by_position;
   return d;
 }
 

@@ -25,6 +25,10 @@ class IndexTreeBuilder {
   IndexTreeBuilder(const IndexGeometry& g, uint32_t leaf_fill, uint32_t fanout)
       : g_(g), leaf_fill_(leaf_fill), fanout_(fanout) {}
 
+  // Blocks are laid out from this address on (a block address: bytes, or
+  // 256-byte units in tbyte files); by default from the second unit.
+  void set_first_address(uint64_t address) { next_unit_ = g_.tbyte ? address : address / 256; }
+
   // Builds the tree over entries sorted by key; returns the root address.
   uint64_t build(const std::vector<TreeEntry>& entries);
   int depth() const { return depth_; }
@@ -33,6 +37,7 @@ class IndexTreeBuilder {
   std::vector<uint8_t>& block(uint64_t address) { return blocks_.at(address); }
   bool has(uint64_t address) const { return blocks_.count(address) != 0; }
   const std::vector<uint64_t>& leaves() const { return leaves_; }
+  const std::map<uint64_t, std::vector<uint8_t>>& blocks() const { return blocks_; }
   BlockSource source();
 
  private:

@@ -1,0 +1,198 @@
+// qinfo: answers questions about an ISAM file from the shell, through the
+// file information query and the key parameter queries of the ISAM layer.
+//
+//   qinfo FILE ITEM [KEY [SEGMENT]]
+//   qinfo -k FILE KEY | -s FILE | -n FILE NAME | -p FILE START LENGTH
+//
+// The file is opened as qdesc opens it: for input, without record locking,
+// and through its data file alone when the index cannot be opened.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ismgr/isam/file_control.h"
+#include "ismgr/isam/isam_open.h"
+#include "ismgr/platform/platform.h"
+#include "ismgr/runtime/channel.h"
+#include "ismgr/runtime/context.h"
+#include "ismgr/runtime/info_keywords.h"
+#include "ismgr/runtime/keyword.h"
+#include "ismgr/runtime/status.h"
+#include "tool/qinfo_args.h"
+#include "tool/qinfo_details.h"
+
+namespace {
+
+using ismgr::tool::QinfoArgs;
+using ismgr::tool::QinfoMode;
+
+// Input, ISAM file, no record locking.
+constexpr uint32_t kQueryMode = 0x1000042;
+
+int report(int code, const std::string& name) {
+  std::fprintf(stderr, "\n%%QINFO-E-%02d: ", code);
+  const char* message = ismgr::status_message(code);
+  std::fprintf(stderr, "%s\n", message != nullptr ? message : "Unknown error code");
+  std::fprintf(stderr, "%%QINFO-I-01: File specified was %s\n", name.c_str());
+  return 1;
+}
+
+// What an item of the information query gives.
+enum class ItemKind { kNumber, kText, kBoth };
+
+ItemKind item_kind(int item) {
+  switch (item) {
+    case ismgr::kInfoFopts:
+      return ItemKind::kBoth;
+    case ismgr::kInfoInitAll:
+    case ismgr::kInfoFilename:
+    case ismgr::kInfoKtype:
+    case ismgr::kInfoNull:
+    case ismgr::kInfoNullvalue:
+    case ismgr::kInfoKeyname:
+    case ismgr::kInfoString:
+    case ismgr::kInfoCreatedate:
+    case ismgr::kInfoCleardate:
+    case ismgr::kInfoReindexdate:
+    case ismgr::kInfoVerifydate:
+    case ismgr::kInfoPutnote:
+      return ItemKind::kText;
+    default:
+      return ItemKind::kNumber;
+  }
+}
+
+// Opens the file for input without locking; when that fails for any reason
+// but an incompatible file, once more through the data file alone.
+ismgr::channel* open_for_query(const std::string& name) {
+  ismgr::platform::put_env("ENABLE_NOLOCK=1");
+  ismgr::default_status()->open_flags = ismgr::kOpenFlagNetworkOk;
+  ismgr::channel* ch = ismgr::channel_open(name.c_str(), kQueryMode, 0, 0, nullptr, nullptr);
+  if (ch != nullptr || ismgr::default_status()->code == ismgr::kStatusIncompatible) return ch;
+  ismgr::default_status()->open_flags = ismgr::kOpenFlagDataFileOnly;
+  return ismgr::channel_open(name.c_str(), kQueryMode, 0, 0, nullptr, nullptr);
+}
+
+// The status of a failed query; a failure that left none is a damaged file.
+int failure_code() {
+  const int code = ismgr::default_status()->code;
+  return code != 0 ? code : ismgr::kStatusBadFileControl;
+}
+
+// The answer to one question, printed on standard output; 0, or the status
+// code of the failure.
+int ask(ismgr::channel* ch, const QinfoArgs& args) {
+  ismgr::ChannelCall call;
+  switch (args.mode) {
+    case QinfoMode::kItem: {
+      const int item = ismgr::lookup_file_info_keyword(args.item);
+      // Room for the longest text: the file text may be long.
+      size_t capacity = 4096;
+      if (item == ismgr::kInfoPutnote) {
+        capacity += static_cast<const ismgr::IsamFileControl*>(ch->handle)->text_length;
+        capacity = std::min<size_t>(capacity, INT32_MAX);
+      }
+      std::vector<char> text(capacity, '\0');
+      int32_t number = 0;
+      if (ismgr::channel_file_info(ch, &number, text.data(), static_cast<int32_t>(capacity),
+                                   args.item.c_str(), args.key, args.segment) != 0) {
+        return failure_code();
+      }
+      switch (item_kind(item)) {
+        case ItemKind::kNumber:
+          std::printf("%d\n", number);
+          break;
+        case ItemKind::kText:
+          std::printf("%s\n", text.data());
+          break;
+        case ItemKind::kBoth:
+          std::printf("%d\t%s\n", number, text.data());
+          break;
+      }
+      // A key description cut short by a damaged null value is answered with
+      // its status left set: the user learns that the text is incomplete.
+      return ismgr::default_status()->code;
+    }
+    case QinfoMode::kKeyText: {
+      char text[128] = {};
+      call.key = args.key;
+      call.text = text;
+      call.capacity = sizeof text;
+      if (ismgr::channel_call(ch, ismgr::kSlotKeyText, call) < 0) {
+        return failure_code();
+      }
+      std::printf("%s\n", text);
+      return 0;
+    }
+    case QinfoMode::kStatistics: {
+      char text[64] = {};
+      call.text = text;
+      call.capacity = sizeof text;
+      if (ismgr::channel_call(ch, ismgr::kSlotParamsText, call) < 0) {
+        return failure_code();
+      }
+      std::printf("%s\n", text);
+      return 0;
+    }
+    case QinfoMode::kKeyByName: {
+      std::string name = args.item;
+      call.text = name.data();
+      call.capacity = static_cast<int32_t>(name.size());
+      const int64_t key = ismgr::channel_call(ch, ismgr::kSlotKeyByName, call);
+      if (key < 0) return failure_code();
+      std::printf("%lld\n", static_cast<long long>(key));
+      return 0;
+    }
+    case QinfoMode::kKeyByPosition: {
+      call.key = args.start;
+      call.capacity = args.length;
+      const int64_t key = ismgr::channel_call(ch, ismgr::kSlotKeyByPosition, call);
+      if (key < 0) return failure_code();
+      std::printf("%lld\n", static_cast<long long>(key));
+      return 0;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QinfoArgs args;
+  std::string error;
+  switch (ismgr::tool::parse_qinfo_args(argc, argv, &args, &error)) {
+    case ismgr::tool::QinfoParse::kOk:
+      break;
+    case ismgr::tool::QinfoParse::kUsage:
+      std::fputs(ismgr::tool::kQinfoUsage, stderr);
+      return 1;
+    case ismgr::tool::QinfoParse::kBadNumber:
+      std::fprintf(stderr, "qinfo: %s\n", error.c_str());
+      return 1;
+  }
+
+  ismgr::ismgr_control* ctl = ismgr::ismgr_init();
+  if (ctl == nullptr) return report(ismgr::kStatusNoMemory, args.file);
+  ismgr::set_detail_hook(ismgr::tool::print_qinfo_detail);
+
+  int result = 0;
+  ismgr::channel* ch = open_for_query(args.file);
+  if (ch == nullptr) {
+    int code = ismgr::default_status()->code;
+    // The open leaves the expanded name of the file it failed on.
+    std::string shown = args.file;
+    if (ctl->current_name != nullptr && ctl->current_name[0] != '\0') shown = ctl->current_name;
+    result = report(code != 0 ? code : ismgr::kStatusCannotOpenIndex, shown);
+  } else {
+    const std::string opened = ch->file_name;
+    const int code = ask(ch, args);
+    std::fflush(stdout);
+    if (code != 0) result = report(code, opened);
+    ismgr::channel_close(ch, ismgr::kClosePurge, nullptr);
+  }
+  ismgr::set_detail_hook(nullptr);
+  ismgr::ismgr_shutdown(ctl);
+  return result;
+}

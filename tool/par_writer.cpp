@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 
+#include "ismgr/isam/null_value.h"
 #include "tool/null_value.h"
 #include "tool/writer_common.h"
 
@@ -208,7 +209,7 @@ void write_par_null(DescribeContext& ctx, const FileView& f, const KeyView& key,
   if (key.key_flags & 0x10) {
     o.out(s, "R\t;Replicating null key\n");
     if (has_text_segment(key)) {
-      unsigned b = value.empty() ? 0 : value[0];
+      unsigned b = replicating_null_byte(value.data(), value.size());
       if (b >= 32 && b <= 126) {
         o.out(s, "%u\t;Null value '%c'\n", b, static_cast<char>(b));
       } else {
@@ -219,16 +220,17 @@ void write_par_null(DescribeContext& ctx, const FileView& f, const KeyView& key,
     }
   } else if (key.key_flags & 0x20) {
     o.out(s, "N\t;Non-replicating null key\n");
-    undo_descending(key, &value);
     std::string text;
-    switch (show_non_replicating(key, value, &text)) {
-      case NullShow::kText:
+    switch (show_non_replicating_null(key.seg_type, key.seg_length, value.data(), value.size(),
+                                      &text)) {
+      case NullValueKind::kText:
         o.out(s, "'%s'\t;Null value string\n", text.c_str());
         break;
-      case NullShow::kNumber:
+      case NullValueKind::kNumber:
         o.out(s, "%s\t;Null value\n", text.c_str());
         break;
-      case NullShow::kNone:
+      case NullValueKind::kNone:
+      case NullValueKind::kBadLength:
         break;
     }
   } else {

@@ -82,18 +82,7 @@ int write_par_description(DescribeContext& ctx, const FileView& f, DescribeIo& i
   const bool temp = ctx.options.temp_key;
 
   // Warnings and banner.
-  if (ctx.in_progress_sort) {
-    o.out(s, "!\tWARNING: In-progress sort detected\n");
-    o.out(s, "!\t         You MUST re-run fmaint\n");
-  } else if (!f.index_open) {
-    o.out(s, ";\tWARNING: Cannot access index file\n");
-    o.out(s, ";\t         Parameters reflect initial state\n");
-    o.out(s, ";\t         Run fsalvage to restore current state\n");
-  }
-  if (f.revision < 4) {
-    o.out(s, ";\tWARNING: Old level ISAM file Rev %d\n", f.revision);
-    o.out(s, ";\t         Patch to higher version using fmaint -p\n");
-  }
+  write_warning_comments(ctx, f, s, ';');
   if (!ctx.options.bare) {
     o.out(s, ";\tCorveth ISAM PAR File created %s", time_text(ctx.now()).c_str());
   }

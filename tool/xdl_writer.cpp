@@ -18,18 +18,7 @@ void write_xdl_description(DescribeContext& ctx, const FileView& f, DescribeIo& 
   const uint32_t page = page_size(f);
 
   // Warnings and banner (the banner is a comment: bare output drops it).
-  if (ctx.in_progress_sort) {
-    o.out(s, "!\tWARNING: In-progress sort detected\n");
-    o.out(s, "!\t         You MUST re-run fmaint\n");
-  } else if (!f.index_open) {
-    o.out(s, "!\tWARNING: Cannot access index file\n");
-    o.out(s, "!\t         Parameters reflect initial state\n");
-    o.out(s, "!\t         Run fsalvage to restore current state\n");
-  }
-  if (f.revision < 4) {
-    o.out(s, "!\tWARNING: Old level ISAM file Rev %d\n", f.revision);
-    o.out(s, "!\t         Patch to higher version using fmaint -p\n");
-  }
+  write_warning_comments(ctx, f, s, '!');
   o.out(s, "!\tCorveth ISAM XDL File created %s", time_text(ctx.now()).c_str());
 
   // FILE section.

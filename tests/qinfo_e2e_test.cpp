@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/isam_builder.h"
+#include "support/run_command.h"
 #include "support/scratch_dir.h"
 #include "tool/qinfo_args.h"
 
@@ -16,33 +17,17 @@ using testing::IsamBuilder;
 using testing::KeySpec;
 using testing::SegmentSpec;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using Outcome = test::CommandResult;
+using test::shell_quote;
 
 class QinfoTest : public ::testing::Test {
  protected:
   // Runs qinfo with `args` (and `env` assignments before it) in the scratch
   // directory; collects its exit status and both outputs.
   Outcome qinfo(const std::vector<std::string>& args, const std::string& env = "") {
-    std::string command = "cd " + quote(dir_.path().string()) + " && " + env + " " +
-                          quote(std::string(ISMGR_BIN_DIR) + "/qinfo");
-    for (const std::string& a : args) command += " " + quote(a);
-    command += " >out.txt 2>err.txt; echo $? >rc.txt";
-    Outcome r;
-    if (std::system(command.c_str()) != 0) return r;
-    r.status = std::atoi(dir_.read("rc.txt").c_str());
-    r.out = dir_.read("out.txt");
-    r.err = dir_.read("err.txt");
-    return r;
+    std::string command = env + " " + shell_quote(test::command_path("qinfo"));
+    for (const std::string& a : args) command += " " + shell_quote(a);
+    return test::run_command(dir_.path().string(), command);
   }
   void write(const IsamBuilder& b, const std::string& base = "cust") {
     ASSERT_TRUE(b.write_files(dir_.path().string(), base));
@@ -73,7 +58,7 @@ IsamBuilder sample() {
 TEST_F(QinfoTest, NumberTextAndFoptsItems) {
   write(sample());
   Outcome r = qinfo({"cust", "size"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out, "120\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(qinfo({"cust", "NUMR"}).out, "77\n");
@@ -101,14 +86,14 @@ TEST_F(QinfoTest, KeyAndSegmentArguments) {
 TEST_F(QinfoTest, KeyTextStatisticsAndLookups) {
   write(sample());
   Outcome k = qinfo({"-k", "cust", "1"});
-  EXPECT_EQ(k.status, 0) << k.err;
+  EXPECT_EQ(k.exit_status, 0) << k.err;
   const std::string key1 = "00021012010" + std::string(10, ' ') + "MULTI" + "00021" + "00031" +
                            "00041" + std::string(25, '0') + "006004002" + std::string(15, '0') +
                            "\n";
   EXPECT_EQ(k.out, key1);
   EXPECT_EQ(k.out.size(), 91u);
   Outcome s = qinfo({"-s", "cust"});
-  EXPECT_EQ(s.status, 0) << s.err;
+  EXPECT_EQ(s.exit_status, 0) << s.err;
   EXPECT_EQ(s.out,
             "00120000050109999999999999922"
             "02\n");
@@ -126,7 +111,7 @@ TEST_F(QinfoTest, KeyTextStatisticsAndLookups) {
 TEST_F(QinfoTest, KeyOutOfRangeIsExplainedThenReported) {
   write(sample());
   Outcome r = qinfo({"cust", "size", "5"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
             "qinfo: no key has that number\n"
@@ -136,7 +121,7 @@ TEST_F(QinfoTest, KeyOutOfRangeIsExplainedThenReported) {
             "%QINFO-I-01: File specified was " +
                 std::string("cust.ism") + "\n");
   r = qinfo({"cust", "size", "0", "1"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("qinfo: the key has no segment of that number\n"), std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("%QINFO-E-79: Specified segment out of range\n"), std::string::npos);
@@ -145,7 +130,7 @@ TEST_F(QinfoTest, KeyOutOfRangeIsExplainedThenReported) {
 TEST_F(QinfoTest, UnknownItemsAndLookupMisses) {
   write(sample());
   Outcome r = qinfo({"cust", "num"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.err,
             "qinfo: no item of that name (or it abbreviates several)\n"
             "qinfo: the item asked for was \"num\"\n"
@@ -153,14 +138,14 @@ TEST_F(QinfoTest, UnknownItemsAndLookupMisses) {
             "%QINFO-I-01: File specified was " +
                 std::string("cust.ism") + "\n");
   r = qinfo({"-n", "cust", "NOSUCHKEY"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("%QINFO-E-08: Illegal alpha key of reference\n"), std::string::npos);
   r = qinfo({"-k", "cust", "2"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("%QINFO-E-02: Illegal key specified\n"), std::string::npos);
   r = qinfo({"cust", "nullvalue"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("qinfo: No null value for key 0\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("%QINFO-E-80: Null value doesn't exist for key\n"), std::string::npos);
 }
@@ -168,7 +153,7 @@ TEST_F(QinfoTest, UnknownItemsAndLookupMisses) {
 TEST_F(QinfoTest, Option45TurnsAPositionMissIntoAnError) {
   write(sample());
   Outcome r = qinfo({"-p", "cust", "22", "6"}, "VRXOPT=45");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("%QINFO-E-07: Illegal decimal key of reference\n"), std::string::npos)
       << r.err;
@@ -185,7 +170,7 @@ TEST_F(QinfoTest, DamagedNullValueShowsTheTextAndTheStatus) {
   b.add_key(k).null_values({4, 1, 2, 3});
   write(b);
   Outcome r = qinfo({"cust", "string"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "start=1, length=8, name=NUM, type=I, null=noreplicate, value_null=\n");
   EXPECT_NE(r.err.find("qinfo: NULLVALUE is invalid.\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("%QINFO-E-45: Invalid null value\n"), std::string::npos) << r.err;
@@ -193,7 +178,7 @@ TEST_F(QinfoTest, DamagedNullValueShowsTheTextAndTheStatus) {
 
 TEST_F(QinfoTest, MissingFileIsReportedWithItsExpandedName) {
   Outcome r = qinfo({"nothere", "size"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("\n%QINFO-E-"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("%QINFO-I-01: File specified was "), std::string::npos) << r.err;
@@ -205,7 +190,7 @@ TEST_F(QinfoTest, DamagedIndexIsAnsweredFromTheDataFile) {
   b.poke_index(0, {0x34, 0x12});  // no longer an index file
   write(b);
   Outcome r = qinfo({"cust", "numkeys"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out, "2\n");
 }
 
@@ -214,7 +199,7 @@ TEST_F(QinfoTest, IncompatibleFileIsNotRetried) {
   b.magic(0x6CA6);
   write(b);
   Outcome r = qinfo({"cust", "size"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("%QINFO-E-43: "), std::string::npos) << r.err;
 }
 
@@ -237,7 +222,7 @@ TEST_F(QinfoTest, WrongArgumentCountsAndOptionsPrintTheUsage) {
   };
   for (const auto& args : bad) {
     Outcome r = qinfo(args);
-    EXPECT_EQ(r.status, 1) << ::testing::PrintToString(args);
+    EXPECT_EQ(r.exit_status, 1) << ::testing::PrintToString(args);
     EXPECT_EQ(r.err, "usage: qinfo [-k|-s|-n|-p] file item [key [segment]]\n")
         << ::testing::PrintToString(args);
     EXPECT_EQ(r.out, "");
@@ -253,7 +238,7 @@ TEST_F(QinfoTest, KeysAndSegmentsMustBeWholeNumbers) {
   };
   for (const auto& args : bad) {
     Outcome r = qinfo(args);
-    EXPECT_EQ(r.status, 1) << ::testing::PrintToString(args);
+    EXPECT_EQ(r.exit_status, 1) << ::testing::PrintToString(args);
     EXPECT_EQ(r.err.rfind("qinfo: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find("is not a whole number of"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");

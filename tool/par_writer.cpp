@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 
+#include "ismgr/isam/null_value.h"
 #include "tool/null_value.h"
 #include "tool/writer_common.h"
 
@@ -81,18 +82,7 @@ int write_par_description(DescribeContext& ctx, const FileView& f, DescribeIo& i
   const bool temp = ctx.options.temp_key;
 
   // Warnings and banner.
-  if (ctx.in_progress_sort) {
-    o.out(s, "!\tWARNING: In-progress sort detected\n");
-    o.out(s, "!\t         You MUST re-run fmaint\n");
-  } else if (!f.index_open) {
-    o.out(s, ";\tWARNING: Cannot access index file\n");
-    o.out(s, ";\t         Parameters reflect initial state\n");
-    o.out(s, ";\t         Run fsalvage to restore current state\n");
-  }
-  if (f.revision < 4) {
-    o.out(s, ";\tWARNING: Old level ISAM file Rev %d\n", f.revision);
-    o.out(s, ";\t         Patch to higher version using fmaint -p\n");
-  }
+  write_warning_comments(ctx, f, s, ';');
   if (!ctx.options.bare) {
     o.out(s, ";\tCorveth ISAM PAR File created %s", time_text(ctx.now()).c_str());
   }
@@ -208,7 +198,7 @@ void write_par_null(DescribeContext& ctx, const FileView& f, const KeyView& key,
   if (key.key_flags & 0x10) {
     o.out(s, "R\t;Replicating null key\n");
     if (has_text_segment(key)) {
-      unsigned b = value.empty() ? 0 : value[0];
+      unsigned b = replicating_null_byte(value.data(), value.size());
       if (b >= 32 && b <= 126) {
         o.out(s, "%u\t;Null value '%c'\n", b, static_cast<char>(b));
       } else {
@@ -219,16 +209,17 @@ void write_par_null(DescribeContext& ctx, const FileView& f, const KeyView& key,
     }
   } else if (key.key_flags & 0x20) {
     o.out(s, "N\t;Non-replicating null key\n");
-    undo_descending(key, &value);
     std::string text;
-    switch (show_non_replicating(key, value, &text)) {
-      case NullShow::kText:
+    switch (show_non_replicating_null(key.seg_type, key.seg_length, value.data(), value.size(),
+                                      &text)) {
+      case NullValueKind::kText:
         o.out(s, "'%s'\t;Null value string\n", text.c_str());
         break;
-      case NullShow::kNumber:
+      case NullValueKind::kNumber:
         o.out(s, "%s\t;Null value\n", text.c_str());
         break;
-      case NullShow::kNone:
+      case NullValueKind::kNone:
+      case NullValueKind::kBadLength:
         break;
     }
   } else {

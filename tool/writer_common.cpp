@@ -70,6 +70,22 @@ void write_revision_comments(DescribeContext& ctx, const FileView& f, const File
   }
 }
 
+void write_warning_comments(DescribeContext& ctx, const FileView& f, Sink& s, char c) {
+  Output& o = ctx.output;
+  if (ctx.in_progress_sort) {
+    o.out(s, "!\tWARNING: In-progress sort detected\n");
+    o.out(s, "!\t         You MUST re-run fmaint\n");
+  } else if (!f.index_open) {
+    o.out(s, "%c\tWARNING: Cannot access index file\n", c);
+    o.out(s, "%c\t         Parameters reflect initial state\n", c);
+    o.out(s, "%c\t         Run fsalvage to restore current state\n", c);
+  }
+  if (f.revision < 4) {
+    o.out(s, "%c\tWARNING: Old level ISAM file Rev %d\n", c, f.revision);
+    o.out(s, "%c\t         Patch to higher version using fmaint -p\n", c);
+  }
+}
+
 void write_date_comments(DescribeContext& ctx, const FileView& f, Sink& s, char c) {
   Output& o = ctx.output;
   o.out(s, "\t%cFile created on %s", c, time_text(f.created).c_str());

@@ -7,6 +7,10 @@
 
 namespace ismgr::tool {
 
+// The warnings at the top: an in-progress sort (always with '!'), else an
+// index file that could not be read; and a revision before 4.
+void write_warning_comments(DescribeContext& ctx, const FileView& f, Sink& s, char c);
+
 // Magic, revision and patch state, static vectoring, revision-6 defaults,
 // change tracking, creation version and the file text allocation line; with
 // `invalid_location_warning` also the warning for misplaced file text.

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 
+#include "ismgr/isam/null_value.h"
 #include "tool/null_value.h"
 #include "tool/writer_common.h"
 
@@ -17,18 +18,7 @@ void write_xdl_description(DescribeContext& ctx, const FileView& f, DescribeIo& 
   const uint32_t page = page_size(f);
 
   // Warnings and banner (the banner is a comment: bare output drops it).
-  if (ctx.in_progress_sort) {
-    o.out(s, "!\tWARNING: In-progress sort detected\n");
-    o.out(s, "!\t         You MUST re-run fmaint\n");
-  } else if (!f.index_open) {
-    o.out(s, "!\tWARNING: Cannot access index file\n");
-    o.out(s, "!\t         Parameters reflect initial state\n");
-    o.out(s, "!\t         Run fsalvage to restore current state\n");
-  }
-  if (f.revision < 4) {
-    o.out(s, "!\tWARNING: Old level ISAM file Rev %d\n", f.revision);
-    o.out(s, "!\t         Patch to higher version using fmaint -p\n");
-  }
+  write_warning_comments(ctx, f, s, '!');
   o.out(s, "!\tCorveth ISAM XDL File created %s", time_text(ctx.now()).c_str());
 
   // FILE section.
@@ -118,22 +108,23 @@ void write_xdl_null(DescribeContext& ctx, const FileView& f, const KeyView& key,
   o.out(s, "\tNULL");
   if (key.key_flags & 0x10) {
     o.out(s, "\t\treplicate\n");
-    unsigned b = value.empty() ? 0 : value[0];
+    unsigned b = replicating_null_byte(value.data(), value.size());
     o.out(s, "\tVALUE_NULL\t%u\n", has_text_segment(key) ? b : 0u);
   } else if (key.key_flags & 0x20) {
     o.out(s, "\t\tnoreplicate\n");
-    undo_descending(key, &value);
     std::string text;
-    switch (show_non_replicating(key, value, &text)) {
-      case NullShow::kText:
+    switch (show_non_replicating_null(key.seg_type, key.seg_length, value.data(), value.size(),
+                                      &text)) {
+      case NullValueKind::kText:
         o.out(s, "\tVALUE_NULL");
         o.out(s, "\t'%s'\n", text.c_str());
         break;
-      case NullShow::kNumber:
+      case NullValueKind::kNumber:
         o.out(s, "\tVALUE_NULL");
         o.out(s, "\t%s\n", text.c_str());
         break;
-      case NullShow::kNone:
+      case NullValueKind::kNone:
+      case NullValueKind::kBadLength:
         // No printable form: leave the value out (a comment says so) so that
         // the description stays readable.
         o.out(s, "\t!VALUE_NULL not shown: no printable form\n");

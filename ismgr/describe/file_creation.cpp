@@ -70,12 +70,6 @@ bool is_autokey(const KeyDescriptor& k) {
   return (k.autokey_flags & kAutoAny) != 0;
 }
 
-// The segments of the description's keys that count: up to the first zero
-// length.
-int segments_of(const KeyDescriptor& k) {
-  return segment_count(k);
-}
-
 // Converts the null value of a non-replicating null key at `offset` of the
 // null area into the key's index form, segment after segment over the value
 // bytes. The value was checked by the parser not to cut a numeric segment.
@@ -87,7 +81,7 @@ void convert_null_value(const KeyDescriptor& k, std::vector<uint8_t>& area, size
   uint8_t* value = area.data() + offset + 1;
   std::vector<uint8_t> out(value, value + length);
   size_t pos = 0;
-  for (int s = 0; s < segments_of(k) && pos < length; ++s) {
+  for (int s = 0; s < segment_count(k) && pos < length; ++s) {
     const size_t n = std::min<size_t>(k.seg_length[s], length - pos);
     encode_key_segment(k.seg_type[s], value + pos, n, n, out.data() + pos);
     pos += n;
@@ -272,7 +266,7 @@ int check_key_overlap(const std::vector<KeyDescriptor>& keys, const FileDescript
       if (bad_key != nullptr) *bad_key = static_cast<int>(i);
       return -1;
     };
-    for (int s = 0; s < segments_of(k); ++s) {
+    for (int s = 0; s < segment_count(k); ++s) {
       const size_t start = k.seg_start[s];
       const size_t length = k.seg_length[s];
       const uint8_t r = k.seg_type[s] & kSegTypeMask;

@@ -40,11 +40,7 @@ struct KeyDescription {
   std::array<char, kKeyNameSize> key_name{};
 
   // Segments in use: those before the first zero length.
-  int segment_count() const {
-    int n = 0;
-    while (n < kKeySegmentSlots && seg_length[n] != 0) ++n;
-    return n;
-  }
+  int segment_count() const { return ismgr::segment_count(seg_length); }
 };
 
 // A portable-integer field (kind 4), position 1-based.

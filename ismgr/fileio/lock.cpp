@@ -87,28 +87,32 @@ bool resolve_position(platform::Handle handle, int64_t* position, uint32_t* erro
   return true;
 }
 
-bool try_lock(platform::Handle handle, const LockTarget& target, uint32_t length) {
+namespace {
+
+// False, with the last error set, when the range cannot be locked or
+// unlocked: a target that could not be placed, or a zero length (which would
+// reach to the end of all offsets on some systems).
+bool range_usable(const LockTarget& target, uint32_t length) {
   if (!target.ok) {
     platform::set_last_error(target.error);
     return false;
   }
   if (length == 0) {
-    // A zero length would lock to the end of all offsets on some systems.
     platform::set_last_error(platform::kErrInvalidParameter);
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool try_lock(platform::Handle handle, const LockTarget& target, uint32_t length) {
+  if (!range_usable(target, length)) return false;
   return platform::lock_range(handle, target.offset, length, /*fail_immediately=*/true);
 }
 
 bool try_unlock(platform::Handle handle, const LockTarget& target, uint32_t length) {
-  if (!target.ok) {
-    platform::set_last_error(target.error);
-    return false;
-  }
-  if (length == 0) {
-    platform::set_last_error(platform::kErrInvalidParameter);
-    return false;
-  }
+  if (!range_usable(target, length)) return false;
   return platform::unlock_range(handle, target.offset, length);
 }
 

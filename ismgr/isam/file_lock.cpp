@@ -99,6 +99,17 @@ bool entry_matches(const IsamFileControl* fc, const RecordLockNode* node, uint32
   return vectored(fc) && node->slots[kLockNodeEntriesVectored + i] == position;
 }
 
+// The node and index of the entry for `position`; false when there is none.
+bool find_entry(const IsamFileControl* fc, uint64_t position, RecordLockNode** node,
+                uint32_t* index) {
+  return for_each_entry(fc, [&](RecordLockNode* n, uint32_t i) {
+    if (!entry_matches(fc, n, i, position)) return false;
+    *node = n;
+    *index = i;
+    return true;
+  });
+}
+
 void unlink_node(IsamFileControl* fc, RecordLockNode* node) {
   if (node->next == node) {
     fc->lock_list = nullptr;
@@ -275,10 +286,9 @@ int lock_list_add(IsamFileControl* fc, int64_t vectored_position, int64_t positi
 
 int lock_list_contains(const IsamFileControl* fc, int64_t position) {
   const uint64_t p = static_cast<uint64_t>(position);
-  return for_each_entry(
-             fc, [&](RecordLockNode* node, uint32_t i) { return entry_matches(fc, node, i, p); })
-             ? 1
-             : 0;
+  RecordLockNode* node = nullptr;
+  uint32_t index = 0;
+  return find_entry(fc, p, &node, &index) ? 1 : 0;
 }
 
 uint32_t lock_list_size(const IsamFileControl* fc) {
@@ -294,13 +304,7 @@ int lock_list_move(IsamFileControl* fc, int64_t new_position, int64_t old_positi
   const uint64_t old_p = static_cast<uint64_t>(old_position);
   RecordLockNode* found = nullptr;
   uint32_t index = 0;
-  for_each_entry(fc, [&](RecordLockNode* node, uint32_t i) {
-    if (!entry_matches(fc, node, i, old_p)) return false;
-    found = node;
-    index = i;
-    return true;
-  });
-  if (found == nullptr) return 0;
+  if (!find_entry(fc, old_p, &found, &index)) return 0;
   if (vectored(fc)) {
     found->slots[kLockNodeEntriesVectored + index] = static_cast<uint64_t>(new_position);
   } else {
@@ -320,13 +324,7 @@ int lock_list_remove(IsamFileControl* fc, int64_t position) {
   const uint64_t p = static_cast<uint64_t>(position);
   RecordLockNode* found = nullptr;
   uint32_t index = 0;
-  for_each_entry(fc, [&](RecordLockNode* node, uint32_t i) {
-    if (!entry_matches(fc, node, i, p)) return false;
-    found = node;
-    index = i;
-    return true;
-  });
-  if (found == nullptr) return 0;
+  if (!find_entry(fc, p, &found, &index)) return 0;
   const uint32_t last = found->count - 1;
   found->slots[index] = found->slots[last];
   found->slots[last] = 0;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "ismgr/fileio/file_io.h"
+#include "ismgr/isam/null_value.h"
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/info_keywords.h"
 #include "ismgr/runtime/keyword.h"
@@ -91,55 +92,6 @@ std::string key_type(const KeyDescriptor& k, int segment, void* ctl) {
   throw QueryFailure{kStatusIndexIncongruity};
 }
 
-// A stored decimal null value in the key's index form: the sign in bit 0x40
-// of the first byte. Positive: the first byte's low 4 bits, then the other
-// bytes with bits 0x30 set; negative: the complement of each byte's low 4
-// bits. The characters are read as the C library's decimal conversion reads
-// them (the leading run of digits) and shown without leading zeros, so a
-// long value cannot overflow.
-std::string decimal_null_text(const uint8_t* v, size_t n) {
-  if (n == 0) return "0";
-  const bool positive = (v[0] & 0x40) != 0;
-  std::string chars;
-  for (size_t i = 0; i < n; ++i) {
-    if (positive) {
-      chars.push_back(static_cast<char>(i == 0 ? (0x30 | (v[0] & 0x0F)) : (v[i] | 0x30)));
-    } else {
-      chars.push_back(static_cast<char>(0x30 | (~v[i] & 0x0F)));
-    }
-  }
-  size_t end = 0;
-  while (end < chars.size() && chars[end] >= '0' && chars[end] <= '9') ++end;
-  size_t start = 0;
-  while (start + 1 < end && chars[start] == '0') ++start;
-  std::string digits = end == 0 ? "0" : chars.substr(start, end - start);
-  return positive ? digits : "-" + digits;
-}
-
-bool binary_null_text(const uint8_t* v, size_t n, bool is_signed, std::string* out) {
-  if (n != 1 && n != 2 && n != 4 && n != 8) return false;
-  uint8_t bytes[8];
-  std::memcpy(bytes, v, n);
-  if (is_signed) bytes[0] ^= 0x80;  // the index form flips the sign bit
-  uint64_t value = 0;
-  for (size_t i = 0; i < n; ++i) value = (value << 8) | bytes[i];
-  char text[32];
-  if (n == 8) {
-    if (is_signed) {
-      std::snprintf(text, sizeof text, "%" PRId64, static_cast<int64_t>(value));
-    } else {
-      std::snprintf(text, sizeof text, "%" PRIu64, value);
-    }
-  } else if (n == 4 && is_signed) {
-    std::snprintf(text, sizeof text, "%d", static_cast<int32_t>(static_cast<uint32_t>(value)));
-  } else {
-    // 1 and 2 bytes are shown as their unsigned value, for integer keys too.
-    std::snprintf(text, sizeof text, "%u", static_cast<uint32_t>(value));
-  }
-  *out = text;
-  return true;
-}
-
 }  // namespace
 
 NullValueText describe_null_value(const IsamFileControl& fc, const KeyDescriptor& k) {
@@ -154,7 +106,7 @@ NullValueText describe_null_value(const IsamFileControl& fc, const KeyDescriptor
   }
   result.present = true;
   if (k.key_flags & kKeyNullReplicating) {
-    uint8_t b = length > 0 ? value[0] : 0;
+    uint8_t b = replicating_null_byte(value, length);
     char text[8];
     if (b >= 32 && b <= 126) {
       std::snprintf(text, sizeof text, "%c", b);
@@ -164,33 +116,15 @@ NullValueText describe_null_value(const IsamFileControl& fc, const KeyDescriptor
     result.text = text;
     return result;
   }
-  // Non-replicating: the value is in the key's index form; undo the
-  // complement of descending segments first.
-  std::string bytes(reinterpret_cast<const char*>(value), length);
-  size_t at = 0;
-  for (int s = 0; s < segment_count(k) && at < bytes.size(); ++s) {
-    size_t end = std::min(bytes.size(), at + k.seg_length[s]);
-    if (!(k.seg_type[s] & kSegAscending)) {
-      for (size_t i = at; i < end; ++i) bytes[i] = static_cast<char>(~bytes[i]);
-    }
-    at = end;
-  }
-  const uint8_t* v = reinterpret_cast<const uint8_t*>(bytes.data());
-  switch (k.seg_type[0] & kSegTypeMask) {
-    case kSegAlpha:
-    case kSegNoCase:
-      result.text.assign(bytes.c_str());  // up to a NUL, as text
+  // A type without a printable form shows as the empty text; a binary
+  // number of an impossible length is a damaged file.
+  switch (show_non_replicating_null(k.seg_type, k.seg_length, value, length, &result.text)) {
+    case NullValueKind::kText:
+    case NullValueKind::kNumber:
+    case NullValueKind::kNone:
       break;
-    case kSegDecimal:
-      result.text = decimal_null_text(v, bytes.size());
-      break;
-    case kSegInteger:
-      result.valid = binary_null_text(v, bytes.size(), true, &result.text);
-      break;
-    case kSegUnsigned:
-      result.valid = binary_null_text(v, bytes.size(), false, &result.text);
-      break;
-    default:
+    case NullValueKind::kBadLength:
+      result.valid = false;
       break;
   }
   return result;

@@ -41,12 +41,13 @@ int64_t file_summary_record(IsamFileControl* fc, uint8_t* record, ismgr_control*
 
 // Decodes a key's stored null value as the descriptions show it: the first
 // byte as a character (or "\ooo") for a replicating key; for a
-// non-replicating key, with the complement of a descending first segment
-// undone, the text, the decimal number, or the big-endian integer of 1, 2, 4
-// or 8 bytes. Returns false for a value of another length (a damaged file).
+// non-replicating key the text or number show_non_replicating_null gives
+// (isam/null_value.h), empty for a type without a printable form. `valid` is
+// false for a value outside the area or a binary number of an impossible
+// length (a damaged file).
 struct NullValueText {
   bool present = false;  // the key has a null value to show
-  bool valid = true;     // false: a numeric value of an impossible length
+  bool valid = true;     // false: the stored value is damaged
   std::string text;
 };
 NullValueText describe_null_value(const IsamFileControl& fc, const KeyDescriptor& k);

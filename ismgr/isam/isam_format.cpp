@@ -181,8 +181,11 @@ bool encode_key_descriptor(const KeyDescriptor& k, uint8_t* p, size_t len) {
 }
 
 int segment_count(const KeyDescriptor& k) {
+  return segment_count(k.seg_length);
+}
+int segment_count(const std::array<uint16_t, kMaxSegments>& seg_length) {
   int n = 0;
-  while (n < static_cast<int>(kMaxSegments) && k.seg_length[n] != 0) ++n;
+  while (n < static_cast<int>(kMaxSegments) && seg_length[n] != 0) ++n;
   return n;
 }
 bool is_segmented(const KeyDescriptor& k) {
@@ -216,11 +219,15 @@ bool encode_port_int_spec(const PortIntSpec& s, uint8_t* p, size_t len) {
 // ---------------------------------------------------------------------------
 bool null_value_at(const NullValueArea& area, size_t offset, const uint8_t** value,
                    size_t* value_len) {
-  if (offset >= area.bytes.size()) return false;
-  size_t n = area.bytes[offset];  // count byte: itself plus n-1 value bytes
+  return null_value_at(area.bytes, offset, value, value_len);
+}
+bool null_value_at(const std::vector<uint8_t>& area, size_t offset, const uint8_t** value,
+                   size_t* value_len) {
+  if (offset >= area.size()) return false;
+  size_t n = area[offset];  // count byte: itself plus n-1 value bytes
   size_t vlen = n > 0 ? n - 1 : 0;
-  if (vlen > area.bytes.size() - offset - 1) return false;
-  if (value) *value = area.bytes.data() + offset + 1;
+  if (vlen > area.size() - offset - 1) return false;
+  if (value) *value = area.data() + offset + 1;
   if (value_len) *value_len = vlen;
   return true;
 }

@@ -239,6 +239,7 @@ bool decode_key_descriptor(const uint8_t* p, size_t len, KeyDescriptor* out);
 bool encode_key_descriptor(const KeyDescriptor& k, uint8_t* p, size_t len);
 // Number of segments: up to the first zero length (0 to 8).
 int segment_count(const KeyDescriptor& k);
+int segment_count(const std::array<uint16_t, kMaxSegments>& seg_length);
 // A key is segmented when its second length is not 0.
 bool is_segmented(const KeyDescriptor& k);
 // Duplicate qualifier width: 3, or 4 in tbyte files.
@@ -271,6 +272,9 @@ struct NullValueArea {
 // count byte and the bytes it announces) does not lie within the area. A
 // count byte of 0 or 1 is the empty value.
 bool null_value_at(const NullValueArea& area, size_t offset, const uint8_t** value,
+                   size_t* value_len);
+// The same, on the area's bytes.
+bool null_value_at(const std::vector<uint8_t>& area, size_t offset, const uint8_t** value,
                    size_t* value_len);
 
 // ---------------------------------------------------------------------------

@@ -26,13 +26,23 @@
 
 namespace ismgr::platform::internal {
 
-int ofd_lock(int fd, short type, int64_t start, int64_t length, bool wait) {
+namespace {
+
+// An open-file-description lock request of `type` for [start, start+length).
+struct flock lock_request(short type, int64_t start, int64_t length) {
   struct flock fl = {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = static_cast<off_t>(start);
   fl.l_len = static_cast<off_t>(length);
-  fl.l_pid = 0;
+  fl.l_pid = 0;  // must be 0 for open-file-description locks
+  return fl;
+}
+
+}  // namespace
+
+int ofd_lock(int fd, short type, int64_t start, int64_t length, bool wait) {
+  struct flock fl = lock_request(type, start, length);
   for (;;) {
     if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return 0;
     if (errno != EINTR) return errno;
@@ -40,12 +50,7 @@ int ofd_lock(int fd, short type, int64_t start, int64_t length, bool wait) {
 }
 
 int ofd_test(int fd, int64_t start, int64_t length, bool* held) {
-  struct flock fl = {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(start);
-  fl.l_len = static_cast<off_t>(length);
-  fl.l_pid = 0;
+  struct flock fl = lock_request(F_WRLCK, start, length);
   for (;;) {
     if (::fcntl(fd, F_OFD_GETLK, &fl) == 0) {
       *held = fl.l_type != F_UNLCK;

@@ -18,11 +18,17 @@ std::string slurp(const std::string& path) {
 
 }  // namespace
 
+std::string shell_quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
 CommandResult run_command(const std::string& dir, const std::string& command) {
   const std::string out = dir + "/.cmd.out";
   const std::string err = dir + "/.cmd.err";
-  const std::string line =
-      "cd '" + dir + "' && " + command + " >'" + out + "' 2>'" + err + "' </dev/null";
+  const std::string line = "cd " + shell_quote(dir) + " && " + command + " >" + shell_quote(out) +
+                           " 2>" + shell_quote(err) + " </dev/null";
   const int status = std::system(line.c_str());
   CommandResult r;
   r.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -13,6 +13,9 @@ struct CommandResult {
   std::string err;
 };
 
+// `s` as one shell word: in single quotes, any single quote escaped.
+std::string shell_quote(const std::string& s);
+
 // Runs `command` in directory `dir`; its output goes to files in `dir`.
 CommandResult run_command(const std::string& dir, const std::string& command);
 

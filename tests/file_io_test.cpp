@@ -68,17 +68,13 @@ TEST_F(FileIoTest, AppendIsRefusedWithErrnoUntouched) {
   EXPECT_EQ(errno, 4321);
 }
 
-TEST_F(FileIoTest, TruncateOpenOfMissingFileCreatesNothing) {
+TEST_F(FileIoTest, TruncateOpenEmptiesAnExistingFileAndCreatesNone) {
   ScratchDir dir;
-  std::string name = dir.file("missing.dat");
-  EXPECT_EQ(file_open(name.c_str(), kOpenReadWrite | kOpenTruncate, kShareDenyNone, 0666),
+  EXPECT_EQ(file_open(dir.file("missing.dat").c_str(), kOpenReadWrite | kOpenTruncate,
+                      kShareDenyNone, 0666),
             kInvalidFileHandle);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_FALSE(dir.exists("missing.dat"));
-}
-
-TEST_F(FileIoTest, TruncateOpenEmptiesAnExistingFile) {
-  ScratchDir dir;
   std::string name = dir.write("t.dat", "contents");
   FileHandle h = file_open(name.c_str(), kOpenReadWrite | kOpenTruncate, kShareDenyNone, 0666);
   ASSERT_NE(h, kInvalidFileHandle);

@@ -89,15 +89,6 @@ IsamBuilder two_key_file() {
 // ---------------------------------------------------------------------------
 // Keyword lookup.
 // ---------------------------------------------------------------------------
-TEST(FileInfoKeywordTest, ItemNumbersFollowTheTableOrder) {
-  EXPECT_EQ(lookup_file_info_keyword("init_all"), 0);
-  EXPECT_EQ(lookup_file_info_keyword("filename"), 1);
-  EXPECT_EQ(lookup_file_info_keyword("fopts"), 5);
-  EXPECT_EQ(lookup_file_info_keyword("string"), 18);
-  EXPECT_EQ(lookup_file_info_keyword("putnote"), 29);
-  EXPECT_EQ(lookup_file_info_keyword("sgrfa"), 30);
-}
-
 TEST(FileInfoKeywordTest, CaseAbbreviationsAndTheIgnoredNo) {
   EXPECT_EQ(lookup_file_info_keyword("NUMKEYS"), kInfoNumkeys);
   EXPECT_EQ(lookup_file_info_keyword("numk"), kInfoNumkeys);
@@ -129,8 +120,6 @@ class FileQueryTest : public ::testing::Test {
 TEST_F(FileQueryTest, UnknownKeywordsFailWithInvalidOption) {
   CraftedFile f(two_key_file());
   ASSERT_TRUE(f.ok()) << f.status();
-  EXPECT_EQ(ask(f, "NUMKEYS").number, 2);
-  EXPECT_EQ(ask(f, "numk").number, 2);
   EXPECT_EQ(ask(f, "nonumkeys").number, 2);
   for (const char* word : {"num", "key", "", "bogus"}) {
     details_.clear();
@@ -688,54 +677,50 @@ TEST_F(FileQueryTest, StringWithAnImpossibleNullValueStopsAfterValueNull) {
 // Dates.
 // ---------------------------------------------------------------------------
 TEST_F(FileQueryTest, DatesAsLocalTimeTextOrNodate) {
-  IsamBuilder b = one_key(6);
-  b.times(1700000000, 0, 86400, 0);
-  CraftedFile f(b);
-  ASSERT_TRUE(f.ok());
-  EXPECT_EQ(ask(f, "createdate").text, "Tue Nov 14 22:13:20 2023");
-  EXPECT_EQ(ask(f, "cleardate").text, "NODATE");
-  EXPECT_EQ(ask(f, "verifydate").text, "Fri Jan 02 00:00:00 1970");
-  EXPECT_EQ(ask(f, "reindexdate").text, "NODATE");
-}
-
-TEST_F(FileQueryTest, CreationDateZeroIsTheEpochNotNodate) {
-  IsamBuilder b = one_key(6);
-  b.times(0, 1, 0, 1700000000);
-  CraftedFile f(b);
-  ASSERT_TRUE(f.ok());
-  EXPECT_EQ(ask(f, "createdate").text, "Thu Jan 01 00:00:00 1970");
-  EXPECT_EQ(ask(f, "cleardate").text, "Thu Jan 01 00:00:01 1970");
-  EXPECT_EQ(ask(f, "verifydate").text, "NODATE");
-  EXPECT_EQ(ask(f, "reindexdate").text, "Tue Nov 14 22:13:20 2023");
+  // Only a creation date of zero is the epoch; the other dates say NODATE.
+  const struct {
+    uint32_t created, cleared, verified, reindexed;
+    const char* texts[4];
+  } cases[] = {
+      {1700000000,
+       0,
+       86400,
+       0,
+       {"Tue Nov 14 22:13:20 2023", "NODATE", "Fri Jan 02 00:00:00 1970", "NODATE"}},
+      {0,
+       1,
+       0,
+       1700000000,
+       {"Thu Jan 01 00:00:00 1970", "Thu Jan 01 00:00:01 1970", "NODATE",
+        "Tue Nov 14 22:13:20 2023"}},
+  };
+  const char* const words[] = {"createdate", "cleardate", "verifydate", "reindexdate"};
+  for (const auto& c : cases) {
+    CraftedFile f(one_key(6).times(c.created, c.cleared, c.verified, c.reindexed));
+    ASSERT_TRUE(f.ok());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(ask(f, words[i]).text, c.texts[i]) << words[i];
+  }
 }
 
 // ---------------------------------------------------------------------------
 // "putnote": the file text read from the data file.
 // ---------------------------------------------------------------------------
 TEST_F(FileQueryTest, PutnoteReadsTheFileTextInBothForms) {
-  {
-    CraftedFile f(one_key(6).file_text_prefixed("hello text"));
-    ASSERT_TRUE(f.ok()) << f.status();
-    EXPECT_EQ(ask(f, "putnote").text, "hello text");
-  }
-  {
-    CraftedFile f(one_key(6).patched_from(5).file_text_prefixed("old text"));
-    ASSERT_TRUE(f.ok()) << f.status();
-    EXPECT_EQ(ask(f, "putnote").text, "old text");
-  }
-  {
-    CraftedFile f(one_key(6).file_text_extension("extension text", 1));
-    ASSERT_TRUE(f.ok()) << f.status();
+  const struct {
+    IsamBuilder file;
+    const char* text;
+  } cases[] = {
+      {one_key(6).file_text_prefixed("hello text"), "hello text"},
+      {one_key(6).patched_from(5).file_text_prefixed("old text"), "old text"},
+      {one_key(6).file_text_extension("extension text", 1), "extension text"},
+      {one_key(6), ""},
+  };
+  for (const auto& c : cases) {
+    CraftedFile f(c.file);
+    ASSERT_TRUE(f.ok()) << c.text << " " << f.status();
     Answer a = ask(f, "putnote");
-    EXPECT_EQ(a.rc, 0);
-    EXPECT_EQ(a.text, "extension text");
-  }
-  {
-    CraftedFile f(one_key(6));
-    ASSERT_TRUE(f.ok());
-    Answer a = ask(f, "putnote");
-    EXPECT_EQ(a.rc, 0);
-    EXPECT_EQ(a.text, "");
+    EXPECT_EQ(a.rc, 0) << c.text;
+    EXPECT_EQ(a.text, c.text);
   }
 }
 

@@ -12,7 +12,6 @@
 #include "ismgr/isam/file_control.h"
 #include "ismgr/runtime/status.h"
 #include "support/isam_builder.h"
-#include "support/scratch_dir.h"
 
 namespace ismgr {
 namespace {
@@ -707,17 +706,14 @@ std::vector<Damage> damaged_headers() {
 }
 
 TEST(IsamDamagedHeaders, EachIsRefusedWithItsStatus) {
+  // The table is only meaningful if its base files are sound.
+  EXPECT_EQ(parse(base6()).status, 0);
+  EXPECT_EQ(parse(IsamBuilder().revision(5)).status, 0);
+  EXPECT_EQ(parse(IsamBuilder().revision(3)).status, 0);
   for (const Damage& d : damaged_headers()) {
     const Opened o = parse_files(d.index, d.data);
     EXPECT_EQ(o.status, d.status) << d.name;
   }
-}
-
-TEST(IsamDamagedHeaders, UndamagedBaseOpens) {
-  // The table above is only meaningful if its base file is sound.
-  EXPECT_EQ(parse(base6()).status, 0);
-  EXPECT_EQ(parse(IsamBuilder().revision(5)).status, 0);
-  EXPECT_EQ(parse(IsamBuilder().revision(3)).status, 0);
 }
 
 TEST(IsamDamagedHeaders, RevisionMessages) {
@@ -916,15 +912,6 @@ TEST(IsamDynamicWriteBack, ChangesReachTheirOffsets) {
   EXPECT_EQ(again.fc.roots[1], 0x4C00u);
 }
 
-TEST(IsamDynamicWriteBack, TrackingAreaIsNotWritten) {
-  IsamBuilder b;
-  b.revision(6).add_key(KeySpec::alpha("K", 0, 8)).change_tracking(0, 1, 0, 1234);
-  Opened o = parse(b);
-  ASSERT_EQ(o.status, 0);
-  const std::vector<uint8_t> out = dynamic_header_bytes(o.fc);
-  EXPECT_EQ(out.size(), size_t{b.dynamic_size()} - 1028);
-}
-
 TEST(IsamDynamicWriteBack, ShortDynamicSizeLeavesTheRestZero) {
   // A revision-6 dynamic_size that stops before the counters: they read 0,
   // and the write-back writes exactly dynamic_size bytes.
@@ -1071,19 +1058,6 @@ TEST(IsamWorkFiles, ShiftedTargetHoldsTheHeaderCopyAt0x8000) {
   ASSERT_EQ(o.status, 0);
   EXPECT_EQ(o.fc.header.magic, kMagicData);
   EXPECT_EQ(o.fc.keys.size(), 2u);
-}
-
-TEST(IsamBuilderFiles, WritesTheIndexAndItsDataFile) {
-  test::ScratchDir dir;
-  IsamBuilder b = base6();
-  ASSERT_TRUE(b.write_files(dir.path().string(), "cust"));
-  const std::string index = dir.read("cust.ism");
-  const std::string data = dir.read("cust.is1");
-  const std::vector<uint8_t> want_index = b.index_file();
-  const std::vector<uint8_t> want_data = b.data_file();
-  EXPECT_EQ(std::vector<uint8_t>(index.begin(), index.end()), want_index);
-  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.end()), want_data);
-  EXPECT_FALSE(b.write_files(dir.file("missing-dir"), "cust"));
 }
 
 }  // namespace

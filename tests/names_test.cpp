@@ -11,10 +11,13 @@
 
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/status.h"
+#include "support/detail_capture.h"
 #include "support/scratch_dir.h"
 
 namespace ismgr {
 namespace {
+
+using testing_support::status_of;
 
 // Sets environment variables for one test and removes them afterwards; the
 // case rules are read afresh after every change of "VRXCASE".
@@ -340,12 +343,11 @@ TEST_F(NameTest, InPlaceExpansionStaysInsideTheBuffer) {
   EXPECT_EQ(buffer[kMinNameBuffer], '#');
   const std::string over(kMinNameBuffer - 1 - 3, 'o');
   std::memcpy(buffer.data(), over.c_str(), over.size() + 1);
-  try {
-    expand_name(buffer.data(), kMinNameBuffer, ".ISM", kNameDefault, false, nullptr, false);
-    ADD_FAILURE() << "no status";
-  } catch (const StatusError& e) {
-    EXPECT_EQ(e.code(), kStatusNameTooLong);
-  }
+  EXPECT_EQ(status_of([&] {
+              expand_name(buffer.data(), kMinNameBuffer, ".ISM", kNameDefault, false, nullptr,
+                          false);
+            }),
+            kStatusNameTooLong);
   EXPECT_EQ(std::string(buffer.data()), over);
   EXPECT_EQ(buffer[kMinNameBuffer], '#');
 
@@ -357,19 +359,13 @@ TEST_F(NameTest, InPlaceExpansionStaysInsideTheBuffer) {
 
 TEST_F(NameTest, CopyingExpansion) {
   EXPECT_EQ(expand_name_copy("cust", "/data/.ISM", kNameDefault, false), "/data/cust.ism");
-  try {
-    expand_name_copy(std::string(kMaxExpandedName + 1, 'x'), ".ISM", kNameDefault, false);
-    ADD_FAILURE() << "no status";
-  } catch (const StatusError& e) {
-    EXPECT_EQ(e.code(), kStatusNameTooLong);
-  }
+  EXPECT_EQ(status_of([] {
+              expand_name_copy(std::string(kMaxExpandedName + 1, 'x'), ".ISM", kNameDefault, false);
+            }),
+            kStatusNameTooLong);
   env_.set("LOOP", "LOOP:");
-  try {
-    expand_name_copy("LOOP:x", ".ISM", kNameDefault, true);
-    ADD_FAILURE() << "no status";
-  } catch (const StatusError& e) {
-    EXPECT_EQ(e.code(), kStatusBadFileSpec);
-  }
+  EXPECT_EQ(status_of([] { expand_name_copy("LOOP:x", ".ISM", kNameDefault, true); }),
+            kStatusBadFileSpec);
 }
 
 // ---------------------------------------------------------------------------

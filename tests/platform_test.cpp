@@ -547,7 +547,6 @@ TEST(MappedWordTest, SeesLaterChanges) {
 TEST(Time, CtimeTextIsZeroPadded) {
   EXPECT_EQ(ctime_text(0), "Thu Jan 01 00:00:00 1970\n");
   EXPECT_EQ(ctime_text(1000000000), "Sun Sep 09 01:46:40 2001\n");
-  EXPECT_EQ(ctime_text(0).size(), 25u);
 }
 
 }  // namespace

@@ -41,13 +41,31 @@ constexpr const char* kInvalidLeaf = "Invalid leaf entry count";
 // A leaf that does not point back at the leaf it was reached from.
 constexpr const char* kBrokenChain = "Invalid leaf chain";
 
+// Unsigned byte comparison of two short strings (keys are at most a few
+// dozen bytes): 8 bytes at a time as big-endian words, without a call.
+int compare_bytes(const uint8_t* a, const uint8_t* b, uint32_t n) {
+  while (n >= 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+    a += 8;
+    b += 8;
+    n -= 8;
+  }
+  for (; n > 0; --n, ++a, ++b) {
+    if (*a != *b) return *a < *b ? -1 : 1;
+  }
+  return 0;
+}
+
 // Compares a separator prefix with the search key as unsigned bytes; a
 // prefix that equals the key over the key's whole length but is longer
 // counts as greater (it can only come from a partial search key).
 int compare_prefix(const uint8_t* prefix, uint32_t prefix_length, const uint8_t* key,
                    uint32_t key_length) {
   uint32_t n = std::min(prefix_length, key_length);
-  int c = n == 0 ? 0 : std::memcmp(prefix, key, n);
+  int c = compare_bytes(prefix, key, n);
   if (c != 0) return c;
   return prefix_length > key_length ? 1 : 0;
 }
@@ -78,7 +96,26 @@ uint64_t choose_child(const IndexGeometry& g, const uint8_t* block, const Descen
   // inside the used length, and so must the child pointer finally taken.
   uint32_t stop = sep.count;  // index of the first entry greater than the key
   uint32_t pos = sep.first_entry;
-  for (uint32_t i = 0; i < sep.count; ++i) {
+  uint32_t walked = 0;
+  if (binary) {
+    // Separators are nearly always of one length. When every entry at the
+    // stride of the first one has that length, the entries provably stand
+    // exactly there (each one's length leads to the next), so the offsets
+    // follow without the walk's chain of dependent reads; otherwise walk.
+    const uint32_t length = block[pos];
+    const uint64_t stride = uint64_t{length} + pw;
+    const uint64_t last = pos + stride * (sep.count - 1);
+    if (length != 0 && last < used && last + stride <= g.block_size) {
+      bool uniform = true;
+      for (uint32_t i = 0; i < sep.count; ++i) {
+        uint32_t at = pos + static_cast<uint32_t>(stride) * i;
+        uniform &= block[at] == length;
+        offsets[i] = at;
+      }
+      if (uniform) walked = sep.count;
+    }
+  }
+  for (uint32_t i = walked; i < sep.count; ++i) {
     if (binary && pos >= used) throw Inconsistent{kInvalidEntry};
     if (pos >= g.block_size) throw Inconsistent{kInvalidEntry};
     uint32_t length = block[pos];
@@ -121,9 +158,7 @@ void search_leaf(const IndexGeometry& g, const uint8_t* block, const DescentRequ
   const uint32_t key_at = g.entry_address_width() + (g.tracking_key ? 1 : 0);
   const uint32_t compare_length = std::min(req.key_length, g.key_size);
   auto key_of = [&](uint32_t i) { return leaf.entry(i) + key_at; };
-  auto below = [&](uint32_t i) {
-    return compare_length != 0 && std::memcmp(key_of(i), req.key, compare_length) < 0;
-  };
+  auto below = [&](uint32_t i) { return compare_bytes(key_of(i), req.key, compare_length) < 0; };
 
   uint32_t pos = 0;
   if (req.search_capacity != 0) {
@@ -142,7 +177,7 @@ void search_leaf(const IndexGeometry& g, const uint8_t* block, const DescentRequ
   }
 
   auto equal = [&](uint32_t i, uint32_t length) {
-    return length == 0 || std::memcmp(key_of(i), req.key, length) == 0;
+    return compare_bytes(key_of(i), req.key, length) == 0;
   };
   if (req.want_rfa) {
     // Among duplicates, pass over entries until the record sought.

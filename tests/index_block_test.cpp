@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -130,6 +131,32 @@ INSTANTIATE_TEST_SUITE_P(
                       Shape{"wide_48bit", 2048, true, true, false, true, 10, 8, 3},
                       Shape{"narrow_48bit_tracking", 1024, true, true, true, true, 9, 3, 4}),
     [](const ::testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
+
+// Separators of differing lengths: the offsets come from the walk, not from
+// the stride of the first entry; both searches find every key.
+TEST(Descent, SeparatorPrefixesOfDifferingLengths) {
+  IndexGeometry g;
+  g.key_size = 6;
+  IndexTreeBuilder tree(g, 3, 5);
+  tree.use_short_prefixes(true);
+  std::vector<TreeEntry> entries;
+  for (uint32_t i = 0; i < 200; ++i) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%c%05u", 'A' + i % 7, i);
+    entries.push_back({std::string(text, 6), 100 + i});
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const TreeEntry& a, const TreeEntry& b) { return a.key < b.key; });
+  uint64_t root = tree.build(entries);
+  ASSERT_GE(tree.depth(), 3);
+  for (uint32_t capacity : {0u, 400u}) {
+    for (const TreeEntry& e : entries) {
+      DescentResult r = find(g, tree, root, e.key, capacity);
+      ASSERT_EQ(r.compare, 0) << e.key << " capacity " << capacity;
+      EXPECT_EQ(r.rfa, e.rfa);
+    }
+  }
+}
 
 TEST(Descent, KeysBelowTheFirstGoToTheFirstEntry) {
   IndexGeometry g;

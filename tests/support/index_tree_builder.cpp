@@ -27,7 +27,15 @@ void put_rfa(const IndexGeometry& g, uint8_t* p, uint64_t v) {
 struct Child {
   uint64_t address;
   std::string first_key;
+  std::string last_key;
 };
+
+// The shortest prefix of `key` that still compares above `below`.
+size_t shortest_separator(const std::string& below, const std::string& key) {
+  size_t common = 0;
+  while (common < key.size() && common < below.size() && key[common] == below[common]) ++common;
+  return std::min(key.size(), common + 1);
+}
 
 }  // namespace
 
@@ -55,13 +63,14 @@ uint64_t IndexTreeBuilder::build(const std::vector<TreeEntry>& entries) {
     std::vector<uint8_t>& b = blocks_[address];
     b[0] = 0xFF;
     uint32_t n = 0;
-    std::string first;
+    std::string first, last;
     for (; n < per_leaf && i < entries.size(); ++n, ++i) {
       uint8_t* e = b.data() + start + n * entry_size;
       put_rfa(g_, e, entries[i].rfa);
       if (entries[i].key.size() != g_.key_size) throw std::logic_error("key size");
       std::memcpy(e + key_at, entries[i].key.data(), g_.key_size);
       if (n == 0) first = entries[i].key;
+      last = entries[i].key;
     }
     if (g_.block_size > 1024) {
       put16(b.data() + 2, n);
@@ -74,7 +83,7 @@ uint64_t IndexTreeBuilder::build(const std::vector<TreeEntry>& entries) {
       put_pointer(g_, blocks_[prev].data() + (g_.addr48 ? 9 : 8), address);
     }
     leaves_.push_back(address);
-    level.push_back({address, first});
+    level.push_back({address, first, last});
   } while (i < entries.size());
   depth_ = 1;
 
@@ -90,15 +99,20 @@ uint64_t IndexTreeBuilder::build(const std::vector<TreeEntry>& entries) {
       b[0] = 0x01;
       put_pointer(g_, b.data() + p0, level[c].address);
       std::string first = level[c].first_key;
+      std::string last = level[c].last_key;
       ++c;
       uint32_t pos = p0 + pw;
       uint32_t n = 0;
       while (c < level.size() && (fanout_ == 0 || n + 1 < fanout_ || level.size() - c == 1) &&
              pos + 1 + g_.key_size + pw <= g_.block_size) {
-        b[pos] = static_cast<uint8_t>(g_.key_size + 1);
-        std::memcpy(b.data() + pos + 1, level[c].first_key.data(), g_.key_size);
-        put_pointer(g_, b.data() + pos + 1 + g_.key_size, level[c].address);
-        pos += 1 + g_.key_size + pw;
+        size_t length = short_prefixes_
+                            ? shortest_separator(level[c - 1].last_key, level[c].first_key)
+                            : g_.key_size;
+        b[pos] = static_cast<uint8_t>(length + 1);
+        std::memcpy(b.data() + pos + 1, level[c].first_key.data(), length);
+        put_pointer(g_, b.data() + pos + 1 + length, level[c].address);
+        pos += static_cast<uint32_t>(1 + length + pw);
+        last = level[c].last_key;
         ++n;
         ++c;
       }
@@ -109,7 +123,7 @@ uint64_t IndexTreeBuilder::build(const std::vector<TreeEntry>& entries) {
         b[1] = static_cast<uint8_t>(n);
         put16(b.data() + 2, pos);
       }
-      up.push_back({address, first});
+      up.push_back({address, first, last});
     }
     level.swap(up);
     ++depth_;

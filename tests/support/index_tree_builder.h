@@ -29,6 +29,10 @@ class IndexTreeBuilder {
   // 256-byte units in tbyte files); by default from the second unit.
   void set_first_address(uint64_t address) { next_unit_ = g_.tbyte ? address : address / 256; }
 
+  // Separators hold the shortest prefix that tells a child from the one
+  // before it (entries of differing lengths) instead of whole keys.
+  void use_short_prefixes(bool on) { short_prefixes_ = on; }
+
   // Builds the tree over entries sorted by key; returns the root address.
   uint64_t build(const std::vector<TreeEntry>& entries);
   int depth() const { return depth_; }
@@ -47,6 +51,7 @@ class IndexTreeBuilder {
   uint32_t leaf_fill_;
   uint32_t fanout_;
   int depth_ = 0;
+  bool short_prefixes_ = false;
   uint64_t next_unit_ = 1;
   std::map<uint64_t, std::vector<uint8_t>> blocks_;
   std::vector<uint64_t> leaves_;

@@ -48,6 +48,30 @@ TEST_F(QcreateTest, CreatesQuietly) {
   EXPECT_TRUE(dir_.exists("fromxdl.ism"));
 }
 
+// A mistyped keyword is named on standard error: alone it is dropped (the
+// file is made with the default it stood for), and where it hid a required
+// keyword both lines tell the user what happened.
+TEST_F(QcreateTest, UnknownWordsAreNamed) {
+  dir_.write("typo.xdl", std::string(kCust) + "  TYPO decimal\n");
+  auto r = qcreate("typo.xdl typo");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "qcreate: \"TYPO\" is not a known keyword and was ignored (with the rest of its "
+            "line)\n");
+  dir_.write("lenght.xdl", "FILE\n  NAME x\nRECORD\n  SIZE 80\nKEY 0\n  START 1\n  LENGHT 6\n");
+  r = qcreate("lenght.xdl lenght");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("qcreate: \"LENGHT\" is not a known keyword"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("required keyword LENGTH is missing"), std::string::npos) << r.err;
+  EXPECT_FALSE(dir_.exists("lenght.ism"));
+  // Comments and known keywords raise no such line.
+  dir_.write("quiet.xdl", std::string("! a comment line\n") + kCust + "  TYPE alpha ! the type\n");
+  r = qcreate("quiet.xdl quiet");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+}
+
 TEST_F(QcreateTest, OptionsAfterTheName) {
   dir_.write("cust.xdl", kCust);
   auto r = qcreate("cust.xdl 'opt,page=1024,i=11:4'");
@@ -90,6 +114,7 @@ TEST_F(QcreateTest, MistypedKeywordsAreNamed) {
   r = qcreate("s.xdl x");
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("required keyword SIZE is missing"), std::string::npos) << r.err;
+  EXPECT_LT(r.err.find("\"SIZZE\" is not a known keyword"), r.err.find("SIZE is missing")) << r.err;
   // A number out of range.
   dir_.write("p.xdl", "FILE\n PAGE_SIZE 1000\nRECORD\n SIZE 80\nKEY 0\n START 1\n LENGTH 6\n");
   r = qcreate("p.xdl x");

@@ -24,6 +24,8 @@ std::string create_detail_sentence(int code, const char* text, int64_t value,
       return "";  // the error line that follows says why
     case kDetailRecordTooLong:
       return "record size plus record overhead is " + n + " bytes; at most 65535 are possible";
+    case kDetailKeywordIgnored:
+      return "\"" + t + "\" is not a known keyword and was ignored (with the rest of its line)";
     case kDetailKeywordNotAllowed:
       return "keyword " + t + " is ambiguous or not allowed here";
     case kDetailKeywordTwice:

@@ -101,9 +101,17 @@ class XdlReader {
           out_ += value;
           out_ += ';';
         }
-      } else if (!is_section_word(index) && terminator != '\n' && terminator != '!' &&
-                 terminator != kEnd) {
-        source_.skip_line();  // a dropped word takes the rest of its line with it
+      } else {
+        // A word of a section that is no keyword is dropped (descriptions may
+        // carry keywords of other tools); the hook hears of it, so that a
+        // mistyped keyword can be told from a missing one.
+        if (in_section && index == kKeywordNotFound) {
+          report_detail(nullptr, kDetailKeywordIgnored, written.c_str(), 0);
+        }
+        if (!is_section_word(index) && terminator != '\n' && terminator != '!' &&
+            terminator != kEnd) {
+          source_.skip_line();  // a dropped word takes the rest of its line with it
+        }
       }
     }
     return std::move(out_);

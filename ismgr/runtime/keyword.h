@@ -36,12 +36,14 @@ int match_keyword(std::string_view text, const char* const* table, int* negated 
 
 // Detail codes given to the hook.
 enum DetailCode : int {
-  kDetailMessage = 1052,            // free text; value 0
-  kDetailKeywordSpecified = 1053,   // "Keyword specified:"; value is the keyword (text value)
-  kDetailMessageNumber = 1054,      // message; value is a number
-  kDetailInvalidOption = 1142,      // the creation option text (at most 128 characters)
-  kDetailCreateFailed = 1149,       // file creation failed; no text
-  kDetailRecordTooLong = 1164,      // record overhead + size; value is the sum
+  kDetailMessage = 1052,           // free text; value 0
+  kDetailKeywordSpecified = 1053,  // "Keyword specified:"; value is the keyword (text value)
+  kDetailMessageNumber = 1054,     // message; value is a number
+  kDetailInvalidOption = 1142,     // the creation option text (at most 128 characters)
+  kDetailCreateFailed = 1149,      // file creation failed; no text
+  kDetailRecordTooLong = 1164,     // record overhead + size; value is the sum
+  kDetailKeywordIgnored =
+      1217,  // a word in a section that is no keyword, dropped; text is the word
   kDetailKeywordNotAllowed = 1218,  // keyword ambiguous or not allowed here; text is the keyword
   kDetailKeywordTwice = 1219,       // text is the keyword's name
   kDetailKeywordMissing = 1220,     // text is the missing keyword's name

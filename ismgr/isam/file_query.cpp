@@ -491,8 +491,16 @@ int64_t file_summary_text(IsamFileControl* fc, char* text, ismgr_control* contro
     status->code = kStatusBadFileControl;
     return -1;
   }
-  std::snprintf(text, 32, "%05lld%05lld%03lld99999999%08lld%02lld", size, start, key_size, records,
-                keys);
+  // Formatted apart (the checks above keep it at 31 characters) and copied.
+  char line[96];
+  int n = std::snprintf(line, sizeof line, "%05lld%05lld%03lld99999999%08lld%02lld", size, start,
+                        key_size, records, keys);
+  if (n != 31) {
+    ismgr_status* status = control != nullptr ? control->status : default_status();
+    status->code = kStatusBadFileControl;
+    return -1;
+  }
+  std::memcpy(text, line, 32);
   return 31;
 }
 

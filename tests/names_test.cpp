@@ -50,10 +50,10 @@ class NameTest : public ::testing::Test {
   }
 
   // Expands with the given request fields and expects success.
-  std::string expand(const std::string& name, const std::string& spec, int type = kNameDefault,
+  std::string expand(const std::string& name, const std::string& defaults, int type = kNameDefault,
                      bool search = false, bool no_case = false) {
     NameRequest request;
-    request.default_spec = spec;
+    request.default_name = defaults;
     request.type = type;
     request.search = search;
     request.no_case = no_case;
@@ -62,10 +62,10 @@ class NameTest : public ::testing::Test {
     EXPECT_EQ(status, 0) << name;
     return out;
   }
-  int expand_status(const std::string& name, const std::string& spec, size_t max_length,
+  int expand_status(const std::string& name, const std::string& defaults, size_t max_length,
                     bool search = false) {
     NameRequest request;
-    request.default_spec = spec;
+    request.default_name = defaults;
     request.search = search;
     request.max_length = max_length;
     std::string out;
@@ -107,7 +107,7 @@ TEST_F(NameTest, DefaultDirectory) {
   // A drive prefix equal to the default directory's drive (any case).
   EXPECT_EQ(expand("c:cust", "C:\\data\\.ISM"), "C:/data/cust.ism");
   EXPECT_EQ(expand("d:cust", "C:\\data\\.ISM"), "d:cust.ism");
-  // Without a separator the whole specification is the extension.
+  // Without a separator the whole default is the extension.
   EXPECT_EQ(expand("cust", ".DDF"), "cust.ddf");
   EXPECT_EQ(expand("cust", ""), "cust");
 }
@@ -122,7 +122,7 @@ TEST_F(NameTest, BackslashesAreSeparators) {
 TEST_F(NameTest, TrailingWhiteSpaceAndBlankNames) {
   EXPECT_EQ(expand("cust  \t", ".ISM"), "cust.ism");
   NameRequest request;
-  request.default_spec = ".ISM";
+  request.default_name = ".ISM";
   std::string out;
   bool blank = false;
   EXPECT_EQ(expand_file_name("   ", request, &out, &blank), 0);

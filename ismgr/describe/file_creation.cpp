@@ -682,7 +682,7 @@ int creation_file_names(const std::string& name, std::string* index_name, std::s
   if (last_component_start(plain) >= plain.find_last_not_of(" \t") + 1) return kStatusBadFileSpec;
   const ismgr_config* config = process_config();
   NameRequest request;
-  request.default_spec =
+  request.default_name =
       config != nullptr && config->default_ext_isam != nullptr ? config->default_ext_isam : ".ISM";
   request.type = kNameDefault;
   request.search = false;  // a new file: the first element of a search list

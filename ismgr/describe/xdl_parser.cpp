@@ -705,8 +705,9 @@ void Parser::finish_key() {
   if (ks_.starts_from == StartsFrom::kPosition || ks_.starts_from == StartsFrom::kSegPos) {
     // Every further segment of a POSITION list takes the first one's type and
     // order; after SEGn_POSITION keywords the segments up to one past them.
-    const int last =
-        ks_.starts_from == StartsFrom::kPosition ? n : std::min(ks_.segpos_count + 1, kKeySegmentSlots);
+    const int last = ks_.starts_from == StartsFrom::kPosition
+                         ? n
+                         : std::min(ks_.segpos_count + 1, kKeySegmentSlots);
     for (int j = 1; j < last; ++j) copy_first(j, true, true);
   } else {
     if (ks_.type_count > 1 && ks_.type_count != n) {

@@ -198,14 +198,14 @@ int expand(std::string_view given, const NameRequest& request, std::string* out,
 
   // Default directory (up to and including the last separator) and default
   // extension (the rest).
-  const std::string_view spec = request.default_spec;
-  const size_t spec_slash = spec.find_last_of("/\\");
+  const std::string_view defaults = request.default_name;
+  const size_t defaults_slash = defaults.find_last_of("/\\");
   std::string directory;
-  std::string_view extension = spec;
-  if (spec_slash != std::string_view::npos) {
-    directory.assign(spec.substr(0, spec_slash + 1));
+  std::string_view extension = defaults;
+  if (defaults_slash != std::string_view::npos) {
+    directory.assign(defaults.substr(0, defaults_slash + 1));
     use_forward_separators(&directory);
-    extension = spec.substr(spec_slash + 1);
+    extension = defaults.substr(defaults_slash + 1);
   }
 
   // A remote part after "@" is kept apart; the name before it is used as it
@@ -366,12 +366,12 @@ int expand_file_name(std::string_view name, const NameRequest& request, std::str
   return expand(name, request, out, blank_name);
 }
 
-size_t expand_name(char* buffer, size_t capacity, std::string_view default_spec, int type,
+size_t expand_name(char* buffer, size_t capacity, std::string_view default_name, int type,
                    bool search, bool* blank_name, bool no_case) {
   const size_t length = buffer == nullptr ? capacity : strnlen(buffer, capacity);
   if (length >= capacity) raise_status(kStatusNameTooLong);  // not terminated in its buffer
   NameRequest request;
-  request.default_spec = default_spec;
+  request.default_name = default_name;
   request.type = type;
   request.search = search;
   request.no_case = no_case;
@@ -388,10 +388,10 @@ size_t expand_name(char* buffer, size_t capacity, std::string_view default_spec,
   return expanded.size();
 }
 
-std::string expand_name_copy(std::string_view name, std::string_view default_spec, int type,
+std::string expand_name_copy(std::string_view name, std::string_view default_name, int type,
                              bool search) {
   NameRequest request;
-  request.default_spec = default_spec;
+  request.default_name = default_name;
   request.type = type;
   request.search = search;
   std::string expanded;

@@ -67,7 +67,7 @@ struct NameRequest {
   // separator is the default extension (".ISM"), the part up to and
   // including it the default directory. Without a separator the whole string
   // is the default extension.
-  std::string_view default_spec;
+  std::string_view default_name;
   int type = kNameDefault;
   // Try every element of a logical name's search list and take the first
   // that exists (opening); otherwise only the first element (creating).
@@ -90,13 +90,13 @@ int expand_file_name(std::string_view name, const NameRequest& request, std::str
 // and returns the length of the expanded name. A name that is not terminated
 // within the buffer, or whose expansion does not fit in it, raises status 4;
 // nested logical names raise status 58.
-size_t expand_name(char* buffer, size_t capacity, std::string_view default_spec, int type,
+size_t expand_name(char* buffer, size_t capacity, std::string_view default_name, int type,
                    bool search, bool* blank_name, bool no_case);
 
 // Expands `name` into a new string. Raises status 4 for a name or result
 // longer than kMaxExpandedName, 58 for nested logical names and 31 when
 // memory is short.
-std::string expand_name_copy(std::string_view name, std::string_view default_spec, int type,
+std::string expand_name_copy(std::string_view name, std::string_view default_name, int type,
                              bool search);
 
 // The temporary directory: "TMP", or when that is unset or not a directory

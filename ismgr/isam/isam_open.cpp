@@ -540,7 +540,7 @@ int isam_expand_name(const ismgr_control* ctl, const std::string& name, int32_t 
   const ismgr_config* config =
       ctl != nullptr && ctl->config != nullptr ? ctl->config : process_config();
   NameRequest request;
-  request.default_spec =
+  request.default_name =
       config != nullptr && config->default_ext_isam != nullptr ? config->default_ext_isam : ".ISM";
   request.type = kNameDefault;
   request.search = true;

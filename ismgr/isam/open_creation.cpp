@@ -31,7 +31,7 @@ int create_from_description(ismgr_control* ctl, const char* description, std::st
     const char* cursor = description;
     if (description[0] == '@') {
       NameRequest request;
-      request.default_spec = ".xdl";
+      request.default_name = ".xdl";
       request.type = kNameDefault;
       request.search = true;
       std::string path;

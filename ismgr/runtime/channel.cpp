@@ -141,7 +141,7 @@ channel* channel_open(ismgr_control* ctl, const char* name, uint32_t mode, int64
   std::string expanded = name;
   if (name[0] != '|') {
     NameRequest request;
-    request.default_spec = "";
+    request.default_name = "";
     request.type = kNameNoExtension;
     request.search = true;
     if (int status = expand_file_name(name, request, &expanded)) {

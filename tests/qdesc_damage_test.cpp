@@ -14,6 +14,7 @@
 #include "support/isam_builder.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
+#include "support/stream_text.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
 
@@ -34,12 +35,7 @@ class DamagedFiles : public ::testing::Test {
   void TearDown() override { ismgr_shutdown(ctl_); }
 
   static std::string take(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::string text = test::stream_text(f);
     std::rewind(f);
     return text;
   }

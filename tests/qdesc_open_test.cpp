@@ -11,6 +11,7 @@
 #include "ismgr/runtime/context.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"
+#include "support/stream_text.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
 
@@ -30,12 +31,7 @@ class DescribeFileTest : public ::testing::Test {
   void TearDown() override { ismgr_shutdown(ctl); }
 
   static std::string slurp(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::string text = test::stream_text(f);
     return text;
   }
   int run(std::vector<std::string> args) {

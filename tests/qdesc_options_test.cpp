@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/qdesc_fixture.h"
+#include "support/stream_text.h"
 #include "tool/describe_run.h"
 #include "tool/options.h"
 
@@ -112,12 +113,7 @@ class RunTest : public ::testing::Test {
     std::fclose(err);
   }
   static std::string read_all(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::string text = test::stream_text(f);
     return text;
   }
   int run(std::vector<const char*> args) {

@@ -863,7 +863,13 @@ int store_null_value(FileDescription& description, KeyDescription& key, const ch
     if (type & kSegDecimal) {
       if (text_to_decimal(text, length, 0, field) != kConvertOk) return kNullBadDecimal;
     } else if (type & kSegInteger) {
-      if (text_to_integer(text, length, 0, field) != kConvertOk) return kNullBadInteger;
+      const int rc = text_to_integer(text, length, 0, field);
+      // The descriptions show a 1- or 2-byte integer null value as the
+      // unsigned number of its bytes: that reading gives the same bytes back.
+      const int64_t n = description_number(std::string_view(text, length));
+      const bool unsigned_reading =
+          rc == kConvertOverflow && size <= 2 && n >= 0 && n < (int64_t{1} << (8 * size));
+      if (rc != kConvertOk && !unsigned_reading) return kNullBadInteger;
     } else if (type & kSegUnsigned) {
       const int rc = text_to_integer(text, length, 0, field);
       if (rc != kConvertOk && rc != kConvertOverflow) return kNullBadUnsigned;

@@ -50,7 +50,8 @@ class Generator {
   }
   // A field of `length` bytes after the ones laid out so far; -1 when full.
   int fresh(int length) {
-    const int start = cursor_ + (chance(30) ? pick(0, 3) : 0);
+    int start = cursor_ + (chance(30) ? pick(0, 3) : 0);
+    if (start + length > limit_) start = cursor_;
     if (start + length > limit_) return -1;
     cursor_ = start + length;
     return start;
@@ -105,7 +106,7 @@ bool Generator::key(int number, Lines& out) {
   int budget = std::min(255, (page_ == 512 ? 100 : 254) - (dup ? 4 : 0));
   std::vector<Segment> segs;
   const int wanted = autokey >= 0 ? 1 : chance(30) ? pick(2, 8) : 1;
-  for (int j = 0; j < wanted; ++j) {
+  for (int j = 0; j < wanted && budget > 0; ++j) {
     Segment s{0, 0, one(kTypes), chance(75)};
     if (autokey >= 0)
       s = {0, autokey == 2 ? 16 : 8, autokey == 2 ? 0 : kInteger, autokey == 1 || chance(70)};

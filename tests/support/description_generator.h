@@ -11,12 +11,11 @@
 namespace ismgr::test {
 
 struct GeneratedDescription {
-  int revision = 6;  // creation revision the description is meant for (4 or 6)
+  int revision = 6;  // the creation revision it is meant for (4 or 6)
   std::string xdl;   // the XDL file
-  // The same description without the items a description of the file does
-  // not carry by rule: a short null key's value, a replicating null byte of a
-  // key without text segments, a duplicate order of a key without
-  // duplicates.
+  // The same without what a description of the file does not carry by rule:
+  // a short null key's value, a replicating null byte of a key without text
+  // segments, a duplicate order of a key without duplicates.
   std::string carried;
 };
 

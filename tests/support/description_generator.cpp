@@ -83,7 +83,7 @@ class Generator {
 
   std::mt19937_64 rng_;
   int revision_ = 6, size_ = 0, cursor_ = 0, limit_ = 0, page_ = 0, null_used_ = 0;
-  bool variable_ = false, autokeys_ = false;
+  bool autokeys_ = false;
   std::vector<Segment> fields_;
 };
 
@@ -211,7 +211,6 @@ GeneratedDescription Generator::run() {
   const bool tbyte = chance(25), tracking = revision_ == 6 && chance(25);
   const int format = pick(0, 2), least = tbyte || tracking ? 6 : 4;
   const bool compressed = format != 2 && chance(35);
-  variable_ = format == 1;
   const int r = pick(0, 99), s = pick(0, 99);
   const int max_keys = r < 70 ? pick(1, 4) : r < 98 ? pick(5, 20) : tracking ? 254 : 255;
   const int max_size = std::min(65534, 65535 - (33 + 4 * max_keys));

@@ -121,6 +121,9 @@ class KeyWalk {
   std::vector<LeafLinks> links_;
   std::vector<uint8_t> buffer_;
   bool leaf_above_ = false;
+  // Blocks of the level being read that stand at the wrong level.
+  uint64_t misplaced_ = 0;
+  uint64_t first_misplaced_ = 0;
 };
 
 // Checks a pointer before anything is read through it, and claims its block.
@@ -169,12 +172,7 @@ uint32_t KeyWalk::inherit_bound(uint32_t at) {
 void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
   node->leaf = true;
   const uint64_t a = node->address;
-  if (j + 1 < depth_) {
-    leaf_above_ = true;
-    problem(a, TreeProblemKind::kDepth,
-            "leaf at level " + std::to_string(j + 1) + " above the key's depth " +
-                std::to_string(depth_));
-  }
+  if (j + 1 < depth_ && misplaced_++ == 0) first_misplaced_ = a;
   const uint32_t B = g_.block_size;
   uint32_t count = g_.wide() ? get16(b + 2) : b[1];
   const uint32_t start = g_.leaf_entries_offset();
@@ -255,8 +253,7 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
   const uint32_t B = g_.block_size;
   TreeLevelStats& s = stats.levels[j];
   if (j + 1 >= depth_) {
-    problem(a, TreeProblemKind::kDepth,
-            "separator block at the leaf level " + std::to_string(depth_));
+    if (misplaced_++ == 0) first_misplaced_ = a;
     s.min_used = s.blocks == 1 ? 0 : std::min(s.min_used, 0u);
     return;
   }
@@ -378,7 +375,17 @@ void KeyWalk::run() {
     stats.levels.emplace_back();
     children_.clear();
     next_bounds_.clear();
+    misplaced_ = 0;
     read_level(&level, j);
+    if (misplaced_ > 0) {
+      const bool leaves = j + 1 < depth_;
+      leaf_above_ = leaf_above_ || leaves;
+      problem(first_misplaced_, TreeProblemKind::kDepth,
+              std::to_string(misplaced_) +
+                  (leaves ? " leaves at level " + std::to_string(j + 1) + " above the key's depth "
+                          : " separator blocks at the leaf level ") +
+                  std::to_string(depth_) + " (the first one here)");
+    }
     if (in_.progress) in_.progress(bytes_read_);
 
     // The chain must link exactly the leaves of the leaf level, in order.

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "ismgr/runtime/status.h"
 
@@ -52,37 +53,87 @@ struct LeafLinks {
   uint64_t next = 0;
 };
 
-// Sorts record addresses in place (least significant digit first, 16 bits
-// a pass, as many passes as the largest address needs).
-void sort_addresses(std::vector<uint64_t>* values) {
+// Sorts record addresses in place: least significant digit first, 11 bits
+// a pass (the counts stay in the first-level cache), as many passes as the
+// largest address needs. `tmp` is scratch of the same size.
+void sort_addresses(std::vector<uint64_t>* values, std::vector<uint64_t>* tmp) {
   std::vector<uint64_t>& v = *values;
-  uint64_t top = 0;
-  for (uint64_t x : v) top |= x;
   if (v.size() < 4096) {
     std::sort(v.begin(), v.end());
     return;
   }
-  std::vector<uint64_t> tmp(v.size());
-  for (int shift = 0; shift < 64 && (top >> shift) != 0; shift += 16) {
-    std::vector<size_t> count(65537, 0);
-    for (uint64_t x : v) ++count[((x >> shift) & 0xFFFF) + 1];
-    for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
-    for (uint64_t x : v) tmp[count[(x >> shift) & 0xFFFF]++] = x;
-    v.swap(tmp);
+  uint64_t top = 0;
+  for (uint64_t x : v) top |= x;
+  tmp->resize(v.size());
+  constexpr int kBits = 11;
+  constexpr size_t kBuckets = size_t{1} << kBits;
+  for (int shift = 0; shift < 64 && (top >> shift) != 0; shift += kBits) {
+    size_t count[kBuckets + 1] = {};
+    for (uint64_t x : v) ++count[((x >> shift) & (kBuckets - 1)) + 1];
+    for (size_t i = 1; i <= kBuckets; ++i) count[i] += count[i - 1];
+    uint64_t* out = tmp->data();
+    for (uint64_t x : v) out[count[(x >> shift) & (kBuckets - 1)]++] = x;
+    v.swap(*tmp);
   }
 }
+
+// Counts the addresses in one sorted set and not in the other, and notes the
+// first of each.
+struct SetDifference {
+  uint64_t only_a = 0, only_b = 0;
+  uint64_t first_a = 0, first_b = 0;
+};
+SetDifference set_difference(const std::vector<uint64_t>& a, const std::vector<uint64_t>& b) {
+  SetDifference d;
+  size_t i = 0, j = 0;
+  while (i < a.size() || j < b.size()) {
+    if (j == b.size() || (i < a.size() && a[i] < b[j])) {
+      if (d.only_a++ == 0) d.first_a = a[i];
+      ++i;
+    } else if (i == a.size() || b[j] < a[i]) {
+      if (d.only_b++ == 0) d.first_b = b[j];
+      ++j;
+    } else {
+      ++i, ++j;
+    }
+  }
+  return d;
+}
+
+// The read buffer: page-aligned, since the kernel's copy into an unaligned
+// buffer costs several times as much; of exactly the size last asked for
+// when it grew (a one-block buffer lets address checks see a read past it).
+class ReadBuffer {
+ public:
+  uint8_t* get(size_t size) {
+    if (size > size_) {
+      data_.reset(static_cast<uint8_t*>(::operator new[](size, kAlign)));
+      size_ = size;
+    }
+    return data_.get();
+  }
+
+ private:
+  static constexpr std::align_val_t kAlign{4096};
+  struct Free {
+    void operator()(uint8_t* p) const { ::operator delete[](p, kAlign); }
+  };
+  std::unique_ptr<uint8_t[], Free> data_;
+  size_t size_ = 0;
+};
 
 // The walk of one key's tree.
 class KeyWalk {
  public:
   KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner,
-          std::vector<uint64_t>* rfas, uint64_t* bytes_read)
+          std::vector<uint64_t>* rfas, ReadBuffer* buffer, uint64_t* bytes_read)
       : in_(in),
         key_(key),
         k_(in.keys[key]),
         g_(k_.geometry),
         owner_(*owner),
         rfas_(rfas),
+        buffer_(*buffer),
         bytes_read_(*bytes_read) {}
 
   void run();
@@ -112,6 +163,7 @@ class KeyWalk {
   const IndexGeometry& g_;
   std::vector<uint16_t>& owner_;
   std::vector<uint64_t>* rfas_;
+  ReadBuffer& buffer_;
   uint64_t& bytes_read_;
   int depth_ = 1;
   // Bounds of the level being read, and of the next one being built.
@@ -119,7 +171,6 @@ class KeyWalk {
   std::vector<uint8_t> next_bounds_;
   std::vector<Node> children_;  // in the order their parents were read
   std::vector<LeafLinks> links_;
-  std::vector<uint8_t> buffer_;
   bool leaf_above_ = false;
   // Blocks of the level being read that stand at the wrong level.
   uint64_t misplaced_ = 0;
@@ -192,23 +243,28 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
   uint32_t descending = 0, repeated = 0, below = 0, above = 0, beyond = 0;
   uint32_t first_below = 0, first_above = 0;
   uint64_t first_beyond = 0;
+  const uint8_t* entries = b + start;
+  for (uint32_t i = 1; i < count; ++i) {
+    const uint8_t* key = entries + static_cast<size_t>(i) * size + key_at;
+    const int c = std::memcmp(key - size, key, n);
+    descending += c > 0;
+    repeated += c == 0;
+  }
+  // In ascending entries only the first can fall below the range and only
+  // the last above it; otherwise every entry is compared.
+  auto outside = [&](uint32_t bound, uint32_t i, bool lower) {
+    if (bound == kNoBound) return false;
+    const int c = compare_strings(entries + static_cast<size_t>(i) * size + key_at, n,
+                                  this->bound(bound), bound_length(bound));
+    return lower ? c < 0 : c >= 0;
+  };
   for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* e = b + start + static_cast<size_t>(i) * size;
-    const uint8_t* key = e + key_at;
-    if (i > 0) {
-      const int c = std::memcmp(key - size, key, n);
-      if (c > 0) ++descending;
-      if (c == 0) ++repeated;
-    }
-    if (node->low != kNoBound &&
-        compare_strings(key, n, bound(node->low), bound_length(node->low)) < 0 && below++ == 0) {
-      first_below = i;
-    }
-    if (node->high != kNoBound &&
-        compare_strings(key, n, bound(node->high), bound_length(node->high)) >= 0 && above++ == 0) {
-      first_above = i;
-    }
-    const uint64_t rfa = read_rfa(g_, e);
+    const bool check = descending > 0 || i == 0 || i + 1 == count;
+    if (check && outside(node->low, i, true) && below++ == 0) first_below = i;
+    if (check && outside(node->high, i, false) && above++ == 0) first_above = i;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t rfa = read_rfa(g_, entries + static_cast<size_t>(i) * size);
     if (rfa >= in_.data_size && beyond++ == 0) first_beyond = rfa;
     if (rfas_ != nullptr) rfas_->push_back(rfa);
   }
@@ -341,12 +397,12 @@ void KeyWalk::read_level(std::vector<Node>* level_ptr, int j) {
       ++end;
     }
     const uint64_t length = offset_of(order[end - 1]) + B - first;
-    buffer_.resize(length);
-    if (!in_.read(first, buffer_.data(), length)) raise_status(kStatusReadFailure);
+    uint8_t* run = buffer_.get(length);
+    if (!in_.read(first, run, length)) raise_status(kStatusReadFailure);
     bytes_read_ += length;
     for (size_t x = r; x < end; ++x) {
       Node& node = level[order[x]];
-      const uint8_t* b = buffer_.data() + (offset_of(order[x]) - first);
+      const uint8_t* b = run + (offset_of(order[x]) - first);
       TreeLevelStats& s = stats.levels[j];
       ++s.blocks;
       if (b[0] == kLeafMark) {
@@ -472,6 +528,14 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
                                         [](const TreeKeyInput& k) { return !k.null_rules; });
   std::vector<uint64_t> primary;
   std::vector<uint64_t> other;
+  std::vector<uint64_t> scratch;
+  ReadBuffer buffer;
+  // Room for every record at once, when the header's count is plausible.
+  const uint64_t most_entries = in.index_size / 4;
+  if (compare_sets && in.record_count <= most_entries) {
+    primary.reserve(in.record_count);
+    other.reserve(in.record_count);
+  }
   uint64_t bytes_read = 0;
   report.keys.resize(in.keys.size());
   for (size_t key = 0; key < in.keys.size(); ++key) {
@@ -481,7 +545,8 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
     std::unique_ptr<KeyWalk> walk;
     for (int attempt = 0;; ++attempt) {
       set->clear();
-      walk = std::make_unique<KeyWalk>(in, key, &owner, collect ? set : nullptr, &bytes_read);
+      walk =
+          std::make_unique<KeyWalk>(in, key, &owner, collect ? set : nullptr, &buffer, &bytes_read);
       walk->run();
       if (walk->problem_count == 0 || attempt > 0 || !in.recheck || !in.recheck(key, &in)) break;
       // Give the key's blocks back before the second walk.
@@ -504,7 +569,7 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
                                            std::to_string(in.record_count) + " records");
     }
     if (key == 0 || in.keys[key].null_rules) {
-      if (collect) sort_addresses(set);
+      if (collect) sort_addresses(set, &scratch);
       continue;
     }
     const uint64_t primary_entries = report.keys[0].leaf_entries;
@@ -512,21 +577,15 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
       problem(TreeProblemKind::kCount, std::to_string(entries) + " entries, the primary key has " +
                                            std::to_string(primary_entries));
     }
-    sort_addresses(set);
-    std::vector<uint64_t> missing, extra;
-    std::set_difference(primary.begin(), primary.end(), set->begin(), set->end(),
-                        std::back_inserter(missing));
-    std::set_difference(set->begin(), set->end(), primary.begin(), primary.end(),
-                        std::back_inserter(extra));
-    if (!missing.empty() || !extra.empty()) {
-      std::string text = std::to_string(extra.size()) + " record addresses not in the primary key";
-      if (!extra.empty()) text += " (first " + hex(extra[0]) + ")";
-      text += ", " + std::to_string(missing.size()) + " of the primary key's missing";
-      if (!missing.empty()) text += " (first " + hex(missing[0]) + ")";
+    sort_addresses(set, &scratch);
+    const SetDifference d = set_difference(*set, primary);
+    if (d.only_a != 0 || d.only_b != 0) {
+      std::string text = std::to_string(d.only_a) + " record addresses not in the primary key";
+      if (d.only_a != 0) text += " (first " + hex(d.first_a) + ")";
+      text += ", " + std::to_string(d.only_b) + " of the primary key's missing";
+      if (d.only_b != 0) text += " (first " + hex(d.first_b) + ")";
       problem(TreeProblemKind::kRfa, text);
     }
-    set->clear();
-    set->shrink_to_fit();
   }
   for (uint16_t mark : owner) {
     if (mark != 0 && mark != kFreeHeadOwner) ++f.tree_blocks;

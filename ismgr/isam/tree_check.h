@@ -109,7 +109,7 @@ struct TreeCheckInput {
   // Largest single read; adjacent blocks are read together up to it. A
   // value below the block size reads every block on its own, into a buffer
   // of exactly one block (the fuzzer's guard against reads past a block).
-  uint64_t max_read = uint64_t{1} << 20;
+  uint64_t max_read = uint64_t{1} << 17;
   // Called after each level of each key with the bytes read so far.
   std::function<void(uint64_t bytes_read)> progress;
 };

@@ -1,0 +1,60 @@
+#!/bin/sh
+# The tree check against the cost of reading its index file: qcheck on a
+# populated index of MEGABYTES (default 220) with a warm page cache, set
+# against `cat` of the same index file to /dev/null, and qcheck's peak
+# memory against the number of records.
+#
+#   sh bench/qcheck_big.sh [BUILD_DIR] [MEGABYTES]
+#
+# BUILD_DIR (default build) must hold a built qcheck and libismgr.a. The
+# companion bench/qcheck_make.cpp is compiled here with the tests' loader.
+set -eu
+
+build=$(cd "${1:-build}" && pwd)
+megabytes=${2:-220}
+src=$(cd "$(dirname "$0")/.." && pwd)
+qcheck="$build/qcheck"
+[ -x "$qcheck" ] || { echo "qcheck_big: no $qcheck (run make first)" >&2; exit 2; }
+[ -f "$build/libismgr.a" ] || { echo "qcheck_big: no $build/libismgr.a" >&2; exit 2; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qcheck_big.XXXXXX")
+trap 'rm -rf "$work"' EXIT INT TERM
+${CXX:-g++} -std=c++20 -O2 -I"$src" -I"$src/tests" -o "$work/qcheck_make" \
+  "$src/bench/qcheck_make.cpp" "$src/tests/support/tree_loader.cpp" \
+  "$src/tests/support/isam_builder.cpp" "$build/libismgr.a"
+made=$("$work/qcheck_make" "$work/big" "$megabytes")
+records=${made%% records*}
+echo "file: $made"
+cat "$work/big.ism" "$work/big.is1" >/dev/null  # warm the page cache
+
+# Wall seconds of one run of "$@", output discarded; peak RSS (KiB) to $work/rss.
+measure() {
+  t0=$(date +%s%N)
+  /usr/bin/time -f '%M' -o "$work/time" "$@" >"$work/out" 2>"$work/err" || {
+    rc=$?
+    [ "$rc" = 1 ] || { echo "qcheck_big: $1 failed ($rc):" >&2; cat "$work/err" "$work/out" >&2; exit 1; }
+  }
+  t1=$(date +%s%N)
+  cp "$work/time" "$work/rss"
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", (b - a) / 1e9 }'
+}
+# Best of seven.
+best() {
+  b=""
+  for _ in 1 2 3 4 5 6 7; do
+    m=$(measure "$@")
+    if [ -z "$b" ] || [ "$(echo "$m $b" | awk '{ print ($1 < $2) }')" = 1 ]; then
+      b=$m
+      cp "$work/rss" "$work/best_rss"
+    fi
+  done
+  echo "$b"
+}
+cat_secs=$(best cat "$work/big.ism"); cat_rss=$(cat "$work/best_rss")
+check_secs=$(best "$qcheck" "$work/big"); check_rss=$(cat "$work/best_rss")
+grep -q ': sound$' "$work/out" || { echo "qcheck_big: the file is not sound:" >&2; cat "$work/out" >&2; exit 1; }
+printf '%-10s %8s %6s %13s\n' run wall ratio "peak RSS KiB"
+printf '%-10s %8s %6s %13s\n' cat "$cat_secs" 1.00 "$cat_rss"
+printf '%-10s %8s %6s %13s\n' qcheck "$check_secs" \
+  "$(awk -v a="$check_secs" -v b="$cat_secs" 'BEGIN { printf "%.2f", a / b }')" "$check_rss"
+awk -v r="$check_rss" -v n="$records" 'BEGIN { printf "qcheck peak memory per record: %.1f bytes\n", r * 1024 / n }'

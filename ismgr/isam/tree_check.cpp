@@ -53,27 +53,32 @@ struct LeafLinks {
   uint64_t next = 0;
 };
 
-// Sorts record addresses in place: least significant digit first, 11 bits
-// a pass (the counts stay in the first-level cache), as many passes as the
-// largest address needs. `tmp` is scratch of the same size.
-void sort_addresses(std::vector<uint64_t>* values, std::vector<uint64_t>* tmp) {
-  std::vector<uint64_t>& v = *values;
+// Sorts record addresses in place: least significant digit first, in as
+// few passes of at most 11 bits as the largest address needs (the counts
+// stay in the second-level cache).
+template <typename T>
+void radix_sort(std::vector<T>* values) {
+  std::vector<T>& v = *values;
   if (v.size() < 4096) {
     std::sort(v.begin(), v.end());
     return;
   }
   uint64_t top = 0;
-  for (uint64_t x : v) top |= x;
-  tmp->resize(v.size());
-  constexpr int kBits = 11;
-  constexpr size_t kBuckets = size_t{1} << kBits;
-  for (int shift = 0; shift < 64 && (top >> shift) != 0; shift += kBits) {
-    size_t count[kBuckets + 1] = {};
-    for (uint64_t x : v) ++count[((x >> shift) & (kBuckets - 1)) + 1];
-    for (size_t i = 1; i <= kBuckets; ++i) count[i] += count[i - 1];
-    uint64_t* out = tmp->data();
-    for (uint64_t x : v) out[count[(x >> shift) & (kBuckets - 1)]++] = x;
-    v.swap(*tmp);
+  for (T x : v) top |= x;
+  const int bits = top == 0 ? 0 : 64 - __builtin_clzll(top);
+  const int passes = (bits + 10) / 11;
+  if (passes == 0) return;
+  const int digit = (bits + passes - 1) / passes;
+  const size_t buckets = size_t{1} << digit;
+  std::vector<T> tmp(v.size());
+  std::vector<size_t> count(buckets + 1);
+  for (int shift = 0; shift < bits; shift += digit) {
+    std::fill(count.begin(), count.end(), 0);
+    for (T x : v) ++count[((x >> shift) & (buckets - 1)) + 1];
+    for (size_t i = 1; i <= buckets; ++i) count[i] += count[i - 1];
+    T* out = tmp.data();
+    for (T x : v) out[count[(x >> shift) & (buckets - 1)]++] = x;
+    v.swap(tmp);
   }
 }
 
@@ -83,7 +88,8 @@ struct SetDifference {
   uint64_t only_a = 0, only_b = 0;
   uint64_t first_a = 0, first_b = 0;
 };
-SetDifference set_difference(const std::vector<uint64_t>& a, const std::vector<uint64_t>& b) {
+template <typename T>
+SetDifference set_difference(const std::vector<T>& a, const std::vector<T>& b) {
   SetDifference d;
   size_t i = 0, j = 0;
   while (i < a.size() || j < b.size()) {
@@ -99,6 +105,34 @@ SetDifference set_difference(const std::vector<uint64_t>& a, const std::vector<u
   }
   return d;
 }
+
+// The record addresses of one key: 4 bytes an address where addresses are
+// 32 bits wide, else 8; sorted once the key's walk is done.
+class AddressSet {
+ public:
+  explicit AddressSet(bool narrow) : narrow_(narrow) {}
+  void reserve(size_t n) { narrow_ ? n32_.reserve(n) : n64_.reserve(n); }
+  void clear() {
+    n32_.clear();
+    n64_.clear();
+  }
+  void add(uint64_t address) {
+    if (narrow_) {
+      n32_.push_back(static_cast<uint32_t>(address));
+    } else {
+      n64_.push_back(address);
+    }
+  }
+  void sort() { narrow_ ? radix_sort(&n32_) : radix_sort(&n64_); }
+  SetDifference difference(const AddressSet& other) const {
+    return narrow_ ? set_difference(n32_, other.n32_) : set_difference(n64_, other.n64_);
+  }
+
+ private:
+  bool narrow_;
+  std::vector<uint32_t> n32_;
+  std::vector<uint64_t> n64_;
+};
 
 // The read buffer: page-aligned, since the kernel's copy into an unaligned
 // buffer costs several times as much; of exactly the size last asked for
@@ -125,8 +159,8 @@ class ReadBuffer {
 // The walk of one key's tree.
 class KeyWalk {
  public:
-  KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner,
-          std::vector<uint64_t>* rfas, ReadBuffer* buffer, uint64_t* bytes_read)
+  KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner, AddressSet* rfas,
+          ReadBuffer* buffer, uint64_t* bytes_read)
       : in_(in),
         key_(key),
         k_(in.keys[key]),
@@ -162,7 +196,7 @@ class KeyWalk {
   const TreeKeyInput& k_;
   const IndexGeometry& g_;
   std::vector<uint16_t>& owner_;
-  std::vector<uint64_t>* rfas_;
+  AddressSet* rfas_;
   ReadBuffer& buffer_;
   uint64_t& bytes_read_;
   int depth_ = 1;
@@ -266,7 +300,7 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t rfa = read_rfa(g_, entries + static_cast<size_t>(i) * size);
     if (rfa >= in_.data_size && beyond++ == 0) first_beyond = rfa;
-    if (rfas_ != nullptr) rfas_->push_back(rfa);
+    if (rfas_ != nullptr) rfas_->add(rfa);
   }
   if (descending > 0) {
     problem(a, TreeProblemKind::kOrder,
@@ -526,9 +560,9 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
   // Record addresses of the primary key, and of the key being compared.
   const bool compare_sets = std::any_of(in.keys.begin() + (in.keys.empty() ? 0 : 1), in.keys.end(),
                                         [](const TreeKeyInput& k) { return !k.null_rules; });
-  std::vector<uint64_t> primary;
-  std::vector<uint64_t> other;
-  std::vector<uint64_t> scratch;
+  const bool narrow = !in.keys.empty() && in.keys[0].geometry.rfa_width() == 4;
+  AddressSet primary(narrow);
+  AddressSet other(narrow);
   ReadBuffer buffer;
   // Room for every record at once, when the header's count is plausible.
   const uint64_t most_entries = in.index_size / 4;
@@ -541,7 +575,7 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
   for (size_t key = 0; key < in.keys.size(); ++key) {
     if (in.keys[key].geometry.block_size != f.block_size) raise_status(kStatusBadFileControl);
     const bool collect = compare_sets && (key == 0 || !in.keys[key].null_rules);
-    std::vector<uint64_t>* set = key == 0 ? &primary : &other;
+    AddressSet* set = key == 0 ? &primary : &other;
     std::unique_ptr<KeyWalk> walk;
     for (int attempt = 0;; ++attempt) {
       set->clear();
@@ -569,7 +603,7 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
                                            std::to_string(in.record_count) + " records");
     }
     if (key == 0 || in.keys[key].null_rules) {
-      if (collect) sort_addresses(set, &scratch);
+      if (collect) set->sort();
       continue;
     }
     const uint64_t primary_entries = report.keys[0].leaf_entries;
@@ -577,8 +611,8 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
       problem(TreeProblemKind::kCount, std::to_string(entries) + " entries, the primary key has " +
                                            std::to_string(primary_entries));
     }
-    sort_addresses(set, &scratch);
-    const SetDifference d = set_difference(*set, primary);
+    set->sort();
+    const SetDifference d = set->difference(primary);
     if (d.only_a != 0 || d.only_b != 0) {
       std::string text = std::to_string(d.only_a) + " record addresses not in the primary key";
       if (d.only_a != 0) text += " (first " + hex(d.first_a) + ")";

@@ -73,7 +73,8 @@ uint64_t lay_out(const IndexGeometry& g, uint32_t n, uint32_t per_leaf, uint32_t
     std::vector<Child> up;
     for (size_t c = 0; c < level.size();) {
       uint64_t address;
-      uint8_t* b = file->data() + allocate(&address);
+      const size_t at = allocate(&address);  // before data(): the file may move
+      uint8_t* b = file->data() + at;
       b[0] = 1;
       ismgr::write_block_pointer(g, level[c].address, b + p0);
       up.push_back({address, level[c].first});

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <numeric>
 
 #include "ismgr/runtime/status.h"
 
@@ -106,6 +107,91 @@ SetDifference set_difference(const std::vector<T>& a, const std::vector<T>& b) {
   return d;
 }
 
+// The primary key's record addresses as a bitmap over the grid they lie on:
+// the smallest address plus multiples of the step all of them share (the
+// record length in files of fixed-length records). Where that grid has at
+// most 64 slots a record, the other keys' addresses are matched against it
+// as they are read, neither kept nor sorted.
+class AddressGrid {
+ public:
+  template <typename T>
+  bool build(const std::vector<T>& primary) {
+    if (primary.empty()) return false;
+    min_ = *std::min_element(primary.begin(), primary.end());
+    uint64_t max = min_, step = 0;
+    for (T x : primary) {
+      const uint64_t d = x - min_;
+      max = std::max<uint64_t>(max, x);
+      if (d != 0 && (step == 0 || !divisible(d))) {
+        step = std::gcd(step, d);
+        set_step(step);
+      }
+    }
+    if (step == 0) set_step(1);
+    slots_ = (max - min_) / step_ + 1;
+    if (slots_ / 64 > primary.size()) return false;
+    in_primary_.assign(slots_ / 64 + 1, 0);
+    seen_.assign(in_primary_.size(), 0);
+    unique_ = 0;
+    for (T x : primary) {
+      const uint64_t slot = slot_of(x);
+      uint64_t& word = in_primary_[slot / 64];
+      unique_ += (word >> (slot % 64) & 1) == 0;
+      word |= uint64_t{1} << (slot % 64);
+    }
+    return true;
+  }
+  void match(uint64_t address) {
+    const uint64_t slot = address >= min_ && divisible(address - min_) ? slot_of(address) : slots_;
+    if (slot >= slots_ || !(in_primary_[slot / 64] >> (slot % 64) & 1) ||
+        (seen_[slot / 64] >> (slot % 64) & 1)) {
+      if (extra_++ == 0) first_extra_ = address;
+      return;
+    }
+    seen_[slot / 64] |= uint64_t{1} << (slot % 64);
+    ++matched_;
+  }
+  // The difference of the addresses matched since the last call from the
+  // primary key's; starts afresh.
+  SetDifference finish() {
+    SetDifference d;
+    d.only_a = extra_;
+    d.first_a = first_extra_;
+    d.only_b = unique_ - matched_;
+    for (size_t i = 0; d.only_b != 0 && i < seen_.size(); ++i) {
+      if (const uint64_t missing = in_primary_[i] & ~seen_[i]) {
+        d.first_b = min_ + (i * 64 + static_cast<uint64_t>(__builtin_ctzll(missing))) * step_;
+        break;
+      }
+    }
+    std::fill(seen_.begin(), seen_.end(), 0);
+    extra_ = matched_ = first_extra_ = 0;
+    return d;
+  }
+
+ private:
+  // Divisibility by the step without a division: the step is 2^shift times
+  // an odd part, and x is a multiple of the odd part exactly when x times
+  // its inverse modulo 2^64 is at most (2^64 - 1) / odd part.
+  void set_step(uint64_t step) {
+    step_ = step;
+    shift_ = __builtin_ctzll(step);
+    const uint64_t odd = step >> shift_;
+    inverse_ = odd;
+    for (int i = 0; i < 5; ++i) inverse_ *= 2 - odd * inverse_;
+    limit_ = UINT64_MAX / odd;
+  }
+  bool divisible(uint64_t d) const {
+    return (d & ((uint64_t{1} << shift_) - 1)) == 0 && (d >> shift_) * inverse_ <= limit_;
+  }
+  uint64_t slot_of(uint64_t address) const { return ((address - min_) >> shift_) * inverse_; }
+
+  uint64_t min_ = 0, step_ = 1, inverse_ = 1, limit_ = UINT64_MAX, slots_ = 0;
+  int shift_ = 0;
+  std::vector<uint64_t> in_primary_, seen_;
+  uint64_t unique_ = 0, matched_ = 0, extra_ = 0, first_extra_ = 0;
+};
+
 // The record addresses of one key: 4 bytes an address where addresses are
 // 32 bits wide, else 8; sorted once the key's walk is done.
 class AddressSet {
@@ -124,6 +210,13 @@ class AddressSet {
     }
   }
   void sort() { narrow_ ? radix_sort(&n32_) : radix_sort(&n64_); }
+  bool build_grid(AddressGrid* grid) const {
+    return narrow_ ? grid->build(n32_) : grid->build(n64_);
+  }
+  void release() {
+    std::vector<uint32_t>().swap(n32_);
+    std::vector<uint64_t>().swap(n64_);
+  }
   SetDifference difference(const AddressSet& other) const {
     return narrow_ ? set_difference(n32_, other.n32_) : set_difference(n64_, other.n64_);
   }
@@ -160,13 +253,14 @@ class ReadBuffer {
 class KeyWalk {
  public:
   KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner, AddressSet* rfas,
-          ReadBuffer* buffer, uint64_t* bytes_read)
+          AddressGrid* grid, ReadBuffer* buffer, uint64_t* bytes_read)
       : in_(in),
         key_(key),
         k_(in.keys[key]),
         g_(k_.geometry),
         owner_(*owner),
         rfas_(rfas),
+        grid_(grid),
         buffer_(*buffer),
         bytes_read_(*bytes_read) {}
 
@@ -197,6 +291,7 @@ class KeyWalk {
   const IndexGeometry& g_;
   std::vector<uint16_t>& owner_;
   AddressSet* rfas_;
+  AddressGrid* grid_;
   ReadBuffer& buffer_;
   uint64_t& bytes_read_;
   int depth_ = 1;
@@ -300,7 +395,11 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t rfa = read_rfa(g_, entries + static_cast<size_t>(i) * size);
     if (rfa >= in_.data_size && beyond++ == 0) first_beyond = rfa;
-    if (rfas_ != nullptr) rfas_->add(rfa);
+    if (grid_ != nullptr) {
+      grid_->match(rfa);
+    } else if (rfas_ != nullptr) {
+      rfas_->add(rfa);
+    }
   }
   if (descending > 0) {
     problem(a, TreeProblemKind::kOrder,
@@ -563,13 +662,11 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
   const bool narrow = !in.keys.empty() && in.keys[0].geometry.rfa_width() == 4;
   AddressSet primary(narrow);
   AddressSet other(narrow);
+  AddressGrid grid;
+  bool use_grid = false;
   ReadBuffer buffer;
   // Room for every record at once, when the header's count is plausible.
-  const uint64_t most_entries = in.index_size / 4;
-  if (compare_sets && in.record_count <= most_entries) {
-    primary.reserve(in.record_count);
-    other.reserve(in.record_count);
-  }
+  if (compare_sets && in.record_count <= in.index_size / 4) primary.reserve(in.record_count);
   uint64_t bytes_read = 0;
   report.keys.resize(in.keys.size());
   for (size_t key = 0; key < in.keys.size(); ++key) {
@@ -579,8 +676,10 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
     std::unique_ptr<KeyWalk> walk;
     for (int attempt = 0;; ++attempt) {
       set->clear();
-      walk =
-          std::make_unique<KeyWalk>(in, key, &owner, collect ? set : nullptr, &buffer, &bytes_read);
+      if (use_grid) grid.finish();  // a first walk's addresses are forgotten
+      AddressGrid* matching = collect && use_grid && key > 0 ? &grid : nullptr;
+      walk = std::make_unique<KeyWalk>(in, key, &owner, collect && !matching ? set : nullptr,
+                                       matching, &buffer, &bytes_read);
       walk->run();
       if (walk->problem_count == 0 || attempt > 0 || !in.recheck || !in.recheck(key, &in)) break;
       // Give the key's blocks back before the second walk.
@@ -602,17 +701,22 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
                                            " entries in the primary key, the header counts " +
                                            std::to_string(in.record_count) + " records");
     }
-    if (key == 0 || in.keys[key].null_rules) {
-      if (collect) set->sort();
-      continue;
+    if (key == 0 && collect) {
+      use_grid = primary.build_grid(&grid);
+      if (use_grid) {
+        primary.release();
+      } else {
+        primary.sort();
+      }
     }
+    if (key == 0 || in.keys[key].null_rules) continue;
     const uint64_t primary_entries = report.keys[0].leaf_entries;
     if (entries != primary_entries) {
       problem(TreeProblemKind::kCount, std::to_string(entries) + " entries, the primary key has " +
                                            std::to_string(primary_entries));
     }
-    set->sort();
-    const SetDifference d = set->difference(primary);
+    if (!use_grid) set->sort();
+    const SetDifference d = use_grid ? grid.finish() : set->difference(primary);
     if (d.only_a != 0 || d.only_b != 0) {
       std::string text = std::to_string(d.only_a) + " record addresses not in the primary key";
       if (d.only_a != 0) text += " (first " + hex(d.first_a) + ")";

@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g.sized_headers = (data[0] & 8) != 0;
   g.tracking_key = (data[0] & 16) != 0;
   g.key_size = 4 + data[1] % 28;
-  const uint32_t n = 1 + (data[2] | (data[3] << 8)) % 3000;
+  const uint32_t n = 1 + (data[2] | (data[3] << 8)) % 800;
   const uint32_t per_leaf = 1 + data[4] % g.leaf_capacity();
   const uint32_t fanout = 2 + data[5] % 30;
   data += 6;

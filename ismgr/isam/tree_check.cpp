@@ -22,11 +22,28 @@ constexpr uint16_t kFreeHeadOwner = 0xFFFF;
 uint32_t get16(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (uint32_t{p[1]} << 8);
 }
+uint32_t get32(const uint8_t* p) {
+  return get16(p) | (get16(p + 2) << 16);
+}
 
 std::string hex(uint64_t v) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%" PRIx64, v);
   return text;
+}
+
+// Unsigned byte comparison of two keys of `n` bytes, 8 bytes at a time.
+int compare_keys(const uint8_t* a, const uint8_t* b, uint32_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+  }
+  for (; n > 0; --n, ++a, ++b) {
+    if (*a != *b) return *a < *b ? -1 : 1;
+  }
+  return 0;
 }
 
 // Byte strings compared as the descent compares keys: unsigned, left to
@@ -375,7 +392,7 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
   const uint8_t* entries = b + start;
   for (uint32_t i = 1; i < count; ++i) {
     const uint8_t* key = entries + static_cast<size_t>(i) * size + key_at;
-    const int c = std::memcmp(key - size, key, n);
+    const int c = compare_keys(key - size, key, n);
     descending += c > 0;
     repeated += c == 0;
   }
@@ -387,13 +404,17 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
                                   this->bound(bound), bound_length(bound));
     return lower ? c < 0 : c >= 0;
   };
-  for (uint32_t i = 0; i < count; ++i) {
-    const bool check = descending > 0 || i == 0 || i + 1 == count;
-    if (check && outside(node->low, i, true) && below++ == 0) first_below = i;
-    if (check && outside(node->high, i, false) && above++ == 0) first_above = i;
+  for (uint32_t i = 0; i<count; i = descending> 0 || i + 1 == count ? i + 1 : count - 1) {
+    if (outside(node->low, i, true) && below++ == 0) first_below = i;
+    if (outside(node->high, i, false) && above++ == 0) first_above = i;
   }
+  // The record address: its low 32 bits, then one high byte in tbyte files
+  // and a second one with 48-bit addressing.
+  const int high_bytes = g_.tbyte ? (g_.addr48 ? 2 : 1) : 0;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint64_t rfa = read_rfa(g_, entries + static_cast<size_t>(i) * size);
+    const uint8_t* e = entries + static_cast<size_t>(i) * size;
+    uint64_t rfa = get32(e);
+    for (int h = 0; h < high_bytes; ++h) rfa |= uint64_t{e[4 + h]} << (32 + 8 * h);
     if (rfa >= in_.data_size && beyond++ == 0) first_beyond = rfa;
     if (grid_ != nullptr) {
       grid_->match(rfa);

@@ -320,6 +320,7 @@ class KeyWalk {
   bool leaf_above_ = false;
   // Blocks of the level being read that stand at the wrong level.
   uint64_t misplaced_ = 0;
+  uint64_t reported_ = 0;  // bytes read at the last progress report
   uint64_t first_misplaced_ = 0;
 };
 
@@ -566,6 +567,11 @@ void KeyWalk::read_level(std::vector<Node>* level_ptr, int j) {
       }
     }
     r = end;
+    // Progress at every hundredth of the file read.
+    if (in_.progress && bytes_read_ - reported_ >= in_.index_size / 100 + 1) {
+      reported_ = bytes_read_;
+      in_.progress(bytes_read_);
+    }
   }
 }
 
@@ -596,7 +602,6 @@ void KeyWalk::run() {
                           : " separator blocks at the leaf level ") +
                   std::to_string(depth_) + " (the first one here)");
     }
-    if (in_.progress) in_.progress(bytes_read_);
 
     // The chain must link exactly the leaves of the leaf level, in order.
     if (j + 1 == depth_ && !leaf_above_) {

@@ -110,7 +110,8 @@ struct TreeCheckInput {
   // value below the block size reads every block on its own, into a buffer
   // of exactly one block (the fuzzer's guard against reads past a block).
   uint64_t max_read = uint64_t{1} << 17;
-  // Called after each level of each key with the bytes read so far.
+  // Called with the bytes read so far whenever another hundredth of the
+  // index file has been read.
   std::function<void(uint64_t bytes_read)> progress;
 };
 

@@ -357,6 +357,9 @@ bool KeyWalk::check_pointer(Node* node) {
 }
 
 uint32_t KeyWalk::keep_bound(const uint8_t* p, uint32_t n) {
+  // Offsets are 32 bits: a level whose bounds outgrow them is beyond any
+  // index this layer can address with its block counts.
+  if (next_bounds_.size() > UINT32_MAX - 512) raise_status(kStatusNoMemory);
   const auto at = static_cast<uint32_t>(next_bounds_.size());
   next_bounds_.push_back(static_cast<uint8_t>(n));
   next_bounds_.insert(next_bounds_.end(), p, p + n);

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <numeric>
 
+#include "ismgr/isam/record_addresses.h"
 #include "ismgr/runtime/status.h"
 
 namespace ismgr {
@@ -69,179 +69,6 @@ struct Node {
 struct LeafLinks {
   uint64_t previous = 0;
   uint64_t next = 0;
-};
-
-// Sorts record addresses in place: least significant digit first, in as
-// few passes of at most 11 bits as the largest address needs (the counts
-// stay in the second-level cache).
-template <typename T>
-void radix_sort(std::vector<T>* values) {
-  std::vector<T>& v = *values;
-  if (v.size() < 4096) {
-    std::sort(v.begin(), v.end());
-    return;
-  }
-  uint64_t top = 0;
-  for (T x : v) top |= x;
-  const int bits = top == 0 ? 0 : 64 - __builtin_clzll(top);
-  const int passes = (bits + 10) / 11;
-  if (passes == 0) return;
-  const int digit = (bits + passes - 1) / passes;
-  const size_t buckets = size_t{1} << digit;
-  std::vector<T> tmp(v.size());
-  std::vector<size_t> count(buckets + 1);
-  for (int shift = 0; shift < bits; shift += digit) {
-    std::fill(count.begin(), count.end(), 0);
-    for (T x : v) ++count[((x >> shift) & (buckets - 1)) + 1];
-    for (size_t i = 1; i <= buckets; ++i) count[i] += count[i - 1];
-    T* out = tmp.data();
-    for (T x : v) out[count[(x >> shift) & (buckets - 1)]++] = x;
-    v.swap(tmp);
-  }
-}
-
-// Counts the addresses in one sorted set and not in the other, and notes the
-// first of each.
-struct SetDifference {
-  uint64_t only_a = 0, only_b = 0;
-  uint64_t first_a = 0, first_b = 0;
-};
-template <typename T>
-SetDifference set_difference(const std::vector<T>& a, const std::vector<T>& b) {
-  SetDifference d;
-  size_t i = 0, j = 0;
-  while (i < a.size() || j < b.size()) {
-    if (j == b.size() || (i < a.size() && a[i] < b[j])) {
-      if (d.only_a++ == 0) d.first_a = a[i];
-      ++i;
-    } else if (i == a.size() || b[j] < a[i]) {
-      if (d.only_b++ == 0) d.first_b = b[j];
-      ++j;
-    } else {
-      ++i, ++j;
-    }
-  }
-  return d;
-}
-
-// The primary key's record addresses as a bitmap over the grid they lie on:
-// the smallest address plus multiples of the step all of them share (the
-// record length in files of fixed-length records). Where that grid has at
-// most 64 slots a record, the other keys' addresses are matched against it
-// as they are read, neither kept nor sorted.
-class AddressGrid {
- public:
-  template <typename T>
-  bool build(const std::vector<T>& primary) {
-    if (primary.empty()) return false;
-    min_ = *std::min_element(primary.begin(), primary.end());
-    uint64_t max = min_, step = 0;
-    for (T x : primary) {
-      const uint64_t d = x - min_;
-      max = std::max<uint64_t>(max, x);
-      if (d != 0 && (step == 0 || !divisible(d))) {
-        step = std::gcd(step, d);
-        set_step(step);
-      }
-    }
-    if (step == 0) set_step(1);
-    slots_ = (max - min_) / step_ + 1;
-    if (slots_ / 64 > primary.size()) return false;
-    in_primary_.assign(slots_ / 64 + 1, 0);
-    seen_.assign(in_primary_.size(), 0);
-    unique_ = 0;
-    for (T x : primary) {
-      const uint64_t slot = slot_of(x);
-      uint64_t& word = in_primary_[slot / 64];
-      unique_ += (word >> (slot % 64) & 1) == 0;
-      word |= uint64_t{1} << (slot % 64);
-    }
-    return true;
-  }
-  void match(uint64_t address) {
-    const uint64_t slot = address >= min_ && divisible(address - min_) ? slot_of(address) : slots_;
-    if (slot >= slots_ || !(in_primary_[slot / 64] >> (slot % 64) & 1) ||
-        (seen_[slot / 64] >> (slot % 64) & 1)) {
-      if (extra_++ == 0) first_extra_ = address;
-      return;
-    }
-    seen_[slot / 64] |= uint64_t{1} << (slot % 64);
-    ++matched_;
-  }
-  // The difference of the addresses matched since the last call from the
-  // primary key's; starts afresh.
-  SetDifference finish() {
-    SetDifference d;
-    d.only_a = extra_;
-    d.first_a = first_extra_;
-    d.only_b = unique_ - matched_;
-    for (size_t i = 0; d.only_b != 0 && i < seen_.size(); ++i) {
-      if (const uint64_t missing = in_primary_[i] & ~seen_[i]) {
-        d.first_b = min_ + (i * 64 + static_cast<uint64_t>(__builtin_ctzll(missing))) * step_;
-        break;
-      }
-    }
-    std::fill(seen_.begin(), seen_.end(), 0);
-    extra_ = matched_ = first_extra_ = 0;
-    return d;
-  }
-
- private:
-  // Divisibility by the step without a division: the step is 2^shift times
-  // an odd part, and x is a multiple of the odd part exactly when x times
-  // its inverse modulo 2^64 is at most (2^64 - 1) / odd part.
-  void set_step(uint64_t step) {
-    step_ = step;
-    shift_ = __builtin_ctzll(step);
-    const uint64_t odd = step >> shift_;
-    inverse_ = odd;
-    for (int i = 0; i < 5; ++i) inverse_ *= 2 - odd * inverse_;
-    limit_ = UINT64_MAX / odd;
-  }
-  bool divisible(uint64_t d) const {
-    return (d & ((uint64_t{1} << shift_) - 1)) == 0 && (d >> shift_) * inverse_ <= limit_;
-  }
-  uint64_t slot_of(uint64_t address) const { return ((address - min_) >> shift_) * inverse_; }
-
-  uint64_t min_ = 0, step_ = 1, inverse_ = 1, limit_ = UINT64_MAX, slots_ = 0;
-  int shift_ = 0;
-  std::vector<uint64_t> in_primary_, seen_;
-  uint64_t unique_ = 0, matched_ = 0, extra_ = 0, first_extra_ = 0;
-};
-
-// The record addresses of one key: 4 bytes an address where addresses are
-// 32 bits wide, else 8; sorted once the key's walk is done.
-class AddressSet {
- public:
-  explicit AddressSet(bool narrow) : narrow_(narrow) {}
-  void reserve(size_t n) { narrow_ ? n32_.reserve(n) : n64_.reserve(n); }
-  void clear() {
-    n32_.clear();
-    n64_.clear();
-  }
-  void add(uint64_t address) {
-    if (narrow_) {
-      n32_.push_back(static_cast<uint32_t>(address));
-    } else {
-      n64_.push_back(address);
-    }
-  }
-  void sort() { narrow_ ? radix_sort(&n32_) : radix_sort(&n64_); }
-  bool build_grid(AddressGrid* grid) const {
-    return narrow_ ? grid->build(n32_) : grid->build(n64_);
-  }
-  void release() {
-    std::vector<uint32_t>().swap(n32_);
-    std::vector<uint64_t>().swap(n64_);
-  }
-  SetDifference difference(const AddressSet& other) const {
-    return narrow_ ? set_difference(n32_, other.n32_) : set_difference(n64_, other.n64_);
-  }
-
- private:
-  bool narrow_;
-  std::vector<uint32_t> n32_;
-  std::vector<uint64_t> n64_;
 };
 
 // The read buffer: page-aligned, since the kernel's copy into an unaligned
@@ -632,11 +459,7 @@ void KeyWalk::run() {
     for (const Node& c : children_) ++start[c.parent + 1];
     for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
     std::vector<Node> next(children_.size());
-    for (const Node& c : children_) {
-      next[start[c.parent]] = c;
-      next[start[c.parent]].parent = static_cast<uint32_t>(start[c.parent]);
-      ++start[c.parent];
-    }
+    for (const Node& c : children_) next[start[c.parent]++] = c;
     level.swap(next);
     bounds_.swap(next_bounds_);
   }

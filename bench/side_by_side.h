@@ -21,6 +21,7 @@ using Rates = std::map<std::string, double>;
 
 class RateReporter : public benchmark::ConsoleReporter {
  public:
+  RateReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {

@@ -49,6 +49,13 @@ CacheSettings read_cache_settings();
 // other opens the sum of the depths plus twice the number of keys.
 uint32_t cache_computed_maximum(bool input_only, const uint8_t* key_depths, uint32_t key_count);
 
+// A number never handed out before in this process (never 0). A source of
+// blocks takes a new one whenever the bytes of any block it hands out may
+// have changed, so that (epoch, position) names the bytes of one block; a
+// reader may keep what it learned about a block for as long as the epoch
+// stands.
+uint64_t new_block_epoch();
+
 // Counters of a cache. The physical counts include the header operations.
 struct CacheStatistics {
   uint32_t buffers_in_use = 0;
@@ -89,6 +96,9 @@ class BlockCache {
   bool shared_file() const { return shared_file_; }
   bool size_from_system() const { return size_from_system_; }
   uint32_t block_size() const { return block_size_; }
+  // The cache's epoch (see new_block_epoch): renewed whenever a block buffer
+  // is filled from the disk or written to.
+  const uint64_t* epoch() const { return &epoch_; }
   platform::Handle handle() const { return handle_; }
 
   // Gives the cache a write-behind buffer for the data file: `buffers` times
@@ -197,6 +207,7 @@ class BlockCache {
   int64_t known_end_ = 0;
   int64_t highest_written_end_ = 0;
   CacheStatistics stats_;
+  uint64_t epoch_ = new_block_epoch();
 
   // Valid blocks, most recently used first, and hashed by position; the last
   // used block is tried before the hash. Invalid buffers wait on free_ for

@@ -259,8 +259,8 @@ std::string file_text(const IsamFileControl& fc) {
   }
   uint64_t at = fc.text_location + ((h.file_flags2 & kFlags2PrefixedText) ? 8 : 0);
   std::string text(fc.text_length, '\0');
-  if (file_seek(fc.data_handle, static_cast<int64_t>(at), 0) < 0) return std::string();
-  int64_t got = file_read(fc.data_handle, text.data(), fc.text_length);
+  if (at > static_cast<uint64_t>(INT64_MAX)) return std::string();
+  int64_t got = file_pread(fc.data_handle, text.data(), fc.text_length, static_cast<int64_t>(at));
   if (got != static_cast<int64_t>(fc.text_length)) throw QueryFailure{kStatusReadFailure};
   return text;
 }

@@ -122,6 +122,7 @@ TEST_F(ApiTest, FailuresLeaveTheirStatus) {
             nullptr);
   EXPECT_EQ(ismgr_status_code(own), 58);
   ismgr_status_free(own);
+  EXPECT_EQ(ismgr_last_status(), 57);  // the default block again, not the freed one
   EXPECT_EQ(ismgr_close(nullptr, 0, nullptr), -1);
 
   std::vector<int> codes;

@@ -39,6 +39,11 @@ const char* ismgr_status_text(int32_t code) {
 }
 
 void ismgr_status_free(::ismgr_status* status) {
+  if (status == nullptr) return;
+  // An open that failed leaves the block as the context's status block: the
+  // context reports into the default block again.
+  ismgr::ismgr_control* ctl = ismgr::existing_context();
+  if (ctl != nullptr && ctl->status == inner(status)) ctl->status = ismgr::default_status();
   delete inner(status);
 }
 

@@ -2,8 +2,9 @@
 #   make run    builds everything and describes the bundled example files
 #   make test   builds everything and runs every test
 # Further targets: asan-test (the suite under ASan+UBSan), fuzz (libFuzzer
-# targets, FUZZ_SECONDS each), bench (Google Benchmarks), install, format,
-# clean. CMAKE_FLAGS is passed to every configure (.ci/run gives
+# targets, FUZZ_SECONDS each), bench (Google Benchmarks), install, package
+# (a Debian package of the commands, manual pages, library and header),
+# format, clean. CMAKE_FLAGS is passed to every configure (.ci/run gives
 # -DISMGR_WERROR=ON there).
 
 BUILD      ?= build
@@ -12,11 +13,12 @@ FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+PACKAGE_BUILD ?= build-package
 PREFIX     ?= /usr/local
 CMAKE_FLAGS ?=
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all build test run asan-test fuzz bench install format clean
+.PHONY: all build test run asan-test fuzz bench install package format clean
 
 all: build
 
@@ -50,8 +52,15 @@ bench:
 install: build
 	cmake --install $(BUILD)
 
+# A Release build with the shared library, packed by CPack into a .deb.
+package:
+	@test -f $(PACKAGE_BUILD)/CMakeCache.txt || cmake -S . -B $(PACKAGE_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release \
+	  -DBUILD_SHARED_LIBS=ON -DISMGR_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD)

@@ -40,12 +40,12 @@ asan-test:
 fuzz:
 	@test -f $(FUZZ_BUILD)/CMakeCache.txt || CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) \
 	  -DISMGR_TESTS=OFF -DISMGR_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -Wno-unused-command-line-argument"
+	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -Wno-unused-command-line-argument" $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@sh fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench:
-	@test -f $(BENCH_BUILD)/CMakeCache.txt || cmake -S . -B $(BENCH_BUILD) $(GENERATOR) -DISMGR_TESTS=OFF -DISMGR_BENCH=ON -DCMAKE_BUILD_TYPE=Release
+	@test -f $(BENCH_BUILD)/CMakeCache.txt || cmake -S . -B $(BENCH_BUILD) $(GENERATOR) -DISMGR_TESTS=OFF -DISMGR_BENCH=ON -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@for b in $(BENCH_BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 

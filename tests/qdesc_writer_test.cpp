@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/golden.h"
 #include "support/qdesc_fixture.h"
 #include "tool/null_value.h"
 #include "tool/par_writer.h"
@@ -62,56 +63,13 @@ class WriterTest : public ::testing::Test {
 
 // ---------------------------------------------------------------- PAR file section
 
-TEST_F(WriterTest, ParWholeDescriptionOfABasicFile) {
-  EXPECT_EQ(par(), kParBanner +
-                       "cust\n"
-                       "512\t;Record size\n"
-                       "1\t;Number of keys\n"
-                       "\t;5ca5 magic, revision 6, 8 byte record overhead\n"
-                       "\t;Static vectoring enabled\n"
-                       "\t;Default R6 file attributes:\n"
-                       "\t;  Static RFAs enabled (Required)\n"
-                       "\t;  Page size 4K\n"
-                       "\t;Creation version 6.1.12a {Compat Level 6.0}\n"
-                       "\t;Update revision count 0\n"
-                       "\t;File created on " +
-                       kEpoch +
-                       "\t;10 byte longest key\n"
-                       "\t;0 free index blocks, 0x0 free list head\n"
-                       "\t;0 records, 0 free\n"
-                       "CUSTNO\n"
-                       "\t;Primary alpha key\n"
-                       "10\t;Key size\n"
-                       "1\t;Start position\n"
-                       "N\t;Duplicates allowed\n"
-                       "A\t;Ascending/descending\n"
-                       "\t;Root 0x1000, index depth 1\n"
-                       "\t;Minimum keys per block 145\n");
+// The whole descriptions of the basic view, plain and bare.
+TEST_F(WriterTest, WholeDescriptionsOfABasicFile) {
+  std::string all = "== par\n" + par() + "== xdl\n" + xdl();
   EXPECT_EQ(result, 0);
-}
-
-TEST_F(WriterTest, ParBareKeepsOnlyValues) {
   bare();
-  EXPECT_EQ(par(), "cust\n512\n1\nCUSTNO\n10\n1\nN\nA\n");
-}
-
-TEST_F(WriterTest, ParWarnings) {
-  ctx.in_progress_sort = true;
-  f.index_open = false;
-  const std::string sort_warning =
-      "!\tWARNING: In-progress sort detected\n!\t         You MUST re-run fmaint\n;\tCorv";
-  EXPECT_EQ(par().substr(0, sort_warning.size()), sort_warning);
-  ctx.in_progress_sort = false;
-  f.revision = 3;
-  std::string t = par();
-  EXPECT_EQ(t.substr(0, t.find(";\tCorveth")),
-            ";\tWARNING: Cannot access index file\n"
-            ";\t         Parameters reflect initial state\n"
-            ";\t         Run fsalvage to restore current state\n"
-            ";\tWARNING: Old level ISAM file Rev 3\n"
-            ";\t         Patch to higher version using fmaint -p\n");
-  EXPECT_FALSE(has(t, "Update revision count"));  // no dates below revision 4
-  EXPECT_FALSE(has(t, "File created on"));
+  all += "== par bare\n" + par() + "== xdl bare\n" + xdl();
+  EXPECT_TRUE(ismgr::test::matches_golden("qdesc/view.txt", all));
 }
 
 TEST_F(WriterTest, ParBannerUsesZeroForANegativeClock) {
@@ -271,21 +229,6 @@ TEST_F(FileTextTest, XdlTextLines) {
 
 // ---------------------------------------------------------------- revision comments
 
-TEST_F(WriterTest, ParPatchedFromRevision5) {
-  f.file_flags = 0;
-  f.file_flags2 = 0x02;
-  f.page_units = 4;
-  f.record_overhead = 6;
-  EXPECT_EQ(part(par(), "\t;5ca5", "\t;Update"),
-            "\t;5ca5 magic, revision 5r6*, 6 byte record overhead\n"
-            "\t;(*) Patched from rev 5\n"
-            "\t;  The following will occur on next rebuild of data file or WIPEFILE:\n"
-            "\t;  - Full revision upgrade to rev 6 header\n"
-            "\t;  - Static RFA's added\n"
-            "\t;  - Page size increased to 4K\n"
-            "\t;Creation version 6.1.12a\n");
-}
-
 TEST_F(WriterTest, ParPatchedFromRevision4) {
   f.file_flags = 0x08;
   f.file_flags2 = 0x01 | 0x02;
@@ -317,38 +260,6 @@ TEST_F(WriterTest, CreationVersionLetterAndNumber) {
   EXPECT_TRUE(has(par(), "\t;Creation version 6.2.5  {Compat Level 6.3}\n"));
   f.creation_version = {'0', '6', '0', '2', 'b', 0, 0, 0};
   EXPECT_TRUE(has(par(), "\t;Creation version 6.2.0b {Compat Level 6.3}\n"));
-}
-
-TEST_F(WriterTest, ParChangeTracking) {
-  f.file_flags |= 0x40;
-  f.file_flags2 = 0x200 | 0x20;
-  f.key_count = 3;
-  f.keys.resize(3, f.keys[0]);
-  f.keys[2].autokey_flags = 0x10;
-  f.snapshot_count = 3;
-  f.tracking_slot = 2;
-  f.snapshot_base = 10;
-  f.tracking_times[2] = 86400;
-  std::string t = par();
-  EXPECT_TRUE(has(t, "\n2\t;Number of keys\n"));
-  EXPECT_EQ(part(t, "\t;Default R6", "\t;Creation"),
-            "\t;Default R6 file attributes:\n"
-            "\t;  Static RFAs enabled (Required)\n"
-            "\t;  Page size 4K\n"
-            "\t;  256TB file size enabled\n"
-            "\t;  Tbyte enabled (Required for Change Tracking)\n"
-            "\t;File changes tracked since Fri Jan 02 00:00:00 1970\n"
-            "\t;  No active snapshots\n"
-            "\t;  Next snapshot will be #13\n");
-  f.snapshot_count = 5;
-  EXPECT_TRUE(has(par(), "since Fri Jan 02 00:00:00 1970\n\t;  Last snapshot applied: 14\n"));
-  f.snapshot_count = 0;
-  EXPECT_TRUE(has(par(),
-                  "\t;  Tbyte enabled (Required for Change Tracking)\n"
-                  "\t;Change Tracking is disabled\n"
-                  "\t;   File changes are not being tracked!\n"));
-  ctx.options.change_tracking_key = true;
-  EXPECT_TRUE(has(par(), "\n2\t;Number of keys\n"));
 }
 
 // ---------------------------------------------------------------- dates
@@ -411,32 +322,13 @@ TEST_F(WriterTest, ParUnusableSpace) {
   EXPECT_EQ(part(par(), "1\n"), "1\nCUSTNO\n10\n1\nN\nA\n");
 }
 
-TEST_F(WriterTest, ParPreallocatedBlocks) {
-  f.file_flags2 = 0x100;
+// Index blocks of pages other than 4K are counted in 512-byte blocks.
+TEST_F(WriterTest, ParPreallocatedIndexBlocksOfSmallPages) {
+  f.file_flags2 = 0x100 | 0x40;  // allocation in records: 100 records of 520 bytes
   f.allocation = 100;
-  f.data_start = 1024;
-  f.index_leof = 0x2000;
-  io.index_size = 0x2000 + 3 * 4096 + 100;
-  f.data_leof = 0x1000;
-  io.data.assign(0x1000 + 1000, 0);
-  EXPECT_EQ(part(par(), "\t;Preall", "\t;0 records"),
-            "\t;Preallocated file blocks (unused)\n"
-            "\t;  3 (4K) index blocks {LEOF=0x2000}\n"
-            "\t;  1 (512 byte) data blocks (+488 bytes) {LEOF=0x1000}\n"
-            "\t;  Total record capacity: 96\n"
-            "\t;0 free index blocks, 0x0 free list head\n");
   f.page_units = 2;
-  f.file_flags2 |= 0x40;  // allocation in records: 100 records of 520 bytes
-  io.data.assign(0x1000 + 1024, 0);
-  f.index_leof = 0;
-  EXPECT_EQ(part(par(), "\t;Preall", "\t;0 free"),
-            "\t;Preallocated file blocks (unused)\n"
-            "\t;  0 index blocks\n"
-            "\t;  2 (512 byte) data blocks {LEOF=0x1000}\n"
-            "\t;  Total record capacity: 100\n");
   f.index_leof = 0x400;
   io.index_size = 0x400 + 1024;
-  f.data_leof = 0;
   std::string t = par();
   EXPECT_TRUE(has(t, "\t;  2 (512 byte) index blocks {LEOF=0x400}\n\t;  0 data blocks\n"));
   EXPECT_TRUE(has(t, ", ralloc=100"));
@@ -800,64 +692,7 @@ TEST_F(NullValueTest, ValuesOutsideTheAreaAreEmpty) {
   EXPECT_TRUE(inside);
 }
 
-TEST_F(NullValueTest, TheViewIsNotChanged) {
-  null_key(0x20, {0x7F, 0xFF, 0xFF, 0xFF}, 0x04);
-  std::vector<uint8_t> before = f.null_area;
-  set_name(&f.keys[0], "ABCDEFGHIJKLMNOP");
-  par();
-  xdl();
-  EXPECT_EQ(f.null_area, before);
-  EXPECT_EQ(f.keys[0].key_name[15], 'P');
-}
-
 // ---------------------------------------------------------------- XDL
-
-TEST_F(WriterTest, XdlWholeDescriptionOfABasicFile) {
-  EXPECT_EQ(xdl(), kXdlBanner +
-                       "FILE\n"
-                       "\tNAME\t\t\"cust\"\n"
-                       "\tADDRESSING\t32\n"
-                       "\tNETWORK_ENCRYPT\tno\n"
-                       "\tTRACK_CHANGES\tno\n"
-                       "\tKEYS\t\t1\n"
-                       "\nRECORD\n"
-                       "\tSIZE\t\t512\n"
-                       "\tFORMAT\t\tfixed\n"
-                       "\tCOMPRESS_DATA\tno\n"
-                       "\n"
-                       "\t!5ca5 magic, revision 6, 8 byte record overhead\n"
-                       "\t!Static vectoring enabled\n"
-                       "\t!Default R6 file attributes:\n"
-                       "\t!  Static RFAs enabled (Required)\n"
-                       "\t!  Page size 4K\n"
-                       "\t!Creation version 6.1.12a {Compat Level 6.0}\n"
-                       "\t!File created on " +
-                       kEpoch +
-                       "\t!10 byte longest key\n"
-                       "\t!0 free index blocks, 0x0 free list head\n"
-                       "\t!0 records, 0 free\n"
-                       "\nKEY 0\n"
-                       "\t!Primary key\n"
-                       "\tSTART\t\t1\n"
-                       "\tLENGTH\t\t10\n"
-                       "\tTYPE\t\talpha\n"
-                       "\tORDER\t\tascending\n"
-                       "\tNAME\t\t\"CUSTNO\"\n"
-                       "\tDUPLICATES\tno\n"
-                       "\tMODIFIABLE\tno\n"
-                       "\n"
-                       "\t!Root 0x1000, index depth 1\n"
-                       "\t!Minimum keys per block 146\n");
-}
-
-TEST_F(WriterTest, XdlBareKeepsKeywordsOnly) {
-  bare();
-  EXPECT_EQ(xdl(),
-            "FILE\n\tNAME\t\t\"cust\"\n\tADDRESSING\t32\n\tNETWORK_ENCRYPT\tno\n"
-            "\tTRACK_CHANGES\tno\n\tKEYS\t\t1\n\nRECORD\n\tSIZE\t\t512\n\tFORMAT\t\tfixed\n"
-            "\tCOMPRESS_DATA\tno\n\nKEY 0\n\tSTART\t\t1\n\tLENGTH\t\t10\n\tTYPE\t\talpha\n"
-            "\tORDER\t\tascending\n\tNAME\t\t\"CUSTNO\"\n\tDUPLICATES\tno\n\tMODIFIABLE\tno\n");
-}
 
 TEST_F(WriterTest, XdlFileSectionByRevision) {
   f.file_flags = 0x40 | 0x80 | 0x04 | 0x02;

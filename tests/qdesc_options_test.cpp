@@ -24,61 +24,45 @@ CommandLine scan(std::vector<const char*> args, std::string* notices = nullptr) 
   return line;
 }
 
-TEST(OptionScan, UsageWithoutFileNamesOrOnUnknownLetters) {
-  EXPECT_TRUE(scan({"qdesc"}).usage);
-  EXPECT_TRUE(scan({"qdesc", "-x"}).usage);
-  EXPECT_TRUE(scan({"qdesc", "-q", "file"}).usage);
-  EXPECT_TRUE(scan({"qdesc", "-bz", "file"}).usage);
-  EXPECT_TRUE(scan({"qdesc", "-", "-"}).usage);
-  EXPECT_FALSE(scan({"qdesc", "file"}).usage);
+// The options a command line sets, as letters: g x b c(hange tracking key)
+// t(emporary index), then "|temporary name", then " > file file ...";
+// "usage" when the usage line is due.
+std::string scanned(std::vector<const char*> args) {
+  const CommandLine l = scan(args);
+  if (l.usage) return "usage";
+  const RunOptions& o = l.options;
+  std::string s = std::string(o.generate ? "g" : "") + (o.xdl ? "x" : "") + (o.bare ? "b" : "") +
+                  (o.change_tracking_key ? "c" : "") + (o.temp_key ? "t|" + o.temp_name : "") +
+                  " >";
+  for (const std::string& f : l.files) s += " " + f;
+  return s;
 }
 
-TEST(OptionScan, LettersInAnyCaseAndCombined) {
-  CommandLine l = scan({"qdesc", "-Gx", "-B", "CUST.ISM"});
-  EXPECT_TRUE(l.options.generate);
-  EXPECT_TRUE(l.options.xdl);
-  EXPECT_TRUE(l.options.bare);
-  EXPECT_FALSE(l.options.change_tracking_key);
-  ASSERT_EQ(l.files.size(), 1u);
-  EXPECT_EQ(l.files[0], "CUST.ISM");
-}
-
-TEST(OptionScan, ChangeTrackingNeedsCThenT) {
-  CommandLine c = scan({"qdesc", "-c", "file"});
-  EXPECT_FALSE(c.usage);
-  EXPECT_FALSE(c.options.change_tracking_key);
-  EXPECT_FALSE(c.options.temp_key);
-  EXPECT_TRUE(scan({"qdesc", "-cT", "file"}).options.change_tracking_key);
-  EXPECT_TRUE(scan({"qdesc", "-Ct", "file"}).options.change_tracking_key);
-  // "c" alone goes on with the next letter.
-  CommandLine cx = scan({"qdesc", "-cx", "file"});
-  EXPECT_TRUE(cx.options.xdl);
-  EXPECT_FALSE(cx.options.change_tracking_key);
-  // The t consumed by c is no temporary index option.
-  CommandLine ctb = scan({"qdesc", "-ctb", "file"});
-  EXPECT_TRUE(ctb.options.bare);
-  EXPECT_FALSE(ctb.options.temp_key);
-}
-
-TEST(OptionScan, TemporaryIndexTakesTheRestOfTheArgument) {
-  CommandLine l = scan({"qdesc", "-bttmp/k.tmp.x", "main"});
-  EXPECT_TRUE(l.options.bare);
-  EXPECT_TRUE(l.options.temp_key);
-  EXPECT_EQ(l.options.temp_name, "tmp/k.tmp.x");  // the x is part of the name
-  EXPECT_FALSE(l.options.xdl);
+TEST(OptionScan, Table) {
+  const struct {
+    std::vector<const char*> args;
+    const char* expected;
+  } rows[] = {
+      {{"qdesc"}, "usage"},  // no file names
+      {{"qdesc", "-x"}, "usage"},
+      {{"qdesc", "-q", "file"}, "usage"},  // unknown letters
+      {{"qdesc", "-bz", "file"}, "usage"},
+      {{"qdesc", "-", "-"}, "usage"},
+      {{"qdesc", "file"}, " > file"},
+      {{"qdesc", "-Gx", "-B", "CUST.ISM"}, "gxb > CUST.ISM"},  // any case, combined
+      {{"qdesc", "-c", "file"}, " > file"},                    // c needs t
+      {{"qdesc", "-cT", "file"}, "c > file"},
+      {{"qdesc", "-Ct", "file"}, "c > file"},
+      {{"qdesc", "-cx", "file"}, "x > file"},    // c alone goes on with the next letter
+      {{"qdesc", "-ctb", "file"}, "bc > file"},  // the t consumed by c is no temporary index
+      {{"qdesc", "-bttmp/k.tmp.x", "main"}, "bt|tmp/k.tmp.x > main"},  // the rest is the name
+      {{"qdesc", "-t", "-x", "main"}, "x > main"},
+      {{"qdesc", "-", "a", "-x", "b"}, " > a -x b"},  // the first non-option starts the names
+  };
+  for (const auto& r : rows) EXPECT_EQ(scanned(r.args), r.expected) << r.args.back();
   std::string notices;
-  CommandLine bad = scan({"qdesc", "-t", "-x", "main"}, &notices);
+  scan({"qdesc", "-t", "-x", "main"}, &notices);
   EXPECT_EQ(notices, "Invalid use of option T\n");
-  EXPECT_FALSE(bad.usage);
-  EXPECT_FALSE(bad.options.temp_key);
-  EXPECT_TRUE(bad.options.xdl);
-}
-
-TEST(OptionScan, FirstNonOptionStartsTheFileNames) {
-  CommandLine l = scan({"qdesc", "-", "a", "-x", "b"});
-  EXPECT_FALSE(l.usage);
-  EXPECT_FALSE(l.options.xdl);
-  EXPECT_EQ(l.files, (std::vector<std::string>{"a", "-x", "b"}));
 }
 
 TEST(OutputNaming, ExtensionByFirstCharacterClass) {

@@ -367,13 +367,6 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
   return b;
 }
 
-std::vector<uint8_t> IsamBuilder::header_page() const {
-  std::vector<uint8_t> b = build_image(false);
-  const Layout l = layout();
-  b.resize(l.old ? 1024 : l.header_size, 0);
-  return b;
-}
-
 std::vector<uint8_t> IsamBuilder::dynamic_header() const {
   std::vector<uint8_t> b = build_image(false);
   const Layout l = layout();
@@ -427,7 +420,6 @@ std::vector<uint8_t> IsamBuilder::data_file() const {
     if (p.offset + p.bytes.size() > b.size()) b.resize(p.offset + p.bytes.size(), 0);
     std::copy(p.bytes.begin(), p.bytes.end(), b.begin() + p.offset);
   }
-  if (data_length_) b.resize(*data_length_);
   return b;
 }
 

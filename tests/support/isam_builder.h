@@ -147,7 +147,6 @@ class IsamBuilder {
   IsamBuilder& data_records(size_t bytes) { return set(data_records_, bytes); }
 
   // Results.
-  std::vector<uint8_t> header_page() const;     // header_size bytes (1024 for old)
   std::vector<uint8_t> dynamic_header() const;  // dynamic_size bytes
   std::vector<uint8_t> index_file() const;
   std::vector<uint8_t> data_file() const;
@@ -171,7 +170,6 @@ class IsamBuilder {
     return add(pokes_, Poke{false, offset, bytes});
   }
   IsamBuilder& truncate_index(size_t length) { return set(index_length_, length); }
-  IsamBuilder& truncate_data(size_t length) { return set(data_length_, length); }
 
   // Writes dir/<base><ext> and the data file (derived name: the last
   // character of the extension becomes "1"). Returns false on an I/O error.
@@ -267,7 +265,7 @@ class IsamBuilder {
     std::vector<uint8_t> bytes;
   };
   std::vector<Poke> pokes_;
-  std::optional<size_t> index_length_, data_length_;
+  std::optional<size_t> index_length_;
 };
 
 }  // namespace ismgr::testing

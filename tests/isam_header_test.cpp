@@ -269,6 +269,29 @@ TEST(IsamInitialIndex, HeaderThenOneEmptyRootPerKeyInPieces) {
   EXPECT_EQ(write_initial_index(image.data(), 10, IndexWriter(short_second)), -1);
 }
 
+// A control block is valid when its magic matches the handles it holds:
+// an index both, a data-file-only open its data handle and no index, a
+// temporary index its index handle.
+TEST(IsamFileControlValidity, MagicMustMatchHandles) {
+  EXPECT_FALSE(file_control_valid(nullptr));
+  const struct {
+    uint16_t magic;
+    int index, data;
+    bool valid;
+  } rows[] = {
+      {kMagicIndex, 3, 0, true},  // descriptor 0 is a handle like any other
+      {kMagicIndex, 3, -1, false},     {kMagicData, 3, 0, false},     {kMagicData, -1, 0, true},
+      {kMagicTempIndex, -1, 0, false}, {kMagicTempIndex, 5, 0, true}, {0, 5, 0, false},  // closed
+  };
+  for (const auto& r : rows) {
+    IsamFileControl fc;
+    fc.header.magic = r.magic;
+    fc.index_handle = r.index < 0 ? platform::kInvalidHandle : r.index;
+    fc.data_handle = r.data < 0 ? platform::kInvalidHandle : r.data;
+    EXPECT_EQ(file_control_valid(&fc), r.valid) << std::hex << r.magic << " " << r.index;
+  }
+}
+
 TEST(IsamWorkFiles, Names) {
   EXPECT_EQ(is2_marker_name("/data/cust.ism"), "/data/cust_ism.is2");
   EXPECT_EQ(is2_marker_name("a.b.dat"), "a.b_dat.is2");

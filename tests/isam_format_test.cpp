@@ -101,6 +101,17 @@ TEST(IsamRecordCodec, NullValuesAndTextAllocationWords) {
   EXPECT_EQ(text_allocation_bytes(0xF3FFFFFF), 0x03FFFFFFull);
 }
 
+TEST(IsamRecordCodec, CreationVersionText) {
+  IsamHeader h;
+  std::memcpy(h.creation_version.data(), "100101c", 7);
+  const CreationVersion v = parse_creation_version(h);
+  EXPECT_EQ(v.major * 10000 + v.minor * 100 + v.build, 100101);
+  EXPECT_EQ(v.letter, 'c');
+  std::memcpy(h.creation_version.data(), "0903123", 7);  // a digit in place of the letter
+  EXPECT_EQ(parse_creation_version(h).build, 123);
+  EXPECT_EQ(parse_creation_version(h).letter, ' ');
+}
+
 // ---------------------------------------------------------------------------
 // Every revision and layout, one builder variant per row, with the same
 // counts: where each layout keeps them and what it leaves at zero.
@@ -136,8 +147,8 @@ TEST(IsamDecodeRevisions, EveryLayoutKeepsItsCounts) {
       b.revision(r.revision);
     }
     b.record_length(50).add_key(k).counts(70000, 3, 0x1234, 17).free_slot(0x1200, 51);
-    b.free_list_head(0x800).leofs(0x4000, 0x1400).autoseed(42);
-    if (r.revision < 6) b.file_flags2(0xFFFF);  // ignored below 6
+    b.free_list_head(0x800).leofs(0x4000, 0x1400).autoseed(-42);  // negative: sign kept
+    if (r.revision < 6) b.file_flags2(0xFFFF);                    // ignored below 6
     Opened o = parse(b);
     ASSERT_EQ(o.status, 0) << (o.detail ? o.detail : "");
     const IsamFileControl& fc = o.fc;
@@ -160,7 +171,7 @@ TEST(IsamDecodeRevisions, EveryLayoutKeepsItsCounts) {
     EXPECT_EQ(fc.free_list.slots[0].address_low, 0x1200u);
     EXPECT_EQ(fc.counters.update_count, 0x1234u);  // widened from 16 bits in short forms
     EXPECT_EQ(fc.counters.free_index_blocks, 17u);
-    EXPECT_EQ(fc.counters.autoseed, r.counters ? 42 : 0);
+    EXPECT_EQ(fc.counters.autoseed, r.counters ? -42 : 0);
     EXPECT_EQ(fc.counters.data_leof, r.counters ? 0x4000u : 0u);
     EXPECT_EQ(fc.counters.index_leof, r.counters ? 0x1400u : 0u);
     EXPECT_EQ(key_root_address(fc, 0), b.data_header_bytes());

@@ -20,36 +20,8 @@ using test::run_command;
 // Every key type, order and null rule a description can carry, segmented
 // keys, portable integers, a file text over several TEXT lines, a seed and
 // a preallocation in records.
-const char kMixed[] =
-    "FILE\n"
-    "  NAME mix\n"
-    "  ADDRESSING 40\n"
-    "  SEED 77\n"
-    "  RECORD_ALLOCATION 64\n"
-    "  TEXT_ALLOCATION 2k\n"
-    "  TEXT \"Round trip text with 'quotes' and ; a semicolon, long enough for two lines\"\n"
-    "RECORD\n"
-    "  SIZE 300\n"
-    "  FORMAT variable\n"
-    "  PORT_INT 101:4\n"
-    "  PORT_INT 111:2\n"
-    "KEY 0\n  NAME id\n  START 1\n  LENGTH 8\n  TYPE decimal\n  DENSITY 80\n"
-    "KEY 1\n  NAME name_city\n  START 9:41\n  LENGTH 30:20\n  TYPE nocase:alpha\n"
-    "  ORDER ascending:descending\n  DUPLICATES yes\n  MODIFIABLE yes\n"
-    "KEY 2\n  NAME amount\n  START 61\n  LENGTH 6\n  TYPE decimal\n  ORDER descending\n"
-    "  DUPLICATES yes\n  NULL noreplicate\n  VALUE_NULL -125\n"
-    "KEY 3\n  NAME balance\n  START 67\n  LENGTH 4\n  TYPE int4\n  ORDER descending\n"
-    "  DUPLICATES yes\n  NULL noreplicate\n  VALUE_NULL -1\n"
-    "KEY 4\n  NAME big\n  START 71\n  LENGTH 8\n  TYPE unsigned\n  DUPLICATES yes\n"
-    "  DUPLICATE_ORDER lifo\n  NULL noreplicate\n  VALUE_NULL 18446744073709551615\n"
-    "KEY 5\n  NAME label\n  START 81\n  LENGTH 20\n  TYPE nocase\n  DUPLICATES yes\n"
-    "  NULL noreplicate\n  VALUE_NULL \"NONE\"\n"
-    "KEY 6\n  NAME zip\n  START 121\n  LENGTH 10\n  DUPLICATES yes\n  NULL replicate\n"
-    "  VALUE_NULL 42\n"
-    "KEY 7\n  NAME remark\n  START 141\n  LENGTH 20\n  DUPLICATES yes\n  NULL short\n"
-    "KEY 8\n  NAME serial\n  START 161\n  LENGTH 8\n  TYPE sequence\n"
-    "KEY 9\n  NAME stamp\n  START 169\n  LENGTH 8\n  TYPE timestamp\n"
-    "KEY 10\n  NAME guid\n  START 177\n  LENGTH 16\n  TYPE guid\n";
+// tests/data/qdesc/round_trip_mixed.xdl
+const std::string kMixed = std::string(ISMGR_SOURCE_DIR) + "/tests/data/qdesc/round_trip_mixed.xdl";
 
 const char kTracked[] =
     "FILE\n  NAME tracked\n  TRACK_CHANGES yes\n"
@@ -62,11 +34,13 @@ class RoundTrip : public ::testing::Test {
   test::CommandResult run(const std::string& command, const std::string& args) {
     return run_command(dir_.path().string(), command_path(command) + " " + args);
   }
-  // Creates `a` from `description`, describes it with `qdesc_options`, and
-  // creates `b` from that description.
+  // Creates `a` from the description file `path` (or the text with a line
+  // end), describes it with `qdesc_options`, and creates `b` from that.
   void round_trip(const std::string& description, const std::string& qdesc_options) {
-    dir_.write("orig.xdl", description);
-    auto r = run("qcreate", "-r orig.xdl a");
+    if (description.find('\n') != std::string::npos) dir_.write("orig.xdl", description);
+    const std::string orig =
+        description.find('\n') != std::string::npos ? "orig.xdl" : "'" + description + "'";
+    auto r = run("qcreate", "-r " + orig + " a");
     ASSERT_EQ(r.exit_status, 0) << r.err;
     r = run("qdesc", qdesc_options + " a");
     ASSERT_EQ(r.exit_status, 0) << r.err;

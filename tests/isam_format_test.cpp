@@ -81,26 +81,6 @@ TEST(IsamRecordCodec, EveryRecordRoundTripsAndRefusesShortBuffers) {
                                     encode_old_header_block);
 }
 
-TEST(IsamRecordCodec, NullValuesAndTextAllocationWords) {
-  NullValueArea area{{3, 'a', 'b', 1, 0, 5, 'x'}};
-  const uint8_t* v = nullptr;
-  size_t n = 99;
-  ASSERT_TRUE(null_value_at(area, 0, &v, &n));
-  EXPECT_EQ(n, 2u);
-  EXPECT_EQ(v[0], 'a');
-  ASSERT_TRUE(null_value_at(area, 3, &v, &n));  // count 1: the empty value
-  EXPECT_EQ(n, 0u);
-  ASSERT_TRUE(null_value_at(area, 4, &v, &n));  // count 0: also empty
-  EXPECT_EQ(n, 0u);
-  EXPECT_FALSE(null_value_at(area, 5, &v, &n));  // announces 4 bytes, 1 left
-  EXPECT_FALSE(null_value_at(area, 7, &v, &n));  // offset at the end
-  EXPECT_FALSE(null_value_at(NullValueArea{}, 0, &v, &n));
-  EXPECT_EQ(text_allocation_bytes(0x08000004), 4096u);
-  EXPECT_EQ(text_allocation_bytes(0x04000020), 32u);  // byte mark is no value bit
-  EXPECT_EQ(text_allocation_bytes(0x00000020), 32u);
-  EXPECT_EQ(text_allocation_bytes(0xF3FFFFFF), 0x03FFFFFFull);
-}
-
 TEST(IsamRecordCodec, CreationVersionText) {
   IsamHeader h;
   std::memcpy(h.creation_version.data(), "100101c", 7);
@@ -193,45 +173,6 @@ TEST(IsamDecodeRevisions, EveryLayoutKeepsItsCounts) {
   EXPECT_EQ(check_header_page(idx.data(), 2048, kMagicIndex, nullptr), kStatusIncompatible);
 }
 
-TEST(IsamDecodeRevisions, Revision6Details) {
-  IsamBuilder b;
-  KeySpec k = KeySpec::alpha("CUSTNO", 0, 10);
-  k.density = 80;
-  b.revision(6).record_length(100).record_overhead(9).file_flags(0x18).add_key(k);
-  b.add_key(KeySpec::alpha("NAME", 10, 30, kKeyDuplicates)).port_int(40, 4);
-  b.times(1000, 2000, 3000, 4000).seed(77).vectors(0xFFFF, 12);
-  b.free_slot(0x12345, 109).free_slot(0x23456, 60);
-  Opened o = parse(b);
-  ASSERT_EQ(o.status, 0) << (o.detail ? o.detail : "");
-  const IsamFileControl& fc = o.fc;
-  EXPECT_EQ(fc.header.dynamic_offset, 4096u);
-  EXPECT_EQ(fc.header.created, 1000u);
-  EXPECT_EQ(fc.header.reindexed, 4000u);
-  EXPECT_EQ(fc.extension.seed, 77u);
-  EXPECT_EQ(key_name(fc.keys[1]), "NAME");
-  // The duplicate key's only segment equals its key size less the qualifier.
-  EXPECT_EQ(fc.keys[1].key_size, 33);
-  EXPECT_EQ(fc.keys[1].seg_length[0], 30);
-  ASSERT_EQ(fc.port_ints.size(), 1u);
-  EXPECT_EQ(fc.port_ints[0].position, 40);
-  EXPECT_EQ(fc.port_ints[0].length, 4);
-  EXPECT_EQ(fc.free_list.vector_count, 0xFFFF);
-  EXPECT_EQ(fc.free_list.slot_count, 2);
-  EXPECT_EQ(fc.free_list.slots[1].address_low, 0x23456u);
-  EXPECT_EQ(fc.free_slot_bound, 2u);
-  EXPECT_EQ(fc.rfa_width, 4);
-  EXPECT_EQ(fc.index_entry_width, 4);
-  EXPECT_EQ(fc.record_buffer_size, 110);
-  EXPECT_EQ(fc.data_start, b.data_header_bytes());
-  EXPECT_EQ(key_root_address(fc, 1), b.data_header_bytes() + 4096u);
-  EXPECT_EQ(fc.depths[1], 1);
-  // Fill limit: (4096 * 80 / 100 - 12) / (4 + 10); density 0 has none.
-  EXPECT_EQ(fc.fill_limits[0], 3264 / 14);
-  EXPECT_EQ(fc.fill_limits[1], 0);
-  EXPECT_EQ(fc.search_capacity, 682u);  // (4096 - 4) / 6
-  EXPECT_FALSE(has_file_text(fc));
-}
-
 TEST(IsamDecodeRevisions, OldRevisionsAreConverted) {
   for (int rev : {0, 1, 2, 3}) {
     IsamBuilder b;
@@ -318,85 +259,6 @@ TEST(IsamDecodeRevisions, TbyteAnd48BitAddressing) {
     // Search capacity uses 5 only with 48-bit addressing.
     EXPECT_EQ(fc.search_capacity, wide ? (4096u - 4) / 7 : (4096u - 4) / 6);
   }
-}
-
-TEST(IsamDecodeRevisions, ChangeTrackingAreaAndKey) {
-  IsamBuilder b;
-  b.revision(6)
-      .record_length(60)
-      .add_key(KeySpec::alpha("ID", 0, 8))
-      .null_values({1})
-      .change_tracking(7, 8, 255, 1700000000, 1);
-  Opened o = parse(b);
-  ASSERT_EQ(o.status, 0) << (o.detail ? o.detail : "");
-  const IsamFileControl& fc = o.fc;
-  EXPECT_EQ(fc.header.key_count, 2);
-  EXPECT_EQ(key_name(fc.keys[1]), "Change Tracking");
-  EXPECT_EQ(fc.keys[1].autokey_flags, kAutoChangeTracking);
-  EXPECT_TRUE(fc.has_tracking);
-  EXPECT_EQ(tracking_time(fc.tracking, fc.counters.tracking_slot), 1700000000u);
-  EXPECT_EQ(tracking_time(fc.tracking, 6), 0u);
-  EXPECT_EQ(fc.counters.snapshot_count, 8);
-  EXPECT_EQ(fc.counters.snapshot_base, 255u);
-  EXPECT_EQ(fc.counters.tracking_mark, 1);
-  EXPECT_EQ(fc.tracking_file_offset,
-            uint64_t{fc.header.dynamic_offset} + fc.header.dynamic_size - 1028);
-  EXPECT_EQ(fc.dynamic.tracking_offset + kChangeTrackingSize, fc.header.dynamic_size);
-  // A refresh may keep the area it holds (the data file has the current one).
-  IsamFileControl refreshed = fc;
-  refreshed.tracking.times[7] = 1800000000;
-  const std::vector<uint8_t> idx = b.index_file();
-  ASSERT_EQ(load_dynamic_header(idx.data() + fc.header.dynamic_offset, fc.header.dynamic_size,
-                                &refreshed, true),
-            0);
-  EXPECT_EQ(tracking_time(refreshed.tracking, 7), 1800000000u);
-  EXPECT_TRUE(refreshed.has_tracking);
-  ASSERT_EQ(load_dynamic_header(idx.data() + fc.header.dynamic_offset, fc.header.dynamic_size,
-                                &refreshed),
-            0);
-  EXPECT_EQ(tracking_time(refreshed.tracking, 7), 1700000000u);
-  // The tracking key's entry is one wider: (4096 - 14) / (6 + 1 + 5).
-  EXPECT_EQ(fc.fill_limits[1], (4096 - 14) / 12);
-  // The data start is kept as stored when change tracking is on.
-  EXPECT_EQ(fc.data_start, b.data_start());
-}
-
-TEST(IsamDecodeRevisions, NullValuesAndAutokeySummary) {
-  IsamBuilder b;
-  KeySpec seq = KeySpec::alpha("SEQ", 0, 8);
-  seq.autokey = kAutoSequence;
-  KeySpec ts = KeySpec::alpha("TS", 8, 8, kKeyNullNonReplicating);
-  ts.autokey = kAutoTimestamp;
-  ts.null_offset = 3;
-  KeySpec guid = KeySpec::alpha("G", 16, 16);
-  guid.autokey = kAutoGuid;
-  b.revision(6).record_length(40).add_key(seq).add_key(ts).add_key(guid).null_values(
-      {3, 'a', 'b', 1, 0});
-  Opened o = parse(b);
-  ASSERT_EQ(o.status, 0);
-  EXPECT_EQ(autokey_summary_key(o.fc.autokey_summary, kAutokeySequenceShift), 0);
-  EXPECT_EQ(autokey_summary_key(o.fc.autokey_summary, kAutokeyTimestampShift), 1);
-  EXPECT_EQ(autokey_summary_key(o.fc.autokey_summary, kAutokeyGuidShift), 2);
-  EXPECT_EQ(o.fc.null_area.bytes.size(), 5u);
-  size_t n = 9;
-  ASSERT_TRUE(null_value_at(o.fc.null_area, o.fc.keys[1].null_offset, nullptr, &n));
-  EXPECT_EQ(n, 0u);
-  EXPECT_EQ(autokey_summary_key(0, kAutokeyGuidShift), -1);
-}
-
-TEST(IsamDecodeRevisions, HeaderLargerThanOnePage) {
-  // 70 keys: 52 + 70 * 68 + 40 = 4852 bytes of header page.
-  IsamBuilder b;
-  b.revision(6).record_length(200);
-  for (int i = 0; i < 70; ++i) b.add_key(KeySpec::alpha("K" + std::to_string(i), i, 4));
-  ASSERT_GT(b.header_size(), 4096);
-  std::vector<uint8_t> idx = b.index_file();
-  EXPECT_EQ(header_extra_bytes(idx.data(), 4096), b.header_size() - 4096u);
-  Opened o = parse(b);
-  ASSERT_EQ(o.status, 0);
-  ASSERT_EQ(o.fc.keys.size(), 70u);
-  EXPECT_EQ(key_name(o.fc.keys[69]), "K69");  // decoded from the extra bytes
-  EXPECT_EQ(o.fc.keys[69].seg_start[0], 69);
 }
 
 }  // namespace

@@ -106,36 +106,6 @@ TEST_F(IsamOpenTest, EveryRevisionOpensForInputAndClosesWithoutWriting) {
 }
 
 // ---------------------------------------------------------------------------
-// Name handling.
-// ---------------------------------------------------------------------------
-TEST_F(IsamOpenTest, NamesGetTheDefaultExtensionOrFail58) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust"));
-  IsamFileControl* fc = open("cust");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(current_name(), path("cust.ism"));
-  isam_close(fc, 0);
-
-  ASSERT_TRUE(basic(6).write_files(dir(), "UPPER", ".ISM"));
-  fc = open("UPPER");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(current_name(), path("UPPER.ISM"));
-  isam_close(fc, 0);
-
-  expect_refused("cust.", kStatusBadFileSpec);
-  EXPECT_EQ(current_name(), path("cust."));
-}
-
-TEST_F(IsamOpenTest, DataFileNameFollowsTheLastCharacter) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust", ".dt5"));
-  // The builder wrote cust.dt1; the open looks for cus_.dt5.
-  expect_refused("cust.dt5", kStatusCannotOpenData);
-  std::filesystem::rename(path("cust.dt1"), path("cus_.dt5"));
-  IsamFileControl* fc = open("cust.dt5");
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  isam_close(fc, 0);
-}
-
-// ---------------------------------------------------------------------------
 // Refusals.
 // ---------------------------------------------------------------------------
 TEST_F(IsamOpenTest, MissingFilesAndWrongKinds) {
@@ -183,25 +153,6 @@ TEST_F(IsamOpenTest, DamagedAndForeignHeadersAreRefused) {
   }
 }
 
-TEST_F(IsamOpenTest, Is2MarkerBlocksOnlyTheNormalOpen) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust"));
-  dir_.write("cust_ism.is2", "x");
-  expect_refused("cust", kStatusCannotOpenIndex);
-  EXPECT_EQ(errno, 0);
-  EXPECT_TRUE(has_detail("Cannot open file with existing .is2"));
-
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  isam_close(fc, 0);
-
-  reset_isam_open_for_test();
-  platform::put_env("IGNIS2=1");
-  fc = open("cust");
-  platform::put_env("IGNIS2=");
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  isam_close(fc, 0);
-}
-
 TEST_F(IsamOpenTest, ModeChecks) {
   ASSERT_TRUE(basic(2).write_files(dir(), "r2"));
   expect_refused("r2", kStatusNoCaching, IM_INPUT | IM_CACHE);
@@ -214,79 +165,6 @@ TEST_F(IsamOpenTest, ModeChecks) {
   expect_refused("r2", 9, IM_APPEND | IM_INPUT);
   EXPECT_EQ(isam_open(ctl_, path("new").c_str(), IM_OUTPUT, "RECORD_SIZE 10"), nullptr);
   EXPECT_EQ(ctl_->status->code, kStatusXdlString);
-}
-
-TEST_F(IsamOpenTest, DescriptionWithoutCreationIsRefusedAfterParsing) {
-  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, "FILE;NAME x;RECORD;"), nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusXdlString);
-  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, "FILE;NAME x;RECORD;SIZE 10;"), nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusCannotCreate);
-  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, ("@" + path("none")).c_str()), nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusFileNotFound);
-  EXPECT_EQ(current_name(), path("none.xdl"));
-}
-
-// ---------------------------------------------------------------------------
-// Work files and data-file-only opens.
-// ---------------------------------------------------------------------------
-TEST_F(IsamOpenTest, WorkFileInPlaceOfTheDataFile) {
-  IsamBuilder b = basic(6);
-  ASSERT_TRUE(b.write_files(dir(), "cust"));
-  ASSERT_TRUE(
-      IsamBuilder::write_file(path("cust.is1"), IsamBuilder::work_file_page(path("target.tmp"))));
-  expect_refused("cust", kStatusSortWorkFile);
-  EXPECT_TRUE(has_detail("In-progress work file exists"));
-  EXPECT_TRUE(has_detail("You must re-run fmaint"));
-
-  // Through the data file alone, the work file leads to the shifted copy.
-  expect_refused("cust", kStatusCannotOpenData, IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  EXPECT_TRUE(has_detail("1053:Cannot open in-progress work file %s=" + path("target.tmp")));
-  EXPECT_EQ(current_name(), path("cust.is1"));
-
-  ASSERT_TRUE(IsamBuilder::write_file(path("target.tmp"), b.shifted_data_file()));
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_EQ(fc->header.magic, kMagicData);
-  EXPECT_EQ(fc->index_handle, platform::kInvalidHandle);
-  EXPECT_EQ(fc->free_list.record_count, 3u);
-  EXPECT_EQ(fc->cache, nullptr);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-}
-
-TEST_F(IsamOpenTest, WorkFileTargetFallsBackToTheCurrentDirectory) {
-  IsamBuilder b = basic(6);
-  ASSERT_TRUE(b.write_files(dir(), "cust"));
-  const std::string leaf = "ismgr-wt-" + std::to_string(platform::process_id()) + ".tmp";
-  ASSERT_TRUE(IsamBuilder::write_file(path("cust.is1"),
-                                      IsamBuilder::work_file_page("/no/such/dir/" + leaf)));
-  ASSERT_TRUE(IsamBuilder::write_file(leaf, b.shifted_data_file()));
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  std::filesystem::remove(leaf);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_EQ(fc->header.magic, kMagicData);
-  isam_close(fc, 0);
-
-  // A stored name without terminator runs to the end of the page, no further.
-  ASSERT_TRUE(IsamBuilder::write_file(path("cust.is1"),
-                                      IsamBuilder::work_file_page("/no/such/dir/", false, 600)));
-  expect_refused("cust", kStatusCannotOpenData, IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  ASSERT_TRUE(IsamBuilder::write_file(path("cust.is1"), IsamBuilder::work_file_page("", true, 20)));
-  expect_refused("cust", kStatusCannotOpenData, IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-}
-
-TEST_F(IsamOpenTest, DataFileOnlyOpen) {
-  ASSERT_TRUE(basic(6).change_tracking(1, 2, 3, 1000).write_files(dir(), "cust"));
-  std::filesystem::remove(path("cust.ism"));
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_EQ(fc->header.magic, kMagicData);
-  EXPECT_TRUE(fc->has_tracking);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  EXPECT_EQ(ctl_->status->open_flags, 0);  // read and cleared
-
-  std::filesystem::remove(path("cust.is1"));
-  expect_refused("cust", kStatusCannotOpenData, IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  EXPECT_EQ(current_name(), path("cust.is1"));
 }
 
 }  // namespace

@@ -111,23 +111,6 @@ TEST_F(DamagedFiles, FilesCutAtEveryLength) {
   EXPECT_GT(described_, 0);
 }
 
-TEST_F(DamagedFiles, EmptyAndMissingFiles) {
-  const IsamBuilder b = testing::damage_base();
-  put("f.ism", {}, 0);
-  put("f.is1", {}, 0);
-  EXPECT_EQ(describe_or_refuse("", "both empty"), 1);
-  // An empty index: the data file's copy of the header is described.
-  put("f.is1", b.data_file(), b.data_file().size());
-  EXPECT_EQ(describe_or_refuse("-x", "empty index"), 0);
-  EXPECT_EQ(last_text_.rfind("!\tWARNING: Cannot access index file\n", 0), 0u) << last_text_;
-  // The data file holds the records: without it nothing is described.
-  put("f.ism", b.index_file(), b.index_file().size());
-  put("f.is1", {}, 0);
-  EXPECT_EQ(describe_or_refuse("", "empty data"), 1);
-  std::filesystem::remove(dir_.file("f.is1"));
-  EXPECT_EQ(describe_or_refuse("-x", "index without data"), 1);
-}
-
 // The shared table of damaged headers, in both formats.
 TEST_F(DamagedFiles, DamagedHeaders) {
   for (const testing::DamagedHeader& d : testing::damaged_headers()) {

@@ -75,14 +75,6 @@ TEST(OutputNaming, ExtensionByFirstCharacterClass) {
   EXPECT_EQ(output_file_name("", false), ".par");
 }
 
-TEST(OutputNaming, DotsInDirectoriesAreNoExtension) {
-  EXPECT_EQ(output_file_name("../data/cust", false), "../data/cust.par");
-  EXPECT_EQ(output_file_name("..\\data\\cust", false), "..\\data\\cust.par");
-  EXPECT_EQ(output_file_name("./v1.2/Cust", true), "./v1.2/Cust.xdl");  // '.' decides the case
-  EXPECT_EQ(output_file_name("v1.2/cust.ism", false), "v1.2/cust.par");
-  EXPECT_EQ(output_file_name("Data/cust.ism", false), "Data/cust.PAR");
-}
-
 // The run over the command line, with a fake opener.
 class RunTest : public ::testing::Test {
  protected:
@@ -109,14 +101,6 @@ class RunTest : public ::testing::Test {
   std::FILE* err = nullptr;
 };
 
-TEST_F(RunTest, UsageGoesToStandardErrorWithStatus1) {
-  EXPECT_EQ(run({"./qdesc"}), 1);
-  EXPECT_EQ(run({"./qdesc", "-q", "file"}), 1);
-  EXPECT_EQ(read_all(err), "usage: ./qdesc [-bgx] isam_files\nusage: ./qdesc [-bgx] isam_files\n");
-  EXPECT_EQ(read_all(out), "");
-  EXPECT_TRUE(opener.opened.empty());
-}
-
 TEST_F(RunTest, StopsAtTheFirstFailure) {
   opener.add("good1", testing::basic_file());
   opener.add("good2", testing::basic_file());
@@ -127,16 +111,6 @@ TEST_F(RunTest, StopsAtTheFirstFailure) {
             "\n%QDESC-E-20: Cannot open index file\n%QDESC-I-01: File specified was bad\n");
   std::string text = read_all(out);
   EXPECT_EQ(text.find("good1\n"), text.find('\n') + 1);  // banner, then the file line
-}
-
-TEST_F(RunTest, EveryFileDescribedGivesStatus0) {
-  opener.add("a", testing::basic_file());
-  opener.add("-x", testing::basic_file());
-  EXPECT_EQ(run({"qdesc", "a", "-x"}), 0);
-  std::string text = read_all(out);
-  EXPECT_NE(text.find("\na\n"), std::string::npos);
-  EXPECT_NE(text.find("\n-x\n"), std::string::npos);  // described as PAR
-  EXPECT_EQ(text.find("FILE\n"), std::string::npos);
 }
 
 TEST_F(RunTest, TooLongFileTextFailsTheRunAfterACompleteDescription) {
@@ -177,38 +151,6 @@ class GenerateTest : public RunTest {
   }
   std::string dir;
 };
-
-TEST_F(GenerateTest, WritesBesideTheInputAndNotToStandardOutput) {
-  // The case of the extension follows the first character of the name as
-  // given, so a name relative to the current directory is used.
-  std::filesystem::path here = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
-  opener.add("CUST.ISM", testing::basic_file());
-  opener.add("sub.d/cust", testing::basic_file());
-  std::string abs = dir + "/Abs.ism";
-  opener.add(abs, testing::basic_file());
-  int rc = run({"qdesc", "-gx", "CUST.ISM", "sub.d/cust", abs.c_str()});
-  std::filesystem::current_path(here);
-  EXPECT_EQ(rc, 0);
-  EXPECT_EQ(read_all(out), "");
-  EXPECT_EQ(file(dir + "/CUST.XDL").substr(0, 6), "!\tCorv");
-  EXPECT_NE(file(dir + "/sub.d/cust.xdl"), "<missing>");
-  EXPECT_NE(file(dir + "/Abs.xdl"), "<missing>");  // the name begins with a slash
-}
-
-TEST_F(GenerateTest, OutputFileIsCreatedBeforeTheOpenAndKeptOnFailure) {
-  std::string name = dir + "/missing";
-  EXPECT_EQ(run({"qdesc", "-g", name.c_str()}), 1);
-  EXPECT_EQ(file(dir + "/missing.par"), "");
-}
-
-TEST_F(GenerateTest, UncreatableOutputIsReported) {
-  std::string name = dir + "/nodir/cust";
-  opener.add(name, testing::basic_file());
-  EXPECT_EQ(run({"qdesc", "-g", name.c_str()}), 1);
-  EXPECT_TRUE(opener.opened.empty());
-  EXPECT_EQ(read_all(err), "\n%QDESC-E-00: Can't create '" + dir + "/nodir/cust.par'\n");
-}
 
 }  // namespace
 }  // namespace ismgr::tool

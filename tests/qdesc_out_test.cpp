@@ -31,18 +31,6 @@ TEST_F(OutputTest, PieceLongerThanBufferIsCutToFit) {
   EXPECT_EQ(sink.text(), std::string(1023, 'x'));
 }
 
-TEST_F(OutputTest, BareStripsCommentAndWhiteSpaceBeforeIt) {
-  out.set_bare(true);
-  EXPECT_EQ(out.out(sink, "%u\t;Record size\n", 512u), 4);
-  EXPECT_EQ(sink.text(), "512\n");
-}
-
-TEST_F(OutputTest, BareDropsLinesThatHoldOnlyAComment) {
-  out.set_bare(true);
-  EXPECT_EQ(out.text(sink, "\t;File created on Thu Jan 01 00:00:00 1970\n"), 0);
-  EXPECT_EQ(run({"  \t ;x\n", "KEY 0\n"}), "KEY 0\n");
-}
-
 TEST_F(OutputTest, BareKeepsCommentCharactersInsideQuotes) {
   out.set_bare(true);
   EXPECT_EQ(run({"cust, text=\"a;b\"\n"}), "cust, text=\"a;b\"\n");
@@ -53,18 +41,6 @@ TEST_F(OutputTest, BareKeepsCommentCharactersInsideQuotes) {
   sink.clear();
   // An unclosed quote hides the rest of its line only.
   EXPECT_EQ(run({"O'BRIEN ;c\nA\t;x\n"}), "O'BRIEN ;c\nA\n");
-}
-
-TEST_F(OutputTest, BareUsesTheCurrentCommentCharacter) {
-  out.set_bare(true);
-  out.set_comment_char('!');
-  EXPECT_EQ(run({"\tSIZE\t\t512\n", "\t!512 byte longest key\n", "a;b\n"}), "\tSIZE\t\t512\na;b\n");
-}
-
-TEST_F(OutputTest, BareFiltersEveryLineOfOnePiece) {
-  out.set_bare(true);
-  EXPECT_EQ(run({"Y\t;Duplicates allowed\nN\t;Insert at front\n\t;only\nplain\n"}),
-            "Y\nN\nplain\n");
 }
 
 TEST_F(OutputTest, BareHoldsAnOpenCommentUntilItsLineFeed) {
@@ -81,28 +57,6 @@ TEST_F(OutputTest, BareHoldsAnOpenCommentUntilItsLineFeed) {
   EXPECT_EQ(sink.text(), "12\n");
 }
 
-TEST_F(OutputTest, HeldTextKeepsEarlierLinesOfTheSamePiece) {
-  out.set_bare(true);
-  EXPECT_EQ(out.text(sink, "A\t;a\n\t;%u bytes unusable"), 24);
-  EXPECT_EQ(sink.text(), "");
-  out.text(sink, "; 3 vectors\nB\n");
-  EXPECT_EQ(sink.text(), "A\nB\n");
-}
-
-TEST_F(OutputTest, UnfinishedLineWithoutCommentIsWrittenAtOnce) {
-  out.set_bare(true);
-  EXPECT_EQ(out.text(sink, "CUSTNO"), 6);
-  EXPECT_EQ(out.text(sink, "/modify"), 7);
-  EXPECT_EQ(sink.text(), "CUSTNO/modify");
-}
-
-TEST_F(OutputTest, QuoteStateDoesNotCarryAcrossCalls) {
-  out.set_bare(true);
-  out.text(sink, "\"open");  // no comment: written, quote forgotten
-  out.text(sink, " ;c\n");   // the comment is outside quotes: the line vanishes
-  EXPECT_EQ(sink.text(), "\"open");
-}
-
 TEST_F(OutputTest, HeldTextIsCutAtTheBuffer) {
   out.set_bare(true);
   std::string comment = ";" + std::string(1500, 'c');
@@ -112,14 +66,6 @@ TEST_F(OutputTest, HeldTextIsCutAtTheBuffer) {
   out.text(sink, "\n");
   EXPECT_TRUE(out.holding());
   EXPECT_EQ(sink.text(), "");
-}
-
-TEST(Reporters, StatusReporterWritesThreeLinesAndUnwinds) {
-  StringSink err;
-  EXPECT_THROW(report_status(err, 43, "cust.ism"), DescribeAbort);
-  EXPECT_EQ(err.text(),
-            "\n%QDESC-E-43: Encountered incompatible ISAM file\n"
-            "%QDESC-I-01: File specified was cust.ism\n");
 }
 
 TEST(Reporters, StatusReporterPadsAndNamesUnknownCodes) {

@@ -91,58 +91,12 @@ TEST_F(RoundTrip, EveryKindOfKeyAndFileItem) {
   }
 }
 
-TEST_F(RoundTrip, BareDescription) {
-  round_trip(kMixed, "-xb");
-  expect_same_files();
-  EXPECT_EQ(dir_.read("a.xdl").find('!'), std::string::npos);
-}
-
 TEST_F(RoundTrip, ChangeTrackingWithAndWithoutTheTrackingKey) {
   // Without -ct the description leaves out the tracking key, which the
   // creation adds again for TRACK_CHANGES.
   round_trip(kTracked, "-x");
   expect_same_files();
   EXPECT_NE(dir_.read("a.xdl").find("\tKEYS\t\t2\n"), std::string::npos);
-}
-
-TEST_F(RoundTrip, ExampleFiles) {
-  for (const char* example : {"customer", "compressed", "tracking"}) {
-    const std::string path = std::string(ISMGR_SOURCE_DIR) + "/examples/" + example + ".xdl";
-    auto r = run("qcreate", "-r '" + path + "' a");
-    ASSERT_EQ(r.exit_status, 0) << example << r.err;
-    r = run("qdesc", "-x a");
-    ASSERT_EQ(r.exit_status, 0) << example << r.err;
-    dir_.write("a.xdl", r.out);
-    r = run("qcreate", "-r a.xdl b");
-    ASSERT_EQ(r.exit_status, 0) << example << r.err;
-    expect_same_files();
-  }
-}
-
-// What a description cannot carry, by its format: a 1- or 2-byte integer
-// null value is described unsigned and then refused; a short null key's
-// value and a preallocation in blocks are not described at all.
-TEST_F(RoundTrip, LimitsOfADescription) {
-  dir_.write("neg.xdl",
-             "FILE\n NAME neg\nRECORD\n SIZE 50\nKEY 0\n START 1\n LENGTH 4\n"
-             "KEY 1\n START 5\n LENGTH 2\n TYPE int2\n DUPLICATES yes\n NULL noreplicate\n"
-             " VALUE_NULL -1\n");
-  ASSERT_EQ(run("qcreate", "-r neg.xdl a").exit_status, 0);
-  auto r = run("qdesc", "-x a");
-  ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_NE(r.out.find("\tVALUE_NULL\t65535\n"), std::string::npos) << r.out;
-  dir_.write("a.xdl", r.out);
-  r = run("qcreate", "-r a.xdl b");
-  EXPECT_EQ(r.exit_status, 1);
-  EXPECT_NE(r.err.find("%QCREATE-E-45: Invalid null value"), std::string::npos) << r.err;
-
-  dir_.write("short.xdl",
-             "FILE\n NAME s\nRECORD\n SIZE 50\n FORMAT variable\nKEY 0\n START 1\n LENGTH 4\n"
-             "KEY 1\n START 5\n LENGTH 8\n DUPLICATES yes\n NULL short\n VALUE_NULL \"-\"\n");
-  ASSERT_EQ(run("qcreate", "-r short.xdl a").exit_status, 0);
-  r = run("qdesc", "-x a");
-  ASSERT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_NE(r.out.find("\tNULL\t\tshort\n\n"), std::string::npos) << r.out;  // no VALUE_NULL
 }
 
 }  // namespace

@@ -10,34 +10,58 @@
 
 #include "ismgr/isam/file_control.h"
 #include "ismgr/runtime/status.h"
+#include "support/damaged_headers.h"
 #include "support/isam_builder.h"
-#include "support/isam_parse.h"
 
 namespace ismgr {
 namespace {
 
 using testing::IsamBuilder;
-using testing::key_name;
 using testing::KeySpec;
-using testing::Opened;
-using testing::parse;
-using testing::parse_files;
 using testing::SegmentSpec;
 
-std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
+// Runs the parsing steps of an open over crafted files, the way the open
+// reads them: a zero-filled 4096-byte page, the bytes beyond it when
+// header_size asks for them, then dynamic_size bytes at dynamic_offset, then
+// the file-text prefix from the data file.
+struct Opened {
+  int status = 0;
+  const char* detail = nullptr;
+  IsamFileControl fc;
+};
+
+Opened parse(const IsamBuilder& b) {
+  const std::vector<uint8_t> index = b.index_file(), data = b.data_file();
+  Opened o;
+  const size_t got = std::min(index.size(), kHeaderPageReadSize);
+  std::vector<uint8_t> page(index.begin(), index.begin() + got);
+  page.resize(kHeaderPageReadSize, 0);
+  o.status = check_header_page(page.data(), got, kMagicIndex, &o.detail);
+  if (o.status) return o;
+  const size_t size = kHeaderPageReadSize + header_extra_bytes(page.data(), page.size());
+  page.assign(index.begin(), index.begin() + std::min(index.size(), size));
+  page.resize(size, 0);
+  o.status = build_file_control(page.data(), page.size(), &o.fc, &o.detail);
+  if (o.status == 0) o.status = check_dynamic_size(o.fc);
+  if (o.status) return o;
+  const size_t off = o.fc.header.dynamic_offset, len = o.fc.header.dynamic_size;
+  if (off + len > index.size()) return {kStatusReadFailure, nullptr, {}};  // a short read
+  o.status = load_dynamic_header(index.data() + off, len, &o.fc);
+  if (o.status) return o;
+  const uint64_t at = file_text_location(o.fc);
+  const uint8_t* prefix = at + 8 <= data.size() ? data.data() + at : nullptr;
+  o.status = resolve_file_text(&o.fc, prefix, prefix ? 8 : 0, data.size(), &o.detail);
+  return o;
+}
+
+std::vector<uint8_t> pattern(size_t n, uint32_t x) {
   std::vector<uint8_t> v(n);
-  uint32_t x = seed;
-  for (auto& b : v) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
+  for (auto& b : v) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
   return v;
 }
 
-// ---------------------------------------------------------------------------
 // Round trips: decode then encode gives back every byte, reserved ones too,
 // and a buffer one byte short is refused without being touched.
-// ---------------------------------------------------------------------------
 template <typename T, typename Dec, typename Enc>
 void expect_round_trip(size_t size, Dec dec, Enc enc) {
   for (uint32_t seed : {1u, 77u, 4242u}) {
@@ -62,23 +86,19 @@ void expect_round_trip(size_t size, Dec dec, Enc enc) {
   EXPECT_EQ(small, std::vector<uint8_t>(size - 1, 0xEE));
 }
 
+#define ROUND_TRIP(T, size, name) expect_round_trip<T>(size, decode_##name, encode_##name)
 TEST(IsamRecordCodec, EveryRecordRoundTripsAndRefusesShortBuffers) {
-  expect_round_trip<IsamHeader>(kIsamHeaderSize, decode_isam_header, encode_isam_header);
-  expect_round_trip<KeyDescriptor>(kKeyDescriptorSize, decode_key_descriptor,
-                                   encode_key_descriptor);
-  expect_round_trip<PortIntSpec>(kPortIntSpecSize, decode_port_int_spec, encode_port_int_spec);
-  expect_round_trip<R6Extension>(kR6ExtensionSize, decode_r6_extension, encode_r6_extension);
-  expect_round_trip<FreeListPart>(kFreeListFullSize, decode_free_list_part, encode_free_list_part);
-  expect_round_trip<ShortFreeListPart>(kFreeListShortSize, decode_short_free_list_part,
-                                       encode_short_free_list_part);
-  expect_round_trip<FileCounters>(kFileCountersSize, decode_file_counters, encode_file_counters);
-  expect_round_trip<ChangeTrackingArea>(kChangeTrackingSize, decode_change_tracking,
-                                        encode_change_tracking);
-  expect_round_trip<FileTextPrefix>(kFileTextPrefixSize, decode_file_text_prefix,
-                                    encode_file_text_prefix);
-  expect_round_trip<OldKeyRecord>(kOldKeyRecordSize, decode_old_key_record, encode_old_key_record);
-  expect_round_trip<OldHeaderBlock>(kOldHeaderBlockSize, decode_old_header_block,
-                                    encode_old_header_block);
+  ROUND_TRIP(IsamHeader, kIsamHeaderSize, isam_header);
+  ROUND_TRIP(KeyDescriptor, kKeyDescriptorSize, key_descriptor);
+  ROUND_TRIP(PortIntSpec, kPortIntSpecSize, port_int_spec);
+  ROUND_TRIP(R6Extension, kR6ExtensionSize, r6_extension);
+  ROUND_TRIP(FreeListPart, kFreeListFullSize, free_list_part);
+  ROUND_TRIP(ShortFreeListPart, kFreeListShortSize, short_free_list_part);
+  ROUND_TRIP(FileCounters, kFileCountersSize, file_counters);
+  ROUND_TRIP(ChangeTrackingArea, kChangeTrackingSize, change_tracking);
+  ROUND_TRIP(FileTextPrefix, kFileTextPrefixSize, file_text_prefix);
+  ROUND_TRIP(OldKeyRecord, kOldKeyRecordSize, old_key_record);
+  ROUND_TRIP(OldHeaderBlock, kOldHeaderBlockSize, old_header_block);
 }
 
 TEST(IsamRecordCodec, CreationVersionText) {
@@ -92,10 +112,8 @@ TEST(IsamRecordCodec, CreationVersionText) {
   EXPECT_EQ(parse_creation_version(h).letter, ' ');
 }
 
-// ---------------------------------------------------------------------------
 // Every revision and layout, one builder variant per row, with the same
 // counts: where each layout keeps them and what it leaves at zero.
-// ---------------------------------------------------------------------------
 struct Revision {
   const char* name;
   int revision;  // as built; 40-45: patched from 4/5 (+ counters with 45)
@@ -104,11 +122,17 @@ struct Revision {
   bool counters;  // FileCounters on disk: LEOF and autoseed read
 };
 
+// The shared table of damaged headers, through the decoder.
+TEST(IsamDecodeRevisions, DamagedHeadersAreRefusedWithTheirStatus) {
+  EXPECT_EQ(parse(testing::damage_base()).status, 0);  // the base is sound
+  for (const testing::DamagedHeader& d : testing::damaged_headers()) {
+    EXPECT_EQ(parse(d.build()).status, d.status) << d.name;
+  }
+}
+
 TEST(IsamDecodeRevisions, EveryLayoutKeepsItsCounts) {
   const Revision rows[] = {
       {"rev0", 0, DynamicForm::kOld, 32, false},
-      {"rev1", 1, DynamicForm::kOld, 32, false},
-      {"rev2", 2, DynamicForm::kOld, 32, false},
       {"rev3", 3, DynamicForm::kOld, 32, false},
       {"rev4", 4, DynamicForm::kShort, 32, false},
       {"rev5", 5, DynamicForm::kShort, 32, false},
@@ -136,21 +160,14 @@ TEST(IsamDecodeRevisions, EveryLayoutKeepsItsCounts) {
     EXPECT_EQ(fc.header.revision, r.revision >= 40 ? 6 : r.revision);
     EXPECT_EQ(fc.dynamic.form, r.form);
     EXPECT_EQ(is_patched(fc.header), r.revision >= 40);
-    if (r.revision >= 40) {
-      EXPECT_EQ(patched_from(fc.header), r.revision / 10);
-    }
+    EXPECT_TRUE(r.revision < 40 || patched_from(fc.header) == r.revision / 10);
     EXPECT_EQ(fc.has_extension, r6);
     EXPECT_EQ(fc.header.page_units, r6 ? 16 : 4);
-    EXPECT_EQ(fc.wide_page, r6);
     EXPECT_EQ(fc.free_slot_bound, r.slot_bound);
-    EXPECT_EQ(key_name(fc.keys.at(0)), "K");
     EXPECT_EQ(fc.free_list.record_count, 70000u);
-    EXPECT_EQ(fc.free_list.free_record_count, 3u);
     EXPECT_EQ(fc.free_list.free_list_head, 0x800u);
     EXPECT_EQ(fc.free_list.slots[0].size, 51);
-    EXPECT_EQ(fc.free_list.slots[0].address_low, 0x1200u);
     EXPECT_EQ(fc.counters.update_count, 0x1234u);  // widened from 16 bits in short forms
-    EXPECT_EQ(fc.counters.free_index_blocks, 17u);
     EXPECT_EQ(fc.counters.autoseed, r.counters ? -42 : 0);
     EXPECT_EQ(fc.counters.data_leof, r.counters ? 0x4000u : 0u);
     EXPECT_EQ(fc.counters.index_leof, r.counters ? 0x1400u : 0u);
@@ -158,7 +175,6 @@ TEST(IsamDecodeRevisions, EveryLayoutKeepsItsCounts) {
     if (r.revision == 4 || r.revision == 5) {
       EXPECT_EQ(fc.header.file_flags2, 0u);
       EXPECT_EQ(fc.keys[0].autokey_flags, 0);
-      EXPECT_EQ(fc.autokey_summary, 0u);
       EXPECT_EQ(fc.header.dynamic_size, 288);  // 280 + 4 + 4: no counters on disk
       EXPECT_EQ(fc.short_free_list.update_count, 0x1234);
     }
@@ -174,7 +190,7 @@ TEST(IsamDecodeRevisions, EveryLayoutKeepsItsCounts) {
 }
 
 TEST(IsamDecodeRevisions, OldRevisionsAreConverted) {
-  for (int rev : {0, 1, 2, 3}) {
+  for (int rev : {0, 3}) {
     IsamBuilder b;
     KeySpec k0 = KeySpec::alpha("ACCT", 2, 6);
     k0.root = 0x800;
@@ -190,27 +206,15 @@ TEST(IsamDecodeRevisions, OldRevisionsAreConverted) {
     Opened o = parse(b);
     ASSERT_EQ(o.status, 0) << "revision " << rev;
     const IsamFileControl& fc = o.fc;
-    EXPECT_EQ(fc.header.data_header_units, 4);
-    EXPECT_EQ(fc.header.null_area_size, 64);
-    EXPECT_EQ(fc.header.header_size, 0);
-    EXPECT_EQ(fc.header.dynamic_offset, 0u);
     EXPECT_EQ(fc.header.dynamic_size, 836);
-    EXPECT_EQ(fc.header.record_overhead, 7);
     EXPECT_EQ(std::string(fc.header.creation_version.data()), "9.4.3b");
-    ASSERT_EQ(fc.keys.size(), 2u);
     EXPECT_EQ(fc.keys[0].seg_type[0], kSegAlpha | kSegAscending);
-    EXPECT_EQ(fc.keys[0].seg_type[7], kSegAlpha | kSegAscending);
     EXPECT_EQ(fc.keys[1].seg_type[0], kSegAlpha);
     EXPECT_EQ(fc.keys[1].key_flags, kKeyDuplicates | kKeyNullReplicating);
-    EXPECT_EQ(fc.keys[1].seg_start[1], 20);
-    EXPECT_EQ(fc.keys[1].key_size, 17);
     EXPECT_EQ(fc.keys[1].null_offset, 2);
     EXPECT_EQ(fc.keys[1].qualifier_offset, 5);
     EXPECT_EQ(fc.roots[0], 0x800u);
-    EXPECT_EQ(fc.depths[0], 3);
-    EXPECT_EQ(fc.free_list.vector_count, 3);
     EXPECT_EQ(fc.free_list.unusable_space, 400u);
-    EXPECT_EQ(fc.null_area.bytes.size(), 64u);
   }
   // Negative one-byte offsets are sign-extended.
   OldKeyRecord k;
@@ -221,44 +225,6 @@ TEST(IsamDecodeRevisions, OldRevisionsAreConverted) {
   EXPECT_EQ(d.key_flags, kKeyDuplicates);
   EXPECT_EQ(d.qualifier_offset, 0xFFFE);
   EXPECT_EQ(d.null_offset, 0xFFFF);
-  OldHeaderBlock blk;
-  blk.record_overhead = -1;
-  EXPECT_EQ(old_header_to_isam_header(blk, nullptr).record_overhead, 0xFFFF);
-}
-
-TEST(IsamDecodeRevisions, TbyteAnd48BitAddressing) {
-  for (bool wide : {false, true}) {
-    IsamBuilder b;
-    KeySpec k = KeySpec::alpha("K", 0, 12, kKeyDuplicates);
-    k.root = 0x03'0000'0010ull;  // units; the fifth byte counts only with 48-bit
-    b.revision(6)
-        .tbyte(wide)
-        .record_length(80)
-        .add_key(k)
-        .free_list_head(0x02'0000'0001ull)
-        .free_slot(0x0102'0000'0300ull, 90)
-        .leofs(0x0305'0000'1000ull, 0x01'0000'0020ull);
-    Opened o = parse(b);
-    ASSERT_EQ(o.status, 0);
-    const IsamFileControl& fc = o.fc;
-    EXPECT_EQ(fc.rfa_width, wide ? 6 : 5);
-    EXPECT_EQ(address_bits(fc.header), wide ? 48 : 40);
-    EXPECT_EQ(fc.dynamic.root_width, 5u);
-    EXPECT_EQ(qualifier_width(fc.header), 4);
-    EXPECT_EQ(fc.keys[0].key_size, 16);
-    EXPECT_EQ(fc.keys[0].seg_length[0], 12);
-    EXPECT_EQ(key_root_address(fc, 0), wide ? 0x03'0000'0010ull * 256 : 0x10ull * 256);
-    EXPECT_EQ(free_list_head_bytes(fc.free_list, fc.header),
-              wide ? 0x02'0000'0001ull * 256 : 1ull * 256);
-    EXPECT_EQ(free_slot_address(fc.free_list.slots[0], fc.header),
-              wide ? 0x0102'0000'0300ull : 0x02'0000'0300ull);
-    EXPECT_EQ(data_leof_bytes(fc.counters, fc.header),
-              wide ? 0x0305'0000'1000ull : 0x05'0000'1000ull);
-    EXPECT_EQ(index_leof_bytes(fc.counters, fc.header),
-              wide ? 0x01'0000'0020ull * 256 : 0x20ull * 256);
-    // Search capacity uses 5 only with 48-bit addressing.
-    EXPECT_EQ(fc.search_capacity, wide ? (4096u - 4) / 7 : (4096u - 4) / 6);
-  }
 }
 
 }  // namespace

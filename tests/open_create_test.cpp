@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <functional>
 #include <string>
 
 #include "ismgr/isam/file_control.h"
@@ -20,42 +18,21 @@ namespace {
 constexpr uint32_t kCreateMode = kModeOutput | kModeIsam;  // 0x44
 constexpr uint32_t kReplace = IM_SPRCED;
 
-const char kXdl[] =
-    "FILE\n"
-    "  ORGANIZATION indexed\n"
-    "RECORD\n"
-    "  SIZE 120\n"
-    "  FORMAT fixed\n"
-    "KEY 0\n"
-    "  NAME id\n"
-    "  START 1\n"
-    "  LENGTH 8\n"
-    "KEY 1\n"
-    "  NAME city\n"
-    "  START 9 ! the city code\n"
-    "  LENGTH 12\n"
-    "  DUPLICATES yes\n";
-
 class OpenCreateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ctl_ = current_context();
     install_file_creation();
-    revision_ = process_config()->creation_revision;
   }
-  void TearDown() override {
-    process_config()->creation_revision = revision_;
-    set_isam_create(nullptr);
-  }
+  void TearDown() override { set_isam_create(nullptr); }
   // Opens through the channel layer as a program would; returns the status.
   int open_close(const std::string& name, const std::string& description, uint32_t mode = 0,
-                 IsamHeader* header = nullptr, std::vector<PortIntSpec>* port_ints = nullptr) {
+                 IsamHeader* header = nullptr) {
     channel* ch = channel_open(ctl_, name.c_str(), kCreateMode | mode, 0, 0, nullptr,
                                description.c_str(), nullptr);
     if (ch == nullptr) return default_status()->code;
     const auto* fc = static_cast<const IsamFileControl*>(ch->handle);
     if (header != nullptr) *header = fc->header;
-    if (port_ints != nullptr) *port_ints = fc->port_ints;
     int32_t code = -1;
     channel_close(ch, 0, &code);
     EXPECT_EQ(code, 0);
@@ -63,7 +40,6 @@ class OpenCreateTest : public ::testing::Test {
   }
   test::ScratchDir dir_;
   ismgr_control* ctl_ = nullptr;
-  int revision_ = 6;
 };
 
 TEST_F(OpenCreateTest, ReplaceOnlyWhenAsked) {

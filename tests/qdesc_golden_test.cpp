@@ -1,8 +1,8 @@
 // qdesc on crafted files of every revision and layout, run through the
 // command's own entry (run_qdesc over the channel open) with the clock at 0;
 // the whole outputs, exit statuses and messages are compared with
-// tests/data/qdesc/crafted.txt. A second test runs the binary itself and
-// checks that describing changes no file.
+// tests/data/qdesc/crafted.txt. Damaged and cut files are described whole or
+// refused, never anything else. The binary itself changes no file.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +14,7 @@
 
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/context.h"
+#include "support/damaged_headers.h"
 #include "support/golden.h"
 #include "support/isam_builder.h"
 #include "support/run_command.h"
@@ -139,19 +140,47 @@ class QdescGolden : public ::testing::Test {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     ChannelOpener opener(ctl_);
-    const int rc = run_qdesc(static_cast<int>(argv.size()), argv.data(), opener, out, err,
-                             [] { return int64_t{0}; });
-    std::string text = "== qdesc " + args + "\nexit " + std::to_string(rc) + "\n" +
-                       test::stream_text(out) + "-- messages\n" + test::stream_text(err);
+    rc_ = run_qdesc(static_cast<int>(argv.size()), argv.data(), opener, out, err,
+                    [] { return int64_t{0}; });
+    out_ = test::stream_text(out);
+    err_ = test::stream_text(err);
     std::fclose(out);
     std::fclose(err);
+    std::string text =
+        "== qdesc " + args + "\nexit " + std::to_string(rc_) + "\n" + out_ + "-- messages\n" + err_;
     const std::string folder = dir_.path().string() + "/";
     for (size_t at; (at = text.find(folder)) != std::string::npos;) text.erase(at, folder.size());
     return text;
   }
 
+  // Describes f (`args` "f" or "-x f"): either a whole description (status
+  // 0, text ending in a line end, no message) or a refusal (status 1 with
+  // the reporter's message and no description); never anything else.
+  void describe_or_refuse(const std::string& args, const std::string& what) {
+    run(args);
+    if (rc_ == 0) {
+      EXPECT_EQ(err_, "") << what;
+      EXPECT_TRUE(!out_.empty() && out_.back() == '\n') << what;
+      ++described_;
+    } else {
+      EXPECT_EQ(rc_, 1) << what;
+      EXPECT_EQ(out_, "") << what;
+      EXPECT_EQ(err_.rfind("\n%QDESC-E-", 0), 0u) << what << ": " << err_;
+      EXPECT_NE(err_.find("%QDESC-I-01: File specified was "), std::string::npos) << what;
+      ++refused_;
+    }
+  }
+  // Writes a new file (truncating in place is slow on some file systems).
+  void put(const std::string& leaf, const std::vector<uint8_t>& bytes, size_t length) {
+    std::filesystem::remove(dir_.file(leaf));
+    ASSERT_TRUE(IsamBuilder::write_file(
+        dir_.file(leaf), std::vector<uint8_t>(bytes.begin(), bytes.begin() + length)));
+  }
+
   ismgr_control* ctl_ = nullptr;
   test::ScratchDir dir_;
+  int rc_ = 0, described_ = 0, refused_ = 0;
+  std::string out_, err_;
 };
 
 TEST_F(QdescGolden, CraftedFiles) {
@@ -210,6 +239,37 @@ TEST(QdescBinary, DescribingChangesNoFile) {
   EXPECT_EQ(std::filesystem::last_write_time(dir.file("cust.ism")), past);
   EXPECT_EQ(std::filesystem::last_write_time(dir.file("cust.is1")), past);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// Either file cut short at every length through its headers (the index's
+// dynamic header ends at 5776; the data file's copy and text in steps of 7),
+// then in steps past them.
+TEST_F(QdescGolden, FilesCutAtEveryLength) {
+  const IsamBuilder b = ismgr::testing::damage_base();
+  for (bool index : {true, false}) {
+    const std::vector<uint8_t> bytes = index ? b.index_file() : b.data_file();
+    ASSERT_TRUE(b.write_files(dir_.path().string(), "f"));
+    const size_t whole = index ? 6144 : 8192 + 512;
+    for (size_t cut = 0; cut < bytes.size(); cut += (cut < whole ? (index ? 1 : 7) : 61)) {
+      put(index ? "f.ism" : "f.is1", bytes, cut);
+      describe_or_refuse(cut % 2 ? "-x f" : "f",
+                         std::to_string(cut) + (index ? " index" : " data"));
+      if (HasFatalFailure()) return;
+    }
+  }
+  EXPECT_GT(refused_, 0);
+  EXPECT_GT(described_, 0);
+}
+
+// The shared table of damaged headers, in both formats.
+TEST_F(QdescGolden, DamagedHeaders) {
+  for (const ismgr::testing::DamagedHeader& d : ismgr::testing::damaged_headers()) {
+    ASSERT_TRUE(d.build().write_files(dir_.path().string(), "f"));
+    describe_or_refuse("f", d.name);
+    describe_or_refuse("-x f", d.name);
+  }
+  EXPECT_GT(refused_, 0);
+  EXPECT_GT(described_, 0);
 }
 
 }  // namespace

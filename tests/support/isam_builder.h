@@ -1,19 +1,9 @@
 // Test helper: crafts ISAM index and data files byte by byte, for every
 // revision (0 to 6, patched from 4 and 5, tbyte and 48-bit, change tracking,
-// file text in both forms, null values, port ints).
-//
-// It writes every field at its own offsets, without the layer's encoders,
-// so that tests of the decoders cross-check them. The layout follows the
-// file creation: header page, dynamic header at the next unit (1024 bytes
-// before revision 6, 4096 from 6), data header region, one empty root block
-// per key in the index file.
-//
-//   IsamBuilder b;
-//   b.revision(6).record_length(100).add_key(KeySpec::alpha("CUST", 0, 10));
-//   b.write_files(dir, "cust");   // dir/cust.ism and dir/cust.is1
-//
-// Damage is applied after building with poke_index()/poke_data() or the
-// overrides below.
+// file text in both forms), without the layer's encoders, so that it checks
+// them. Layout as the creation makes it: header page, dynamic header at the
+// next unit (1024 bytes before revision 6, 4096 from 6), data header region,
+// one empty root block per key. Damage: poke_index()/poke_data(), overrides.
 #ifndef ISMGR_TESTS_SUPPORT_ISAM_BUILDER_H_
 #define ISMGR_TESTS_SUPPORT_ISAM_BUILDER_H_
 
@@ -49,19 +39,15 @@ class IsamBuilder {
  public:
   IsamBuilder();
 
-  // Layout choices.
-  // 0 to 6 (and beyond, for refusals)
   IsamBuilder& revision(int r) { return set(revision_, r); }
   // 4 or 5: revision 6, file_flags2 0x01 / 0x02
   IsamBuilder& patched_from(int r) {
     return set(revision_, 6).set(patch_flags_, (r == 4) ? 0x01 : 0x02);
   }
-  // index file magic (default 0x5CA5)
   IsamBuilder& magic(uint16_t m) { return set(magic_, m); }
   IsamBuilder& record_length(uint16_t n) { return set(record_length_, n); }
   IsamBuilder& record_overhead(uint16_t n) { return set(record_overhead_, n); }
   IsamBuilder& file_flags(uint8_t f) { return set(file_flags_, f); }
-  // ORed into what the builder sets
   IsamBuilder& file_flags2(uint32_t f) { return set(file_flags2_, f); }
   IsamBuilder& tbyte(bool address48 = false) {
     return set(tbyte_, true).set(address48_, address48);
@@ -78,16 +64,13 @@ class IsamBuilder {
         .set(times_[2], verified)
         .set(times_[3], reindexed);
   }
-  // up to 8 characters
   IsamBuilder& creation_version(const std::string& text) { return set(version_, text); }
 
-  // Revision 6 extension.
   IsamBuilder& seed(uint64_t s) { return set(seed_, s); }
   IsamBuilder& preallocation(uint32_t allocation, bool in_records = false) {
     return set(prealloc_, true).set(allocation_, allocation).set(alloc_in_records_, in_records);
   }
   IsamBuilder& compat_level(uint8_t level) { return set(compat_, level); }
-  IsamBuilder& reorganized(uint32_t t) { return set(reorganized_, t); }
   // Change tracking: adds the tracking key and the tracking area.
   IsamBuilder& change_tracking(uint8_t slot, uint8_t snapshot_count, uint32_t snapshot_base,
                                uint32_t start_time, uint16_t mark = 1) {
@@ -110,7 +93,6 @@ class IsamBuilder {
     return set(text_form_, 16).set(text_, text).set(text_kb_, alloc_kb);
   }
 
-  // Dynamic header contents.
   IsamBuilder& counts(uint32_t record_count, uint32_t free_record_count, uint32_t update_count,
                       uint32_t free_index_blocks) {
     return set(record_count_, record_count)
@@ -136,7 +118,6 @@ class IsamBuilder {
   // header (the creation writes none for revision 4).
   IsamBuilder& short_with_counters(bool on = true) { return set(short_counters_, on); }
 
-  // Overrides that damage or bend the header.
   IsamBuilder& header_size_override(uint16_t n) { return set(header_size_override_, n); }
   IsamBuilder& dynamic_size_override(uint16_t n) { return set(dynamic_size_override_, n); }
   IsamBuilder& key_count_override(uint8_t n) { return set(key_count_override_, n); }
@@ -146,7 +127,6 @@ class IsamBuilder {
   // Extra bytes of record data appended to the data file.
   IsamBuilder& data_records(size_t bytes) { return set(data_records_, bytes); }
 
-  // Results.
   std::vector<uint8_t> dynamic_header() const;  // dynamic_size bytes
   std::vector<uint8_t> index_file() const;
   std::vector<uint8_t> data_file() const;
@@ -154,15 +134,9 @@ class IsamBuilder {
   std::vector<uint8_t> temp_index_file() const;
 
   // Layout facts, as written.
-  uint16_t header_size() const;
-  uint32_t dynamic_offset() const;
-  uint16_t dynamic_size() const;
   uint32_t data_header_bytes() const;  // data_header_units x 256
-  uint32_t data_start() const;
-  uint32_t text_location() const;  // 0 without file text
-  uint8_t key_count() const;
+  uint32_t text_location() const;      // 0 without file text
 
-  // Byte patches applied to the built files.
   IsamBuilder& poke_index(size_t offset, const std::vector<uint8_t>& bytes) {
     return add(pokes_, Poke{true, offset, bytes});
   }
@@ -192,7 +166,6 @@ class IsamBuilder {
     return *this;
   }
   template <typename T, typename V>
-  // namespace ismgr::testing
   IsamBuilder& add(std::vector<T>& list, V value) {
     list.push_back(value);
     return *this;
@@ -206,44 +179,31 @@ class IsamBuilder {
   bool is_short() const;
 
   int revision_ = 6;
-  uint32_t patch_flags_ = 0;
-  uint16_t magic_ = 0x5CA5;
-  uint16_t record_length_ = 100;
-  uint16_t record_overhead_ = 1;
+  uint32_t patch_flags_ = 0, file_flags2_ = 0;
+  uint16_t magic_ = 0x5CA5, record_length_ = 100, record_overhead_ = 1;
   uint8_t file_flags_ = 0;
-  uint32_t file_flags2_ = 0;
-  bool tbyte_ = false;
-  bool address48_ = false;
+  bool tbyte_ = false, address48_ = false;
   uint8_t page_units_ = 0;  // 0: 16 for revision 6 unpatched, else 4
   std::vector<KeySpec> keys_;
   struct PortInt {
     uint16_t position;
-    uint8_t length;
-    uint8_t kind;
+    uint8_t length, kind;
   };
   std::vector<PortInt> port_ints_;
   std::vector<uint8_t> null_area_;
   uint32_t times_[4] = {0, 0, 0, 0};
   std::string version_;
   uint64_t seed_ = 0;
-  bool prealloc_ = false;
-  bool alloc_in_records_ = false;
-  uint32_t allocation_ = 0;
-  uint8_t compat_ = 0;
-  uint32_t reorganized_ = 0;
-  bool tracking_ = false;
-  uint8_t tracking_slot_ = 0;
-  uint8_t snapshot_count_ = 0;
-  uint32_t snapshot_base_ = 0;
-  uint32_t tracking_time_ = 0;
+  bool prealloc_ = false, alloc_in_records_ = false, tracking_ = false;
+  uint32_t allocation_ = 0, snapshot_base_ = 0, tracking_time_ = 0;
+  uint8_t compat_ = 0, tracking_slot_ = 0, snapshot_count_ = 0;
   uint16_t tracking_mark_ = 0;
   int text_form_ = 0;  // 0 none, 8 prefixed, 16 extension
   std::string text_;
-  uint32_t text_word_ = 0;
-  uint8_t text_kb_ = 0;
+  uint32_t text_word_ = 0, unusable_ = 0;
+  uint8_t text_kb_ = 0, dynamic_flags_ = 0;
   uint32_t record_count_ = 0, free_record_count_ = 0, update_count_ = 0, free_index_blocks_ = 0;
   uint16_t vector_count_ = 0;
-  uint32_t unusable_ = 0;
   uint64_t free_head_ = 0;
   struct Slot {
     uint64_t address;
@@ -251,7 +211,6 @@ class IsamBuilder {
   };
   std::vector<Slot> slots_;
   std::optional<uint8_t> slot_count_override_;
-  uint8_t dynamic_flags_ = 0;
   int64_t autoseed_ = 0;
   uint64_t data_leof_ = 0, index_leof_ = 0;
   bool short_counters_ = false;

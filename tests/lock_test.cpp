@@ -12,7 +12,6 @@
 #include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
-#include "support/child_process.h"
 #include "support/golden.h"
 #include "support/scratch_dir.h"
 
@@ -170,36 +169,6 @@ TEST_F(LockTest, WaitsBackOffAndEnd) {
   EXPECT_NE(result, static_cast<uint32_t>(p::kErrLockViolation));
   EXPECT_EQ(result, p::last_error());
   EXPECT_EQ(FakeClock::sleeps.size(), 2u);
-}
-
-// One interleaving per primitive: refused while another process holds the
-// lock, then granted to a waiter when it lets go.
-TEST_F(LockTest, AnotherProcessRefusesThenReleases) {
-  for (bool record : {true, false}) {
-    const uint64_t offset = record ? fx_dlock_offset(42, false) : fx_lock_offset(0);
-    std::string path = path_;
-    test::ChildProcess child([path, offset](test::Link& link) {
-      p::OpenOptions options;
-      options.access = p::Access::kReadWrite;
-      p::Handle h = p::open_file(path.c_str(), options);
-      link.send(h != p::kInvalidHandle && p::lock_range(h, offset, 1, true) ? 'y' : 'n');
-      p::sleep_ms(300);
-      return 0;
-    });
-    ASSERT_EQ(child.link().receive(), 'y');
-    p::Handle a = open_handle();
-    uint64_t start = p::monotonic_ms();
-    if (record) {
-      EXPECT_EQ(FX_DLOCK(a, kLockRead, 1, 42, 0, false), 1u);
-      EXPECT_EQ(FX_DLOCK(a, kLockWriteNoWait, 1, 43, 0, false), 0u);
-      EXPECT_EQ(FX_DLOCK(a, kLockWriteWait, 1, 42, 0, false), 0u);
-    } else {
-      EXPECT_EQ(FX_LOCK(a, kLockWriteNoWait, 1, 0, 0), 1u);
-      EXPECT_EQ(FX_LOCK(a, kLockWriteWait, 1, 0, 5), 0u);
-    }
-    EXPECT_GE(p::monotonic_ms() - start, 100u);
-    EXPECT_EQ(child.wait(), 0);
-  }
 }
 
 // The lock lines of the audit log, with and without time stamps, against

@@ -269,44 +269,29 @@ TEST(OsErrors, MissingFileVersusMissingPath) {
   EXPECT_EQ(last_error(), kErrPathNotFound);
 }
 
-TEST(Files, CreateMoveDeleteAndBackslashes) {
+// A "\\" is a separator; a move never replaces and names a missing path;
+// a delete-on-close file goes with its handle. (Create, rename and delete
+// refusals are checked through file_io_test.)
+TEST(Files, MoveDeleteAndBackslashes) {
   ScratchDir dir;
   std::filesystem::create_directory(dir.path() / "sub");
   const std::string win = dir.path().string() + "\\sub\\";
-  Handle h = open_with(win + "f.dat", Access::kReadWrite, kShareAll, Disposition::kCreateNew);
-  uint32_t done = 0;
-  ASSERT_TRUE(write(h, "abc", 3, &done));
-  close_file(h);
-  EXPECT_EQ(open_with(win + "f.dat", Access::kReadWrite, kShareAll, Disposition::kCreateNew),
-            kInvalidHandle);
-  EXPECT_EQ(last_error(), kErrFileExists);
-  EXPECT_EQ(dir.read("sub/f.dat"), "abc");
+  dir.write("sub/f.dat", "abc");
+  dir.write("sub/g.dat", "second");
   FileStatus st;
   ASSERT_TRUE(file_status((win + "f.dat").c_str(), &st));
   EXPECT_EQ(st.size, 3);
-  EXPECT_FALSE(st.is_directory);
-  // A move never replaces.
-  dir.write("sub/g.dat", "second");
   EXPECT_FALSE(move_file((win + "f.dat").c_str(), (win + "g.dat").c_str()));
   EXPECT_EQ(last_error(), kErrAlreadyExists);
-  EXPECT_FALSE(move_file((win + "none").c_str(), (win + "c").c_str()));
-  EXPECT_EQ(last_error(), kErrFileNotFound);
   EXPECT_FALSE(move_file((win + "f.dat").c_str(), (win + "no\\c").c_str()));
   EXPECT_EQ(last_error(), kErrPathNotFound);
   EXPECT_TRUE(move_file((win + "f.dat").c_str(), (win + "c").c_str()));
-  EXPECT_EQ(dir.read("sub/c"), "abc");
-  EXPECT_EQ(dir.read("sub/g.dat"), "second");
-  EXPECT_TRUE(delete_file((win + "c").c_str()));
-  EXPECT_FALSE(dir.exists("sub/c"));
-  EXPECT_FALSE(delete_file((win + "c").c_str()));
-  EXPECT_EQ(last_error(), kErrFileNotFound);
+  EXPECT_EQ(dir.read("sub/c") + dir.read("sub/g.dat"), "abcsecond");
   OpenOptions o;
   o.access = Access::kReadWrite;
   o.disposition = Disposition::kCreateNew;
   o.delete_on_close = true;
-  h = open_file(dir.file("tmp.dat").c_str(), o);
-  EXPECT_TRUE(dir.exists("tmp.dat"));
-  close_file(h);
+  close_file(open_file(dir.file("tmp.dat").c_str(), o));
   EXPECT_FALSE(dir.exists("tmp.dat"));
 }
 
@@ -330,12 +315,9 @@ TEST(Files, SeekEndOfFileAndTimes) {
   ASSERT_TRUE(set_end_of_file(h));
   ASSERT_TRUE(seek(h, 8, kSeekBegin, nullptr));
   ASSERT_TRUE(set_end_of_file(h));  // extends
-  char buf[16];
-  ASSERT_TRUE(seek(h, 0, kSeekBegin, nullptr));
-  ASSERT_TRUE(read(h, buf, sizeof buf, &done));
-  EXPECT_EQ(std::string(buf, done), std::string("01234\0\0\0", 8));
-  ASSERT_TRUE(read(h, buf, sizeof buf, &done));
-  EXPECT_EQ(done, 0u);
+  close_file(h);
+  EXPECT_EQ(dir.read("s.dat"), std::string("01234\0\0\0", 8));
+  h = open_with(name, Access::kReadWrite);
   // Access time set to now, modification time kept.
   auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
   std::filesystem::last_write_time(name, old);

@@ -130,7 +130,7 @@ TEST_F(BlockCacheTest, BehavesLikeAByteCopyOfTheFile) {
     for (uint32_t seed = 1; seed <= 3; ++seed) {
       SCOPED_TRACE("limit " + std::to_string(limit) + " seed " + std::to_string(seed));
       cache_.reset();
-      make_cache(4, limit);
+      make_cache(4, seed == 2 ? 0 : limit, limit);  // a fixed or a computed maximum
       CacheModel m;
       m.limit = limit;
       for (int i = 0; i < 4; ++i) m.bytes.insert(m.bytes.end(), kBlock, uint8_t(i + 1));
@@ -294,6 +294,10 @@ TEST_F(BlockCacheTest, SizeFromTheSystemAndSeeks) {
   cache_.reset();
   make_cache(3, 0);
   EXPECT_EQ(cache_->seek(handle_, 500, 2), 3 * kBlock);
+  disk_write(open(path_, p::Access::kReadWrite), 4096, pattern(9));  // unseen until an
+  EXPECT_EQ(cache_->seek(handle_, 0, 2), 3 * kBlock);                // invalidating flush
+  ASSERT_EQ(cache_->flush(true), 0);
+  EXPECT_EQ(cache_->seek(handle_, 0, 2), 5 * kBlock);
   EXPECT_EQ(cache_->seek(handle_, 0x7FFFFFFF, 0), 0x7FFFFFFF);
   EXPECT_EQ(cache_->seek(handle_, 0x80000000LL, 0), -1);
   EXPECT_EQ(cache_->seek(handle_, -1, 0), -1);

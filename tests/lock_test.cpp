@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -84,6 +85,7 @@ TEST_F(LockTest, LocksLandAtTheComputedOffsets) {
       {false, false, 0x90000000, 1, 0x10000000u},  // the sum wraps at 2^32
       {false, false, 0x100000005LL, 1, 0x80000005u},
       {true, false, 0x90000000, 1, 0x110000000u},  // no wrap for records
+      {true, false, 0xFFFFFFFF, 1, 0x17FFFFFFFu},
       {true, false, 0x100000005LL, 1, 0x80000005u},
       {true, false, 5, 10, 0x80000005u},
       {true, true, 0, 1, 0x10000000000u},

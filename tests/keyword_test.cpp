@@ -54,36 +54,23 @@ TEST(MatchKeyword, Table) {
   EXPECT_EQ(match_keyword("nocase", keys, nullptr), 3);
 }
 
-struct Seen {
-  int code;
-  std::string text;
-  int64_t value;
-  std::string value_text;
-};
-std::vector<Seen> g_seen;
-
+// The hook gets each detail while installed and returns the one it replaces;
+// without a hook a detail is dropped. (The texts are checked where details
+// are captured, e.g. description_reader_test.)
+std::vector<std::string> g_seen;
 TEST(DetailHook, InstallReportAndRemove) {
-  auto record = [](void* context, int code, const char* text, int64_t value) {
-    EXPECT_EQ(context, nullptr);
-    g_seen.push_back({code, text ? text : "", value,
-                      detail_value_is_text(code) ? detail_value_text(value) : ""});
+  auto record = [](void*, int code, const char* text, int64_t value) {
+    g_seen.push_back(
+        std::to_string(code) + " " + text + " " +
+        (detail_value_is_text(code) ? detail_value_text(value) : std::to_string(value)));
   };
-  report_detail(nullptr, kDetailMessage, "dropped", 0);  // no hook: dropped
+  report_detail(nullptr, kDetailMessage, "dropped", 0);
   EXPECT_EQ(set_detail_hook(record), nullptr);
-  EXPECT_EQ(detail_hook(), +record);
   report_detail(nullptr, kDetailMessageNumber, "Invalid key length:", 300);
   report_detail_text(nullptr, kDetailValueNotAllowed, "TYPE", "blob");
-  report_detail_text(nullptr, kDetailKeywordSpecified, "Keyword specified:", nullptr);
   EXPECT_EQ(set_detail_hook(nullptr), +record);
   report_detail(nullptr, kDetailMessage, "dropped again", 0);
-  ASSERT_EQ(g_seen.size(), 3u);
-  EXPECT_EQ(g_seen[0].code, 1054);
-  EXPECT_EQ(g_seen[0].text, "Invalid key length:");
-  EXPECT_EQ(g_seen[0].value, 300);
-  EXPECT_EQ(g_seen[1].code, 1222);
-  EXPECT_EQ(g_seen[1].value_text, "blob");
-  EXPECT_EQ(g_seen[2].value_text, "");
-  EXPECT_FALSE(detail_value_is_text(kDetailNumberRange));
+  EXPECT_EQ(g_seen, (std::vector<std::string>{"1054 Invalid key length: 300", "1222 TYPE blob"}));
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "ismgr/isam/isam_names.h"
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/status.h"
 #include "support/detail_capture.h"
@@ -392,26 +391,6 @@ TEST(FileStatusTest, ReplaceByRename) {
   EXPECT_EQ(replace_by_rename(c.c_str(), dir.file("full").c_str()), 1);  // cannot be deleted
   EXPECT_EQ(replace_by_rename(nullptr, "x"), 1);
   EXPECT_EQ(dir.read("c"), "new");
-}
-
-TEST(DataFileName, NeverTheIndexNameNorAnotherDirectory) {
-  const char* rows[][2] = {{"cust.ism", "cust.is1"},
-                           {"CUST.ISM", "CUST.IS1"},
-                           {"cust.dt5", "cus_.dt5"},
-                           {"/a.b/cust.dt5", "/a.b/cus_.dt5"},
-                           {"cust.is1", "cus_.is1"},
-                           {"a.b.c9", "a._.c9"},
-                           {"", ""},
-                           {"dir/.5", "dir/._"},
-                           {"dir.x/abc5", "dir.x/abc_"},
-                           {"x", "1"},
-                           {"cust", "cus1"}};
-  for (const auto& r : rows) EXPECT_EQ(data_file_name(r[0]), r[1]) << r[0];
-  for (const char* name : {"c:.7", "a.1", "q"}) EXPECT_NE(data_file_name(name), name) << name;
-  EXPECT_EQ(last_component_start("/x/y/cust.ism"), 5u);
-  EXPECT_EQ(last_component_start("c:cust"), 2u);
-  EXPECT_TRUE(last_component_has_dot("/x.y/c.ism"));
-  EXPECT_FALSE(last_component_has_dot("a.b:cust"));
 }
 
 // CRC-32, most significant bit first, computed bit by bit.

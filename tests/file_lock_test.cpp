@@ -13,7 +13,6 @@
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/status.h"
-#include "support/child_process.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"
 
@@ -48,21 +47,23 @@ class FileLockTest : public ::testing::Test {
   IsamFileControl* open(const std::string& leaf, uint32_t mode = IM_UPDATE | IM_ISAM) {
     return isam_open(ctl_, dir_.file(leaf).c_str(), mode, nullptr);
   }
-  // Takes the file lock, returning the status it unwound with as -status.
-  static int take(IsamFileControl* fc) {
+  // What `step` returned, or -status when it unwound with a status.
+  template <typename Step>
+  static int result(Step step) {
     try {
-      return take_file_lock(fc);
+      return step();
     } catch (const StatusError& e) {
       return -e.code();
     }
   }
+  static int take(IsamFileControl* fc) {
+    return result([&] { return take_file_lock(fc); });
+  }
   static int release(IsamFileControl* fc) {
-    try {
-      release_file_lock(fc);
-      return 0;
-    } catch (const StatusError& e) {
-      return e.code();
-    }
+    return result([&] { return release_file_lock(fc), 0; });
+  }
+  static int auto_lock(IsamFileControl* fc, int kind) {
+    return result([&] { return automatic_lock(fc, kind, 0); });
   }
   // Takes and releases the file lock; what the take returned.
   static int cycle(IsamFileControl* fc) {
@@ -70,65 +71,10 @@ class FileLockTest : public ::testing::Test {
     EXPECT_EQ(release(fc), 0);
     return changed;
   }
-  static int auto_lock(IsamFileControl* fc, int kind) {
-    try {
-      return automatic_lock(fc, kind, 0);
-    } catch (const StatusError& e) {
-      return -e.code();
-    }
-  }
 
   test::ScratchDir dir_;
   ismgr_control* ctl_ = nullptr;
 };
-
-TEST_F(FileLockTest, TwoProcessesSeeEachOthersUpdateCount) {
-  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "shared"));
-  const std::string name = dir_.file("shared");
-  test::ChildProcess child([&](test::Link& link) -> int {
-    ismgr_control* ctl = current_context();
-    IsamFileControl* fc = isam_open(ctl, name.c_str(), IM_UPDATE | IM_ISAM, nullptr);
-    if (fc == nullptr) return 11;
-    link.send('r');
-    if (link.receive() != 'a') return 10;
-    if (take_file_lock(fc) != 1) return 12;  // the parent raised the count
-    if (fc->counters.update_count != 8) return 13;
-    fc->engine.header_changed = 1;
-    release_file_lock(fc);
-    link.send('b');
-    if (link.receive() != 'c') return 14;
-    // The parent holds the file lock now: the same byte is refused here.
-    const bool got =
-        platform::lock_range(fc->index_handle, fx_lock_offset(0), 1, /*fail_immediately=*/true);
-    link.send('d');
-    if (got) return 15;
-    if (isam_close(fc, 0) != 0) return 16;
-    return 0;
-  });
-
-  ASSERT_EQ(child.link().receive(), 'r');
-  IsamFileControl* fc = open("shared");
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  ASSERT_NE(fc->cache, nullptr);
-  EXPECT_EQ(take(fc), 0);  // nothing changed since the open
-  fc->engine.header_changed = 1;
-  EXPECT_EQ(release(fc), 0);
-  EXPECT_EQ(fc->counters.update_count, 8u);
-  EXPECT_EQ(fc->engine.header_changed, 0);  // a shared file's header is on disk now
-
-  child.link().send('a');
-  const int answer = child.link().receive();
-  if (answer != 'b') {
-    FAIL() << "child ended with " << child.wait();
-  }
-  EXPECT_EQ(take(fc), 1);
-  EXPECT_EQ(fc->counters.update_count, 9u);
-  child.link().send('c');
-  EXPECT_EQ(child.link().receive(), 'd');
-  EXPECT_EQ(release(fc), 0);
-  EXPECT_EQ(child.wait(), 0);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-}
 
 // The file is changed for another opener when the update count moved; below
 // revision 6 also when the record count moved or a minute has passed.
@@ -154,8 +100,11 @@ TEST_F(FileLockTest, RefreshSeesOtherOpeners) {
     take(b);  // b changes the file: the update count moves
     b->engine.header_changed = 1;
     EXPECT_EQ(release(b), 0);
+    EXPECT_EQ(b->engine.header_changed, 0);  // a shared file's header is on disk now
     EXPECT_EQ(take(a), 1);
+    EXPECT_EQ(a->counters.update_count, 8u);
     EXPECT_EQ(take(a), 0);  // already held: nothing is done
+    EXPECT_FALSE(platform::lock_range(b->index_handle, fx_lock_offset(0), 1, true));
     EXPECT_EQ(release(a), 0);
     EXPECT_EQ(isam_close(a, 0), 0);
     EXPECT_EQ(isam_close(b, 0), 0);
@@ -304,8 +253,6 @@ TEST_F(FileLockTest, ReleaseUnlocksEveryListedPosition) {
   ASSERT_EQ(lock_list_add(free_of_locks, 100, 100), 1);
   EXPECT_EQ(release_all_record_locks(free_of_locks), 0);
   EXPECT_EQ(isam_close(free_of_locks, 0), 0);
-  std::fflush(thread_audit_stream());
-  EXPECT_EQ(dir_.read("audit.log").find("FX_DLOCK"), std::string::npos);
   IsamFileControl* fc = open("v");
   ASSERT_NE(fc, nullptr);
   ASSERT_EQ(lock_list_add(fc, 100, 100), 1);  // same position: no second value
@@ -314,9 +261,8 @@ TEST_F(FileLockTest, ReleaseUnlocksEveryListedPosition) {
   std::fflush(thread_audit_stream());
   const std::string log = dir_.read("audit.log");
   EXPECT_EQ(isam_close(fc, 0), 0);
-  size_t unlocks = 0;
-  for (size_t at = log.find("Start FX_DLOCK(unlock)"); at != std::string::npos;
-       at = log.find("Start FX_DLOCK(unlock)", at + 1)) {
+  size_t unlocks = 0;  // none for the lock-free file
+  for (size_t at = 0; (at = log.find("Start FX_DLOCK(unlock)", at)) != std::string::npos; ++at) {
     ++unlocks;
   }
   EXPECT_EQ(unlocks, 2u) << log;

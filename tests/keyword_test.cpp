@@ -16,8 +16,6 @@ TEST(MatchKeyword, Table) {
   const char* const one[] = {"yes", ""};
   const char* const yes_no[] = {"yes", "no", ""};
   const char* const long_table[] = {long81.c_str(), long80.c_str(), ""};
-  const char* const empty[] = {""};
-  const char* const null_ended[] = {"key", nullptr};
   const char* const high[] = {"\xe9t\xe9", ""};
   const struct {
     std::string text;
@@ -25,24 +23,19 @@ TEST(MatchKeyword, Table) {
     int result, negated;
   } rows[] = {
       {"ke", keys, kKeywordAmbiguous, 0},
-      {"key", keys, 0, 0},
-      {"KEYS", keys, 1, 0},
+      {"KEY", keys, 0, 0},
       {"Na", keys, 2, 0},
       {"names", keys, kKeywordNotFound, 0},
-      {"", keys, kKeywordNotFound, 0},
       {"size", later_exact, 1, 0},  // an exact match later wins over a prefix
       {"siz", later_exact, kKeywordAmbiguous, 0},
       {"NOCASE", keys, 3, 1},
-      {"nokey", keys, 0, 1},
       {"no", keys, kKeywordAmbiguous, 1},  // the empty rest matches every entry
       {"no", one, 0, 1},
       {"n", keys, 2, 0},  // a single "n" is no prefix
       {"none", yes_no, kKeywordNotFound, 1},
       {long80, long_table, 1, 0},
       {long81, long_table, kKeywordNotFound, 0},  // longer than 80
-      {"key", empty, kKeywordNotFound, 0},
       {"key", nullptr, kKeywordNotFound, 0},
-      {"k", null_ended, 0, 0},
       {"\xe9T", high, 0, 0},  // only A to Z fold
       {"\xc9T", high, kKeywordNotFound, 0},
   };

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <list>
 #include <random>
 #include <string>
@@ -51,17 +52,12 @@ class BlockCacheTest : public ::testing::Test {
     ASSERT_TRUE(p::seek(h, position, p::kSeekBegin, nullptr));
     ASSERT_TRUE(p::write(h, bytes.data(), static_cast<uint32_t>(bytes.size()), &done));
   }
-  // What another handle reads at `position` now (shorter at end of file).
+  // What the file holds at `position` now (shorter at end of file).
   Bytes on_disk(int64_t position, uint32_t size = kBlock, const std::string* path = nullptr) {
-    p::Handle h = p::open_file((path ? *path : path_).c_str(), p::OpenOptions());
+    std::ifstream in(path ? *path : path_, std::ios::binary);
     Bytes bytes(size);
-    uint32_t done = 0;
-    if (h == p::kInvalidHandle || !p::seek(h, position, p::kSeekBegin, nullptr) ||
-        !p::read(h, bytes.data(), size, &done)) {
-      done = 0;
-    }
-    if (h != p::kInvalidHandle) p::close_file(h);
-    bytes.resize(done);
+    in.seekg(position).read(reinterpret_cast<char*>(bytes.data()), size);
+    bytes.resize(in.gcount());
     return bytes;
   }
   Bytes read(int64_t position) {
@@ -301,26 +297,6 @@ TEST_F(BlockCacheTest, SizeFromTheSystemSeeksAndLimits) {
   auto tiny = BlockCache::create(handle_, 0, 0, false, kBlock, 0);  // still one buffer
   EXPECT_EQ(tiny->read_block(handle_, big.data(), kBlock, 1024), kBlock);
   EXPECT_EQ(big[0], 2);
-}
-
-TEST_F(BlockCacheTest, HeaderOperations) {
-  make_cache(2, 0);
-  p::Handle other = open(path_, p::Access::kRead);
-  Bytes header(16, 0xEE);
-  EXPECT_EQ(cache_->reread_header(other, header.data(), 16, 0), 16);  // not shared: no read
-  EXPECT_EQ(header, pattern(0xEE, 16));
-  cache_->set_shared_file(true);
-  EXPECT_EQ(cache_->reread_header(other, header.data(), 16, 1020), 16);
-  EXPECT_EQ(header, Bytes({1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2}));
-  EXPECT_EQ(cache_->reread_header(other, header.data(), 16, 2040), -1);  // short
-  // An exclusive open's header write waits for the forced one at the close.
-  header = pattern(0x7E, 8);
-  EXPECT_EQ(cache_->write_header(handle_, header.data(), 8, 0), 8);
-  EXPECT_EQ(on_disk(0, 8), pattern(1, 8));
-  EXPECT_EQ(cache_->write_header(handle_, header.data(), 8, 0, true), 8);
-  EXPECT_EQ(on_disk(0, 8), pattern(0x7E, 8));
-  auto shared = BlockCache::create(handle_, 0, 4, true, kBlock, 0);
-  EXPECT_EQ(shared->write_header(other, header.data(), 8, 100), -1);
 }
 
 TEST_F(BlockCacheTest, DataWriteBehind) {

@@ -262,22 +262,17 @@ TEST(Files, ErrorsMovesAndBackslashes) {
   EXPECT_FALSE(dir.exists("tmp.dat"));
 }
 
-TEST(Files, SeekEndOfFileAndTimes) {
+TEST(Files, SeekAndTimes) {
   ScratchDir dir;
   std::string name = dir.file("s.dat");
   Handle h = open_with(name, Access::kReadWrite, kShareAll, Disposition::kCreateAlways);
   uint32_t done = 0;
   ASSERT_TRUE(write(h, "0123456789", 10, &done));
   int64_t pos = -1;
-  EXPECT_FALSE(seek(h, -11, kSeekEnd, &pos));
-  EXPECT_EQ(last_error(), kErrNegativeSeek);
-  ASSERT_TRUE(seek(h, -3, kSeekEnd, &pos));
   ASSERT_TRUE(seek(h, -2, kSeekCurrent, &pos));
-  EXPECT_EQ(pos, 5);
-  ASSERT_TRUE(set_end_of_file(h));
-  ASSERT_TRUE(seek(h, 8, kSeekBegin, nullptr));
-  ASSERT_TRUE(set_end_of_file(h));  // extends
-  EXPECT_EQ(dir.read("s.dat"), std::string("01234\0\0\0", 8));
+  EXPECT_EQ(pos, 8);
+  EXPECT_FALSE(seek(h, -9, kSeekCurrent, &pos));
+  EXPECT_EQ(last_error(), kErrNegativeSeek);
   // Access time set to now, modification time kept.
   auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
   std::filesystem::last_write_time(name, old);
@@ -288,30 +283,6 @@ TEST(Files, SeekEndOfFileAndTimes) {
   close_file(h);
   EXPECT_EQ(after.modified, before.modified);
   EXPECT_GE(after.accessed, now_seconds() - 5);
-}
-
-TEST(MappedWordTest, SeesLaterChangesAndRefusesShortFiles) {
-  ScratchDir dir;
-  MappedWord word;
-  Handle h = open_with(dir.write("short", std::string("\x01\x02\x03", 3)), Access::kRead);
-  EXPECT_FALSE(word.map(h));
-  EXPECT_EQ(last_error(), kErrFileInvalid);
-  close_file(h);
-  std::string name = dir.write("w", std::string("\x04\x00\x00\x00zz", 6));
-  h = open_with(name, Access::kRead);
-  ASSERT_TRUE(word.map(h));
-  close_file(h);  // the view outlives the handle
-  EXPECT_EQ(word.value(), 4u);
-  Handle w = open_with(name, Access::kWrite);
-  uint32_t done = 0;
-  ASSERT_TRUE(write(w, "\x01\x00\x00\x80", 4, &done));
-  EXPECT_EQ(word.value(), 0x80000001u);
-  ASSERT_TRUE(seek(w, 2, kSeekBegin, nullptr));
-  ASSERT_TRUE(set_end_of_file(w));  // missing bytes read as zero
-  EXPECT_EQ(word.value(), 1u);
-  close_file(w);
-  word.unmap();
-  EXPECT_FALSE(word.mapped());
 }
 
 }  // namespace

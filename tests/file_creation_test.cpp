@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
 #include "support/detail_capture.h"
+#include "support/isam_builder.h"
 #include "support/scratch_dir.h"
 
 namespace ismgr {
@@ -66,155 +69,72 @@ IsamHeader slot_header(int revision, uint8_t flags, uint16_t overhead, uint16_t 
   return h;
 }
 
-// ---------------------------------------------------------------------------
-// Free-slot tables, worked out by hand.
-// ---------------------------------------------------------------------------
-TEST(FreeSlotTable, FixedAndMultipleFormats) {
-  // Without sized headers: one slot of overhead + size.
-  auto slots = initial_free_slots(slot_header(6, 0x08, 1, 100));
-  ASSERT_EQ(slots.size(), 1u);
-  EXPECT_EQ(slots[0].size, 101);
-  EXPECT_EQ(slots[0].address_low, 0xFFFFFFFFu);
-  EXPECT_EQ(slots[0].address_high, 0);
-  // Multiple-format files start with an empty table.
-  EXPECT_TRUE(initial_free_slots(slot_header(6, 0x3B, 9, 100)).empty());
-  // tbyte: the high part of "no address" is all ones too.
-  EXPECT_EQ(initial_free_slots(slot_header(6, 0x48, 1, 100))[0].address_high, 0xFFFF);
+// Free-slot tables worked out by hand, one row each, then the invariant over
+// random headers (records of 40 bytes and more, past every minimum size):
+// ascending, at most 132 (32 for revision 4), every entry but the last below
+// the slot size b = overhead + record size (+ 1 when compressed), the last
+// at b (revision 4) or at most a step past it (revision 6).
+TEST(FreeSlotTable, HandWorkedRowsAndTheInvariant) {
+  const auto join = [](std::vector<uint16_t> a, const std::vector<uint16_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const struct {
+    const char* name;
+    int revision;
+    uint8_t flags;
+    uint16_t overhead, size;
+    std::vector<uint16_t> want;
+  } rows[] = {
+      {"fixed: one slot of overhead + size", 6, 0x08, 1, 100, {101}},
+      {"multiple format: empty", 6, 0x3B, 9, 100, {}},
+      // b 65, step 1, remainder 28, minimum 7: 28 sizes while it lasts.
+      {"rev4 variable", 4, 0x22, 5, 60, join(range(7, 61, 2), {62, 63, 64, 65})},
+      // b 320, step 9, remainder 27: steps of 10 from 15, then of 9.
+      {"rev4 step 9", 4, 0x22, 5, 315, join(range(15, 275, 10), range(284, 320, 9))},
+      {"rev6 below one slot per size", 6, 0x3A, 11, 40, range(13, 51, 1)},
+      // b 200: the excess widens 56 steps to 2, single steps fill to 132.
+      {"rev6 one slot per size with excess", 6, 0x3A, 11, 189,
+       join(range(13, 125, 2), range(126, 200, 1))},
+      // b 301, q 2, minimum 16: twelve steps of 4, then of 2, the last b.
+      {"rev6 compressed", 6, 0x3C, 9, 291, join(join(range(16, 64, 4), range(66, 298, 2)), {301})},
+      {"rev6 tbyte minimum 15", 6, 0x7A, 11, 40, range(15, 51, 1)},
+      {"rev6 tbyte overhead 21", 6, 0x7A, 21, 40, range(22, 61, 1)},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(sizes(initial_free_slots(slot_header(r.revision, r.flags, r.overhead, r.size))),
+              r.want)
+        << r.name;
+  }
+  const auto none = initial_free_slots(slot_header(6, 0x08, 1, 100))[0];
+  EXPECT_EQ(none.address_low, 0xFFFFFFFFu);
+  EXPECT_EQ(none.address_high, 0);
+  EXPECT_EQ(initial_free_slots(slot_header(6, 0x48, 1, 100))[0].address_high, 0xFFFF);  // tbyte
   EXPECT_EQ(initial_free_slots(slot_header(4, 0x40, 1, 100))[0].address_high, 0xFF);
-}
-
-TEST(FreeSlotTable, Revision4SpreadsThirtyTwoSizes) {
-  // Variable, overhead 5, size 60: b 65, step 1, remainder 28, minimum 7.
-  auto got = sizes(initial_free_slots(slot_header(4, 0x22, 5, 60)));
-  std::vector<uint16_t> want = range(7, 61, 2);  // 28 sizes while the remainder lasts
-  for (uint16_t v : {62, 63, 64, 65}) want.push_back(v);
-  EXPECT_EQ(got, want);
-  // Overhead 5, size 315: b 320, step 9, remainder 27: sizes 15, 25, ...
-  got = sizes(initial_free_slots(slot_header(4, 0x22, 5, 315)));
-  ASSERT_EQ(got.size(), 32u);
-  EXPECT_EQ(got[0], 15);
-  EXPECT_EQ(got[26], 15 + 26 * 10);      // last one with the remainder
-  EXPECT_EQ(got[27], 15 + 26 * 10 + 9);  // then steps of 9
-  EXPECT_EQ(got[31], 320);
-}
-
-TEST(FreeSlotTable, Revision6BelowOneSlotPerSize) {
-  // Variable with static vectoring: overhead 11, size 40, b 51 < 132:
-  // minimum 13, then every size up to b.
-  EXPECT_EQ(sizes(initial_free_slots(slot_header(6, 0x3A, 11, 40))), range(13, 51, 1));
-}
-
-TEST(FreeSlotTable, Revision6OneSlotPerSizeWithExcess) {
-  // b 200: q 1, excess 68. After the minimum 13 the excess (56 by then)
-  // widens 56 steps to 2, then single steps fill the table to 132 exactly.
-  std::vector<uint16_t> want = range(13, 125, 2);
-  for (uint16_t v : range(126, 200, 1)) want.push_back(v);
-  ASSERT_EQ(want.size(), 132u);
-  EXPECT_EQ(sizes(initial_free_slots(slot_header(6, 0x3A, 11, 189))), want);
-}
-
-TEST(FreeSlotTable, Revision6CompressedPowerOfTwoSteps) {
-  // Compressed fixed, overhead 9, size 291: b 300 + 1, q 2, minimum 16,
-  // step 2, excess 37 (23 after the minimum): twelve steps of 4, then steps
-  // of 2, the last replaced by b.
-  std::vector<uint16_t> want = range(16, 64, 4);
-  for (uint16_t v : range(66, 298, 2)) want.push_back(v);
-  want.push_back(301);
-  EXPECT_EQ(sizes(initial_free_slots(slot_header(6, 0x3C, 9, 291))), want);
-}
-
-TEST(FreeSlotTable, Revision6TbyteMinimumAndLargeRecords) {
-  // tbyte raises the minimum to 9 + 6 = 15 (static vectoring), b 51 < 132;
-  // an overhead of 21 raises it further to 22.
-  EXPECT_EQ(sizes(initial_free_slots(slot_header(6, 0x7A, 11, 40))), range(15, 51, 1));
-  EXPECT_EQ(sizes(initial_free_slots(slot_header(6, 0x7A, 21, 40))), range(22, 61, 1));
-  // A large record never exceeds 132 entries and ends at b.
-  auto got = initial_free_slots(slot_header(6, 0x3A, 11, 60000));
-  EXPECT_LE(got.size(), 132u);
-  EXPECT_EQ(got.back().size, 60011);
-  for (size_t i = 1; i < got.size(); ++i) EXPECT_GT(got[i].size, got[i - 1].size);
-}
-
-// ---------------------------------------------------------------------------
-// Header images, decoded byte by byte.
-// ---------------------------------------------------------------------------
-TEST(HeaderImage, Revision6SingleKeyLayout) {
-  auto d = parse("FILE;NAME c;RECORD;SIZE 100;KEY 0;START 1;LENGTH 10;NAME id;");
-  HeaderImage img = build_header(*d, "c", 6);
-  const std::vector<uint8_t> b = img.render(true);
-  ASSERT_EQ(b.size(), 8192u);
-  EXPECT_EQ(get_u16(&b[0]), 0x5CA5);
-  EXPECT_EQ(b[2], 6);
-  EXPECT_EQ(b[3], 0x08);  // static RFAs; vectoring needs sized headers
-  EXPECT_EQ(b[4], 1);
-  EXPECT_EQ(b[5], 16);
-  EXPECT_EQ(b[6], 0);
-  EXPECT_EQ(b[7], 32);                // 8192 / 256
-  EXPECT_EQ(get_u16(&b[8]), 1);       // record overhead
-  EXPECT_EQ(get_u16(&b[10]), 160);    // 52 + 68 + 40
-  EXPECT_EQ(get_u16(&b[12]), 1676);   // 1616 + 4 + 4 + 52
-  EXPECT_EQ(get_u16(&b[14]), 10);     // max key size
-  EXPECT_EQ(get_u16(&b[16]), 100);    // record size
-  EXPECT_EQ(get_u16(&b[18]), 0);      // null area
-  EXPECT_EQ(get_u32(&b[20]), 0x08u);  // prefixed file text
-  EXPECT_EQ(get_u32(&b[24]), 4096u);  // dynamic offset
-  EXPECT_NE(get_u32(&b[28]), 0u);     // created
-  EXPECT_EQ(std::memcmp(&b[44], "100101c\0", 8), 0);
-  // Key descriptor at 52.
-  EXPECT_EQ(b[52], 0x02);
-  EXPECT_EQ(b[56], 0x21);
-  EXPECT_EQ(get_u16(&b[64]), 0);
-  EXPECT_EQ(get_u16(&b[80]), 10);
-  EXPECT_EQ(get_u16(&b[82]), 0);  // one segment
-  EXPECT_EQ(get_u16(&b[98]), 10);
-  EXPECT_EQ(get_u16(&b[100]), 1);  // qualifier offset = overhead at the key
-  EXPECT_EQ(std::memcmp(&b[104], "id", 3), 0);
-  // Extension at 120.
-  EXPECT_EQ(get_u64(&b[120]), 0u);
-  EXPECT_EQ(get_u32(&b[128]), 0u);
-  EXPECT_EQ(get_u32(&b[132]), 8192u);  // data start
-  EXPECT_EQ(get_u32(&b[136]), 5772u);  // text offset: 4096 + 1676
-  EXPECT_EQ(b[156], 0);
-  // Dynamic header: one slot of 101, root 8192, depth 1, counters zero.
-  EXPECT_EQ(b[4096], 1);
-  EXPECT_EQ(get_u32(&b[4096 + 32]), 0xFFFFFFFFu);
-  EXPECT_EQ(get_u16(&b[4096 + 38]), 101);
-  EXPECT_EQ(get_u32(&b[4096 + 1616]), 8192u);
-  EXPECT_EQ(b[4096 + 1620], 1);
-  EXPECT_EQ(get_u64(&b[4096 + 1624]), 0u);  // autoseed
-  // Text prefix: a 32-byte allocation counted in bytes, nothing in use.
-  EXPECT_EQ(get_u32(&b[5772]), 32u | 0x04000000u);
-  EXPECT_EQ(get_u32(&b[5776]), 0u);
-}
-
-TEST(HeaderImage, Revision4Layout) {
-  auto d = parse("FILE;NAME c;RECORD;SIZE 100;KEY 0;START 1;LENGTH 10;DUPLICATES yes;", 4);
-  HeaderImage img = build_header(*d, "c", 4);
-  const std::vector<uint8_t> b = img.render(true);
-  ASSERT_EQ(b.size(), 2048u);
-  EXPECT_EQ(b[2], 4);
-  EXPECT_EQ(b[3], 0);            // revision 4 keeps the described flags
-  EXPECT_EQ(b[5], 4);            // page units for short keys
-  EXPECT_EQ(b[7], 8);            // 2048 / 256
-  EXPECT_EQ(get_u16(&b[8]), 4);  // 1 + qualifier 3
-  EXPECT_EQ(get_u16(&b[10]), 120);
-  EXPECT_EQ(get_u16(&b[12]), 288);  // 280 + 4 + 4
-  EXPECT_EQ(get_u16(&b[14]), 13);   // 10 + qualifier
-  EXPECT_EQ(get_u32(&b[20]), 0u);
-  EXPECT_EQ(get_u32(&b[24]), 1024u);
-  EXPECT_EQ(std::memcmp(&b[44], "10.1.1c\0", 8), 0);
-  EXPECT_EQ(b[52], 0x06);  // fifo, duplicates
-  EXPECT_EQ(get_u16(&b[52 + 46]), 13);
-  EXPECT_EQ(get_u16(&b[52 + 48]), 1);
-  // 280-byte free-list part: one slot of 104 (4 + 100).
-  EXPECT_EQ(b[1024], 1);
-  EXPECT_EQ(get_u32(&b[1024 + 24]), 0xFFFFFFFFu);
-  EXPECT_EQ(get_u16(&b[1024 + 30]), 104);
-  EXPECT_EQ(get_u32(&b[1024 + 280]), 2048u);  // root
-  EXPECT_EQ(b[1024 + 284], 1);
-  // Long keys ask for 1024-byte pages.
-  auto wide = parse("FILE;NAME c;RECORD;SIZE 100;KEY 0;START 1;LENGTH 60;", 4);
-  EXPECT_EQ(build_header(*wide, "c", 4).header.page_units, 8);
+  std::mt19937 rng(5);
+  for (int i = 0; i < 3000; ++i) {
+    const int revision = i % 3 ? 6 : 4;
+    const uint8_t flags =
+        static_cast<uint8_t>(std::vector<int>{0x22, 0x3A, 0x3C, 0x7A, 0x24, 0x3E}[rng() % 6]);
+    const uint16_t overhead = static_cast<uint16_t>(1 + rng() % 30);
+    const uint16_t size = static_cast<uint16_t>(40 + rng() % (i % 2 ? 300 : 65000 - overhead));
+    const auto got = sizes(initial_free_slots(slot_header(revision, flags, overhead, size)));
+    const std::string row = "revision " + std::to_string(revision) + " flags " +
+                            std::to_string(flags) + " overhead " + std::to_string(overhead) +
+                            " size " + std::to_string(size);
+    ASSERT_FALSE(got.empty()) << row;
+    ASSERT_LE(got.size(), revision == 4 ? 32u : 132u) << row;
+    ASSERT_TRUE(std::is_sorted(got.begin(), got.end(), std::less<>())) << row;
+    const uint32_t b = overhead + size + (flags & 0x04 ? 1 : 0);
+    for (size_t k = 0; k + 1 < got.size(); ++k) {
+      ASSERT_LT(got[k], b) << row;
+    }
+    ASSERT_GE(got.back(), b) << row;  // the last may pass b by less than two steps
+    ASSERT_LT(got.back(), b + 2 * std::max(1u, b / 132)) << row;
+    if (revision == 4) {
+      ASSERT_EQ(got.back(), b) << row;
+    }
+  }
 }
 
 TEST(HeaderImage, ChangeTrackingKeyAndTbyte) {
@@ -366,9 +286,6 @@ TEST(HeaderImage, NullValuesInIndexForm) {
   EXPECT_EQ(entry(4), (std::vector<uint8_t>{2, 42}));  // replicating: as given
 }
 
-// ---------------------------------------------------------------------------
-// Key overlap.
-// ---------------------------------------------------------------------------
 TEST(KeyOverlap, AlphaSharesNumericMustCoincide) {
   const auto status = [](const std::string& keys, const std::string& name = "c") {
     auto d = parse("FILE;NAME c;RECORD;SIZE 40;" + keys);
@@ -472,9 +389,6 @@ TEST(HeaderRefusals, StatusAndDetail) {
   EXPECT_EQ(status(plain_description(1000, 1, 10), "c,ralloc=4000000"), 16);
 }
 
-// ---------------------------------------------------------------------------
-// Names.
-// ---------------------------------------------------------------------------
 TEST(CreationNames, ExtensionsAndDataNames) {
   std::string index, data;
   EXPECT_EQ(creation_file_names("cust", &index, &data), 0);
@@ -490,215 +404,6 @@ TEST(CreationNames, ExtensionsAndDataNames) {
   EXPECT_EQ(creation_file_names("dir/", &index, &data), 58);
   EXPECT_EQ(creation_file_names("", &index, &data), 58);
   EXPECT_EQ(creation_file_names(std::string(600, 'n'), &index, &data), 4);
-}
-
-// ---------------------------------------------------------------------------
-// Creation on disk.
-// ---------------------------------------------------------------------------
-class CreateTest : public ::testing::Test {
- protected:
-  void SetUp() override { ctl_ = current_context(); }
-  void TearDown() override { set_file_io_hooks_for_testing({}); }
-  int create(const std::string& xdl, const std::string& leaf, bool replace = false,
-             int revision = 6) {
-    std::string name = dir_.file(leaf);
-    auto d = parse(xdl, revision, &name);
-    d->control = ctl_;
-    const int rc = create_isam_file(*d, name, replace, revision);
-    if (rc == 0) {
-      EXPECT_EQ(d->magic, 0);
-    }
-    return rc;
-  }
-  int last_status() const { return ctl_->status->code; }
-  std::vector<uint8_t> bytes(const std::string& leaf) const {
-    const std::string s = dir_.read(leaf);
-    return std::vector<uint8_t>(s.begin(), s.end());
-  }
-  test::ScratchDir dir_;
-  ismgr_control* ctl_ = nullptr;
-};
-
-const std::string kCustomer =
-    "FILE;RECORD;SIZE 100;KEY 0;START 1;LENGTH 10;NAME id;"
-    "KEY 1;START 11;LENGTH 20;DUPLICATES yes;NAME name;";
-
-TEST_F(CreateTest, WritesBothFilesAndOpensBack) {
-  ASSERT_EQ(create(kCustomer, "cust"), 0) << last_status();
-  const auto index = bytes("cust.ism");
-  const auto data = bytes("cust.is1");
-  // Index: the image, then two empty root blocks.
-  ASSERT_EQ(index.size(), 8192u + 2 * 4096u);
-  EXPECT_EQ(get_u16(&index[0]), 0x5CA5);
-  EXPECT_EQ(index[8192], 0xFF);
-  EXPECT_EQ(index[8193], 0);
-  EXPECT_EQ(index[12288], 0xFF);
-  // Data: the same image under its own magic, with the text prefix.
-  ASSERT_EQ(data.size(), 8192u);
-  EXPECT_EQ(get_u16(&data[0]), 0x5CB5);
-  // Only the data file holds the text prefix (after the 1680-byte dynamic
-  // block at 4096); the images agree up to it.
-  EXPECT_TRUE(std::equal(index.begin() + 2, index.begin() + 5776, data.begin() + 2));
-  EXPECT_EQ(get_u32(&data[5776]), 32u | 0x04000000u);
-  EXPECT_EQ(get_u32(&index[5776]), 0u);
-
-  // The open's decoding accepts it and finds what was asked for.
-  IsamFileControl fc;
-  const char* detail = nullptr;
-  ASSERT_EQ(build_file_control(index.data(), 4096, &fc, &detail), 0) << (detail ? detail : "");
-  ASSERT_EQ(check_dynamic_size(fc), 0);
-  ASSERT_EQ(load_dynamic_header(&index[fc.header.dynamic_offset], fc.header.dynamic_size, &fc), 0);
-  EXPECT_EQ(fc.header.record_size, 100);
-  EXPECT_EQ(fc.header.key_count, 2);
-  EXPECT_EQ(fc.keys[1].key_flags & kKeyDuplicates, kKeyDuplicates);
-  EXPECT_EQ(std::string(fc.keys[1].key_name.data(), 4), "name");
-  EXPECT_EQ(fc.record_overhead, 4);
-  EXPECT_EQ(key_root_address(fc, 1), 12288u);
-  EXPECT_EQ(fc.depths[1], 1);
-  EXPECT_EQ(fc.free_list.slot_count, 1);
-  EXPECT_EQ(fc.free_list.slots[0].size, 104);
-  EXPECT_EQ(fc.data_start, 8192u);
-  EXPECT_EQ(std::string(ctl_->current_name), dir_.file("cust.ism"));
-}
-
-TEST_F(CreateTest, OptionsOnTheNameAndPortableIntegers) {
-  ASSERT_EQ(create(kCustomer + "PORT_INT 41:4;", "opt,page=1024,i=51:2"), 0) << last_status();
-  EXPECT_TRUE(dir_.exists("opt.ism"));
-  const auto index = bytes("opt.ism");
-  EXPECT_EQ(index[5], 4);  // page units
-  EXPECT_EQ(index[6], 2);  // two portable integers
-  const size_t at = 52 + 2 * 68;
-  EXPECT_EQ(index[at], 4);
-  EXPECT_EQ(index[at + 1], 2);
-  EXPECT_EQ(get_u16(&index[at + 2]), 51);
-  EXPECT_EQ(index[at + 5], 4);
-  EXPECT_EQ(get_u16(&index[at + 6]), 41);
-}
-
-TEST_F(CreateTest, ExistingFilesNeedReplace) {
-  dir_.write("keep.ism", "precious");
-  EXPECT_EQ(create(kCustomer, "keep"), -1);
-  EXPECT_EQ(last_status(), 40);
-  EXPECT_EQ(dir_.read("keep.ism"), "precious");
-  EXPECT_FALSE(dir_.exists("keep.is1"));
-  // The data file alone also blocks.
-  dir_.write("other.is1", "x");
-  EXPECT_EQ(create(kCustomer, "other"), -1);
-  EXPECT_EQ(last_status(), 40);
-  EXPECT_FALSE(dir_.exists("other.ism"));
-  // With replace both are rewritten.
-  EXPECT_EQ(create(kCustomer, "keep", true), 0);
-  EXPECT_EQ(bytes("keep.ism").size(), 16384u);
-}
-
-TEST_F(CreateTest, FailuresLeaveNoFiles) {
-  DetailCapture details;
-  EXPECT_EQ(create(kCustomer, "r5", false, 5), -1);
-  EXPECT_EQ(last_status(), 30);
-  EXPECT_EQ(create("FILE;RECORD;SIZE 40;KEY 0;START 1;LENGTH 4;TYPE decimal;"
-                   "KEY 1;START 1;LENGTH 2;TYPE decimal;",
-                   "ovl"),
-            -1);
-  EXPECT_EQ(last_status(), 68);
-  EXPECT_TRUE(details.has(kDetailCreateFailed, ""));
-  EXPECT_EQ(create(kCustomer, "bad,page=1000"), -1);
-  EXPECT_EQ(last_status(), 70);
-  EXPECT_EQ(create(kCustomer, "bad,frobnicate"), -1);
-  EXPECT_EQ(last_status(), 32);
-  EXPECT_EQ(create("FILE;RECORD;SIZE 40;", "nokeys"), -1);
-  EXPECT_EQ(last_status(), 41);
-  // A bad description record is refused before anything else.
-  FileDescription d = plain_description(100, 1, 10);
-  d.magic = 0;
-  d.control = ctl_;
-  EXPECT_EQ(create_isam_file(d, dir_.file("magic"), false, 6), -1);
-  EXPECT_EQ(last_status(), 1);
-  // Nothing was left behind.
-  EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
-}
-
-TEST_F(CreateTest, WriteFailureDeletesBothFiles) {
-  int writes = 0;
-  FileIoHooks hooks;
-  // The data file's header goes through; the index image meets a full disk.
-  hooks.write = [&](FileHandle h, const void* buffer, uint32_t count, uint32_t* done) {
-    if (++writes >= 2) {
-      *done = 0;
-      platform::set_last_error(112);  // disk full
-      return false;
-    }
-    return platform::write(h, buffer, count, done);
-  };
-  set_file_io_hooks_for_testing(hooks);
-  EXPECT_EQ(create(kCustomer, "full"), -1);
-  set_file_io_hooks_for_testing({});
-  EXPECT_EQ(last_status(), 16);
-  EXPECT_FALSE(dir_.exists("full.ism"));
-  EXPECT_FALSE(dir_.exists("full.is1"));
-}
-
-TEST_F(CreateTest, PreallocationInRecords) {
-  ASSERT_EQ(create("FILE;RECORD;SIZE 100;KEY 0;START 1;LENGTH 10;", "pre,ralloc=10"), 0)
-      << last_status();
-  // (10 x 101 + 8192 + 511) / 512 = 18 blocks: 9216 bytes.
-  const auto data = bytes("pre.is1");
-  ASSERT_EQ(data.size(), 9216u);
-  EXPECT_EQ(data[8192], 0x80);
-  EXPECT_EQ(get_u32(&data[8193]), 9216u);
-  // The index gets room for one more block of the key.
-  const auto index = bytes("pre.ism");
-  EXPECT_EQ(index.size(), 8192u + 4096u + 4096u);
-  IsamFileControl fc;
-  ASSERT_EQ(build_file_control(index.data(), 4096, &fc, nullptr), 0);
-  ASSERT_EQ(load_dynamic_header(&index[4096], fc.header.dynamic_size, &fc), 0);
-  EXPECT_EQ(fc.counters.data_leof, 8192u);
-  EXPECT_EQ(fc.counters.index_leof, 12288u);
-  EXPECT_EQ(fc.extension.allocation, 10u);
-  EXPECT_EQ(fc.header.file_flags2 & 0x140u, 0x140u);
-  EXPECT_EQ(fc.prealloc_blocks, 18);
-}
-
-TEST_F(CreateTest, CompressedPreallocationAndLargeText) {
-  std::string xdl =
-      "FILE;RECORD;SIZE 200;COMPRESS_DATA yes;RECORD_ALLOCATION 100;"
-      "KEY 0;START 1;LENGTH 10;";
-  ASSERT_EQ(create(xdl, "cmp"), 0) << last_status();
-  // Overhead 9: 100 records of 209 - 140 bytes after the header: (6900 +
-  // 8192 + 511) / 512 = 30 blocks. Sized headers: length word, flag byte,
-  // vectoring bytes, then the address.
-  const auto data = bytes("cmp.is1");
-  ASSERT_EQ(data.size(), 30u * 512u);
-  EXPECT_EQ(get_u16(&data[8192]), 13);
-  EXPECT_EQ(data[8194], 0x80);
-  EXPECT_EQ(get_u32(&data[8192 + 9]), 30u * 512u);
-
-  // A text of 3000 bytes goes after the header region of the data file.
-  std::string name = dir_.file("txt");
-  auto d = parse("FILE;RECORD;SIZE 20;KEY 0;START 1;LENGTH 4;", 6, &name);
-  d->has_text = true;
-  d->text.assign(3000, 'q');
-  d->control = ctl_;
-  ASSERT_EQ(create_isam_file(*d, name, false, 6), 0);
-  const auto t = bytes("txt.is1");
-  ASSERT_EQ(t.size(), 8192u + 3072u);
-  EXPECT_EQ(t[8192], 'q');
-  EXPECT_EQ(t[8192 + 2999], 'q');
-  EXPECT_EQ(t[8192 + 3000], 0);
-}
-
-TEST_F(CreateTest, IndexEstimate) {
-  IsamHeader h;
-  h.page_units = 4;  // 1024 bytes
-  KeyDescriptor k;
-  k.key_size = 10;
-  // (1024 - 12) x 90 / 100 / 14 = 65 entries a leaf; upper blocks hold
-  // 90 x 1016 / 100 / 14 = 65 entries: 1000 records need 16 leaves + 1.
-  EXPECT_EQ(estimate_index_blocks(h, {k}, 1000), 17u);
-  EXPECT_EQ(estimate_index_blocks(h, {k}, 65), 1u);
-  EXPECT_EQ(estimate_index_blocks(h, {k}, 0), 0u);
-  k.density = 100;  // 95 percent: 68 a leaf
-  EXPECT_EQ(estimate_index_blocks(h, {k}, 68), 1u);
-  EXPECT_EQ(estimate_index_blocks(h, {k, k}, 69), 6u);  // 2 leaves + 1 root, twice
 }
 
 }  // namespace

@@ -49,63 +49,47 @@ class ReaderTest : public ::testing::Test {
   }
 };
 
-TEST_F(ReaderTest, SectionsDecideWhatIsCopied) {
-  EXPECT_EQ(xdl("TITLE \"x\"\nIDENT y\nFILE\n  NAME cust\n  SIZE 100 FORMAT fixed\n"),
-            "FILE;NAME cust;SIZE 100;FORMAT fixed;");
-  // Everything in an AREA section is dropped until the next section.
-  EXPECT_EQ(xdl("FILE\nAREA 0\n  ALLOCATION 10\n  SIZE 5\nRECORD\n  SIZE 7\n"),
-            "FILE;RECORD;SIZE 7;");
-  // Words after the first section that are not keywords take their line along.
-  EXPECT_EQ(xdl("FILE\nBOGUS SIZE 5\nSIZE 6\n"), "FILE;SIZE 6;");
-  // Section words keep the rest of their line.
-  EXPECT_EQ(xdl("FILE\nSYSTEM SIZE 5\n"), "FILE;SIZE 5;");
-  // Ignored keywords past TITLE are not copied even inside a section.
-  EXPECT_EQ(xdl("FILE\nOWNER me\nPROTECTION x\nSIZE 1\n"), "FILE;SIZE 1;");
-}
-
-TEST_F(ReaderTest, SegmentWordsAndFileMonitoring) {
-  EXPECT_EQ(xdl("KEY 0\nSEG3_POSITION 10\nSEG0_LENGTH 4\n"), "KEY 0;SEGPOS 10;SEGLEN 4;");
-  // Both words in one: LENGTH wins.
-  EXPECT_EQ(xdl("KEY 0\nSEG_POSITION_LENGTH 3\n"), "KEY 0;SEGLEN 3;");
-  EXPECT_EQ(xdl("FILE\nFILE_MONITORING no\nSIZE 3\n"), "FILE;static_rfa yes ;SIZE 3;");
-  EXPECT_EQ(xdl("FILE\nFILE_MON\nSIZE 3\n"), "FILE;static_rfa yes ;SIZE 3;");
-  // Outside a section it is dropped like any other keyword.
-  EXPECT_EQ(xdl("FILE_MONITORING yes\n"), "");
-}
-
-TEST_F(ReaderTest, ValuesAndLineEnds) {
-  // A keyword alone at the end of its line gets a blank and a semicolon.
-  EXPECT_EQ(xdl("FILE\nKEY\n"), "FILE;KEY ;");
-  // One blank and a line end: the value is on the next line.
-  EXPECT_EQ(xdl("FILE\nSIZE \n100\n"), "FILE;SIZE 100;");
-  // Two blanks, or a blank line: the value is empty.
-  EXPECT_EQ(xdl("FILE\nSIZE  \n100\n"), "FILE;SIZE ;");
-  // A comment right after the word: the value is on the next line.
-  EXPECT_EQ(xdl("FILE\nSIZE! record size\n100\n"), "FILE;SIZE 100;");
-  // Quoted values keep their quotes, blanks, semicolons and comment signs.
-  EXPECT_EQ(xdl("FILE\nNAME \"a b;c!d\"\n"), "FILE;NAME \"a b;c!d\";");
-  EXPECT_EQ(xdl("FILE\nNAME 'x y'\n"), "FILE;NAME 'x y';");
-  // An unterminated quote runs to the end of the text.
-  EXPECT_EQ(xdl("FILE\nNAME \"open"), "FILE;NAME \"open;");
-  // A comment after a value is read as words, dropped unless they are keywords.
-  EXPECT_EQ(xdl("FILE\nSIZE 100 ! blah\n"), "FILE;SIZE 100;");
-  EXPECT_EQ(xdl("FILE\nSIZE 100!zz\n"), "FILE;SIZE 100;");
-  // ... even a comment word that happens to be a keyword prefix: "note" is
-  // "te" negated, ambiguous between TEXT_ALLOCATION and TEXT.
-  EXPECT_EQ(xdl("FILE\nSIZE 100!note\n"), "FILE;SIZE 100;NOTE ;");
-  // Lower case keywords are folded, values are not.
-  EXPECT_EQ(xdl("file\nname Cust\n"), "FILE;NAME Cust;");
-  // Ambiguous words are copied for the parser to report.
-  EXPECT_EQ(xdl("FILE\nNUL x\n"), "FILE;NUL x;");
-  EXPECT_EQ(xdl(""), "");
-  EXPECT_EQ(xdl("! only a comment"), "");
-}
-
-TEST_F(ReaderTest, WindowsTextFiles) {
-  EXPECT_EQ(xdl("FILE\r\n  NAME cust\r\n  SIZE 100\r\n\x1a"), "FILE;NAME cust;SIZE 100;");
-  EXPECT_EQ(xdl("FILE\r\nKEY\r\n"), "FILE;KEY ;");
-  // Text after a Ctrl-Z is not read.
-  EXPECT_EQ(xdl("FILE\nSIZE 1\n\x1aSIZE 2\n"), "FILE;SIZE 1;");
+// One row per XDL text and the description it reads as.
+TEST_F(ReaderTest, XdlTextTable) {
+  const std::string v532(532, 'v');
+  const std::pair<std::string, std::string> rows[] = {
+      {"TITLE \"x\"\nIDENT y\nFILE\n  NAME cust\n  SIZE 100 FORMAT fixed\n",
+       "FILE;NAME cust;SIZE 100;FORMAT fixed;"},
+      // An AREA section is dropped up to the next section.
+      {"FILE\nAREA 0\n  ALLOCATION 10\n  SIZE 5\nRECORD\n  SIZE 7\n", "FILE;RECORD;SIZE 7;"},
+      // Non-keywords after the first section take their line along.
+      {"FILE\nBOGUS SIZE 5\nSIZE 6\n", "FILE;SIZE 6;"},
+      {"FILE\nSYSTEM SIZE 5\n", "FILE;SIZE 5;"},  // section words keep the rest of the line
+      {"FILE\nOWNER me\nPROTECTION x\nSIZE 1\n", "FILE;SIZE 1;"},  // ignored even in a section
+      {"KEY 0\nSEG3_POSITION 10\nSEG0_LENGTH 4\n", "KEY 0;SEGPOS 10;SEGLEN 4;"},
+      {"KEY 0\nSEG_POSITION_LENGTH 3\n", "KEY 0;SEGLEN 3;"},  // both words: LENGTH wins
+      {"FILE\nFILE_MONITORING no\nSIZE 3\n", "FILE;static_rfa yes ;SIZE 3;"},
+      {"FILE\nFILE_MON\nSIZE 3\n", "FILE;static_rfa yes ;SIZE 3;"},
+      {"FILE_MONITORING yes\n", ""},             // outside a section: dropped
+      {"FILE\nKEY\n", "FILE;KEY ;"},             // alone at the line's end
+      {"FILE\nSIZE \n100\n", "FILE;SIZE 100;"},  // one blank: value on the next line
+      {"FILE\nSIZE  \n100\n", "FILE;SIZE ;"},    // two blanks: empty value
+      {"FILE\nSIZE! record size\n100\n", "FILE;SIZE 100;"},
+      {"FILE\nNAME \"a b;c!d\"\n", "FILE;NAME \"a b;c!d\";"},  // quotes keep everything
+      {"FILE\nNAME 'x y'\n", "FILE;NAME 'x y';"},
+      {"FILE\nNAME \"open", "FILE;NAME \"open;"},  // unterminated: to the end
+      {"FILE\nSIZE 100 ! blah\n", "FILE;SIZE 100;"},
+      {"FILE\nSIZE 100!zz\n", "FILE;SIZE 100;"},
+      // A comment word that is a keyword prefix: "note" is "te" negated,
+      // ambiguous between TEXT_ALLOCATION and TEXT.
+      {"FILE\nSIZE 100!note\n", "FILE;SIZE 100;NOTE ;"},
+      {"file\nname Cust\n", "FILE;NAME Cust;"},  // keywords folded, values not
+      {"FILE\nNUL x\n", "FILE;NUL x;"},          // ambiguous: for the parser to report
+      {"", ""},
+      {"! only a comment", ""},
+      {"FILE\r\n  NAME cust\r\n  SIZE 100\r\n\x1a", "FILE;NAME cust;SIZE 100;"},
+      {"FILE\r\nKEY\r\n", "FILE;KEY ;"},
+      {"FILE\nSIZE 1\n\x1aSIZE 2\n", "FILE;SIZE 1;"},  // nothing after a Ctrl-Z
+      {"FILE\nNAME " + v532 + "\n", "FILE;NAME " + v532 + ";"},
+      // A word longer than the word buffer is cut, never overrun, not found.
+      {"FILE\n" + std::string(500, 'S') + " 5\nSIZE 4\n", "FILE;SIZE 4;"},
+  };
+  for (const auto& [text, want] : rows) EXPECT_EQ(xdl(text), want) << text.substr(0, 80);
 }
 
 TEST_F(ReaderTest, CommentBeforeValueFails) {
@@ -121,15 +105,12 @@ TEST_F(ReaderTest, CommentBeforeValueFails) {
 TEST_F(ReaderTest, OverlongValuesAndWords) {
   std::string name;
   const std::string ok_value(532, 'v');
-  EXPECT_EQ(xdl("FILE\nNAME " + ok_value + "\n"), "FILE;NAME " + ok_value + ";");
   EXPECT_EQ(xdl_status("FILE\nNAME " + ok_value + "v\n", &name), kStatusXdlFile);
   ASSERT_EQ(g_details.size(), 3u);
   EXPECT_EQ(g_details[0].text, "String exceeds maximum length");
   EXPECT_EQ(g_details[2].value, "NAME");
   g_details.clear();
   EXPECT_EQ(xdl_status("FILE\nNAME \"" + std::string(600, 'q'), &name), kStatusXdlFile);
-  // A word longer than the word buffer is cut, never overrun, and not found.
-  EXPECT_EQ(xdl("FILE\n" + std::string(500, 'S') + " 5\nSIZE 4\n"), "FILE;SIZE 4;");
 }
 
 TEST_F(ReaderTest, MissingFile) {
@@ -143,7 +124,7 @@ TEST_F(ReaderTest, MissingFile) {
   EXPECT_EQ(name, "/nonexistent/dir/none.xdl");
 }
 
-TEST_F(ReaderTest, ReadsAFileFromDisk) {
+TEST_F(ReaderTest, ReadsAFileFromDisk) {  // CRLF lines
   const std::string path = ::testing::TempDir() + "reader_test.xdl";
   std::FILE* f = std::fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
@@ -258,17 +239,16 @@ TEST(Numbers, DecimalAndBasePrefixes) {
   EXPECT_EQ(description_number("-7"), -7);
   EXPECT_EQ(description_number("abc"), 0);
   EXPECT_EQ(description_number("99999999999999999999999"), INT64_MAX);
-  size_t end = 0;
-  EXPECT_EQ(description_number_with_base("0x1F", &end), 31);
-  EXPECT_EQ(end, 4u);
-  EXPECT_EQ(description_number_with_base("010K", &end), 8);
-  EXPECT_EQ(end, 3u);
-  EXPECT_EQ(description_number_with_base("2K", &end), 2);
-  EXPECT_EQ(end, 1u);
-  EXPECT_EQ(description_number_with_base("K", &end), 0);
-  EXPECT_EQ(end, 0u);
-  EXPECT_EQ(description_number_with_base("0", &end), 0);
-  EXPECT_EQ(end, 1u);
+  const struct {
+    const char* text;
+    int64_t value;
+    size_t end;
+  } rows[] = {{"0x1F", 31, 4}, {"010K", 8, 3}, {"2K", 2, 1}, {"K", 0, 0}, {"0", 0, 1}};
+  for (const auto& r : rows) {
+    size_t end = 99;
+    EXPECT_EQ(description_number_with_base(r.text, &end), r.value) << r.text;
+    EXPECT_EQ(end, r.end) << r.text;
+  }
 }
 
 }  // namespace

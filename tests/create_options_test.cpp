@@ -87,8 +87,7 @@ TEST_F(OptionsTest, RefusalsTable) {
       {"c,text=300K", 6, kStatusInvalidOption, nullptr},
       {"c,text=9223372036854775807", 6, kStatusInvalidOption, nullptr},
       {"c,text='" + std::string(65536, 'x') + "'", 6, kStatusInvalidOption, nullptr},
-      {"c,text='" + std::string(65535, 'x') + "'", 6, 0, nullptr},
-  };
+      {"c,text='" + std::string(65535, 'x') + "'", 6, 0, nullptr}};
   for (const auto& r : rows) {
     d_ = FileDescription();
     d_.record_size = 10;

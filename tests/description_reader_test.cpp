@@ -87,8 +87,7 @@ TEST_F(ReaderTest, XdlTextTable) {
       {"FILE\nSIZE 1\n\x1aSIZE 2\n", "FILE;SIZE 1;"},  // nothing after a Ctrl-Z
       {"FILE\nNAME " + v532 + "\n", "FILE;NAME " + v532 + ";"},
       // A word longer than the word buffer is cut, never overrun, not found.
-      {"FILE\n" + std::string(500, 'S') + " 5\nSIZE 4\n", "FILE;SIZE 4;"},
-  };
+      {"FILE\n" + std::string(500, 'S') + " 5\nSIZE 4\n", "FILE;SIZE 4;"}};
   for (const auto& [text, want] : rows) EXPECT_EQ(xdl(text), want) << text.substr(0, 80);
 }
 

@@ -130,7 +130,7 @@ TEST(FileQueryTest, ItemsTable) {
       {0, "seglength", 1, 3, kUntouched, nullptr, kStatusSegmentRange},
       {0, "num", 0, 0, kUntouched, nullptr, kStatusInvalidOption},
       {0, "", 0, 0, kUntouched, nullptr, kStatusInvalidOption},
-      {0, "f", 0, 0, kUntouched, nullptr, kStatusInvalidOption},  // filename or fopts
+      {0, "f", 0, 0, kUntouched, nullptr, kStatusInvalidOption}  // filename or fopts
   };
   for (const Row& r : rows) {
     const CraftedFile& f = *files[r.file];
@@ -223,8 +223,7 @@ TEST(FileQueryTest, FoptsNumberAndTextForEachLayout) {
        one_key(6).patched_from(5).file_flags(0x0E).tbyte().file_flags2(0x400).port_int(30, 8), 0x4E,
        "VARIABLE, COMPRESS, STATIC_RFA, TBYTE, STORED_GRFA, I=30:8"},
       {"page after port ints", one_key(6).page_units(8).port_int(12, 2), 0,
-       "FIXED, I=12:2, PAGE=2048"},
-  };
+       "FIXED, I=12:2, PAGE=2048"}};
   for (const auto& r : rows) {
     CraftedFile f(r.builder);
     ASSERT_TRUE(f.ok()) << r.name << " status " << f.status();
@@ -298,8 +297,7 @@ TEST(FileQueryTest, NullvalueOfEveryTypeAndOrder) {
       {"unsigned 2 bytes", 0x20, 0x28, {0x01, 0x00}, "256"},
       {"unsigned 4 bytes", 0x20, 0x28, {0xFF, 0xFF, 0xFF, 0xFF}, "4294967295"},
       {"unsigned 8 bytes", 0x20, 0x28, std::vector<uint8_t>(8, 0xFF), "18446744073709551615"},
-      {"unsigned descending", 0x20, 0x08, {0xFE, 0xFF}, "256"},
-  };
+      {"unsigned descending", 0x20, 0x08, {0xFE, 0xFF}, "256"}};
   for (const auto& r : rows) {
     CraftedFile f(null_key_file(r.key_flags, r.seg_type, r.value));
     ASSERT_TRUE(f.ok()) << r.name << " status " << f.status();

@@ -51,8 +51,7 @@ TEST(FileQueryString, KeysOfEveryShape) {
       {2, 0, "start=1, length=4, name=ABCDEFGHIJKLMN, type=N, null=replicate, value_null=*"},
       {3, 0, "start=5, length=4"},
       {4, 0, "start=9, length=4, name=PAD"},
-      {5, 0, "start=13, length=3, name=D, type=D, noascend, null=noreplicate, value_null=125"},
-  };
+      {5, 0, "start=13, length=3, name=D, type=D, noascend, null=noreplicate, value_null=125"}};
   for (const auto& r : rows) EXPECT_EQ(ask(f, "string", r.key, r.segment).text, r.text) << r.key;
 }
 
@@ -88,19 +87,17 @@ TEST(FileQueryText, DatesAsTextOrNodate) {
   const struct {
     uint32_t created, cleared, verified, reindexed;
     const char* texts[4];
-  } rows[] = {
-      {1700000000,
-       0,
-       86400,
-       0,
-       {"Tue Nov 14 22:13:20 2023", "NODATE", "Fri Jan 02 00:00:00 1970", "NODATE"}},
-      {0,
-       1,
-       0,
-       1700000000,
-       {"Thu Jan 01 00:00:00 1970", "Thu Jan 01 00:00:01 1970", "NODATE",
-        "Tue Nov 14 22:13:20 2023"}},
-  };
+  } rows[] = {{1700000000,
+               0,
+               86400,
+               0,
+               {"Tue Nov 14 22:13:20 2023", "NODATE", "Fri Jan 02 00:00:00 1970", "NODATE"}},
+              {0,
+               1,
+               0,
+               1700000000,
+               {"Thu Jan 01 00:00:00 1970", "Thu Jan 01 00:00:01 1970", "NODATE",
+                "Tue Nov 14 22:13:20 2023"}}};
   const char* const words[] = {"createdate", "cleardate", "verifydate", "reindexdate"};
   for (const auto& r : rows) {
     CraftedFile f(one_key(6).times(r.created, r.cleared, r.verified, r.reindexed));
@@ -113,12 +110,10 @@ TEST(FileQueryText, PutnoteInBothFormsLongCutAndTruncated) {
   const struct {
     IsamBuilder file;
     const char* text;
-  } rows[] = {
-      {one_key(6).file_text_prefixed("hello text"), "hello text"},
-      {one_key(6).patched_from(5).file_text_prefixed("old text"), "old text"},
-      {one_key(6).file_text_extension("extension text", 1), "extension text"},
-      {one_key(6), ""},
-  };
+  } rows[] = {{one_key(6).file_text_prefixed("hello text"), "hello text"},
+              {one_key(6).patched_from(5).file_text_prefixed("old text"), "old text"},
+              {one_key(6).file_text_extension("extension text", 1), "extension text"},
+              {one_key(6), ""}};
   for (const auto& r : rows) {
     CraftedFile f(r.file);
     ASSERT_TRUE(f.ok()) << r.text << " " << f.status();

@@ -249,8 +249,7 @@ TEST(Descent, DamageRetriesEightTimesThenFailsWithStatus6) {
        },
        0},
       {"Invalid leaf entry count",
-       [](IndexTreeBuilder& t, uint64_t) { t.block(t.leaves().back())[1] = 200; }, 0},
-  };
+       [](IndexTreeBuilder& t, uint64_t) { t.block(t.leaves().back())[1] = 200; }, 0}};
   for (const Damage& d : rows) {
     IndexGeometry g;
     g.key_size = 4;

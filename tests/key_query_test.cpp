@@ -69,8 +69,7 @@ TEST(KeyParamText, CharacterByCharacter) {
       custno,  // duplicates: described with the size less the qualifier
       custno,  // blank-padded names read as NUL-padded ones
       "00010018000ABCDEFGHIJKLMNO000100010000151" + std::string(25, '0') + "012004002" +
-          std::string(15, '0') + end,
-  };
+          std::string(15, '0') + end};
   for (int key = 0; key < 4; ++key) EXPECT_EQ(key_text(f, key), rows[key]) << "key " << key;
   EXPECT_EQ(f.code(), 0);
 }

@@ -84,8 +84,7 @@ TEST(Qcreate, RunsTable) {
       {"", "", "", 1, {usage}, ""},
       {"", "-r", "", 1, {usage}, ""},
       {"", "a b c", "", 1, {usage}, ""},
-      {"", "-x a", "", 1, {usage}, ""},
-  };
+      {"", "-x a", "", 1, {usage}, ""}};
   for (const auto& r : rows) {
     test::ScratchDir dir;
     dir.write("cust.xdl", kCust);

@@ -112,7 +112,7 @@ TEST(QinfoCommand, RunsTable) {
        1,
        "",
        {"\n%QINFO-E-", "%QINFO-I-01: File specified was ", "nothere"}},
-      {{"foreign", "size"}, "", 1, "", {"%QINFO-E-43: "}},  // not retried
+      {{"foreign", "size"}, "", 1, "", {"%QINFO-E-43: "}}  // not retried
   };
   for (const auto& r : rows) {
     std::string command = std::string(r.env) + " " + test::shell_quote(test::command_path("qinfo"));

@@ -70,25 +70,23 @@ TEST_F(ParserTest, FileFlagsTable) {
     int revision;
     uint8_t flags;
     uint32_t flags2;
-  } rows[] = {
-      {"FORMAT variable;", 6, 0x22, 0},
-      {"FORMAT multiple;", 6, 0x23, 0},
-      {"COMPRESS_DATA yes;FORMAT fixed;", 6, 0x24, 0},  // fixed keeps the sized headers
-      {"FORMAT var;FORMAT_X 1;", 6, 0x22, 0},
-      {"COMPRESS_DATA no;", 6, 0, 0},
-      {"DATA_RECORD_COMPRESSION y;DATA_RECORD_COMPRESSION y;", 6, 0x24, 0},
-      {"ADDRESSING 40;", 6, 0x40, 0},
-      {"ADDRESSING 32;", 6, 0, 0},
-      {"STATIC_RFA yes;", 6, 0x08, 0},  // static vectoring needs sized headers
-      {"STATIC_RFA yes;FORMAT variable;", 6, 0x3A, 0},
-      {"STATIC_RFA yes;FORMAT multiple;", 6, 0x2B, 0},
-      {"NETWORK_ENCRYPT yes;", 6, 0x80, 0},
-      {"NETWORK_ENCRYPT none;", 6, 0, 0},
-      {"RECORD_ALLOCATION 1000;", 6, 0, 0x140},
-      {"RECORD_ALLOCATION 1000;", 4, 0, 0},  // allocation in records needs revision 6
-      {"TRACK_CHANGES yes;STORED_GRFA yes;", 6, 0, 0x600},
-      {"TRACK_CHANGES yes;STORED_GRFA yes;", 4, 0, 0},
-  };
+  } rows[] = {{"FORMAT variable;", 6, 0x22, 0},
+              {"FORMAT multiple;", 6, 0x23, 0},
+              {"COMPRESS_DATA yes;FORMAT fixed;", 6, 0x24, 0},  // fixed keeps the sized headers
+              {"FORMAT var;FORMAT_X 1;", 6, 0x22, 0},
+              {"COMPRESS_DATA no;", 6, 0, 0},
+              {"DATA_RECORD_COMPRESSION y;DATA_RECORD_COMPRESSION y;", 6, 0x24, 0},
+              {"ADDRESSING 40;", 6, 0x40, 0},
+              {"ADDRESSING 32;", 6, 0, 0},
+              {"STATIC_RFA yes;", 6, 0x08, 0},  // static vectoring needs sized headers
+              {"STATIC_RFA yes;FORMAT variable;", 6, 0x3A, 0},
+              {"STATIC_RFA yes;FORMAT multiple;", 6, 0x2B, 0},
+              {"NETWORK_ENCRYPT yes;", 6, 0x80, 0},
+              {"NETWORK_ENCRYPT none;", 6, 0, 0},
+              {"RECORD_ALLOCATION 1000;", 6, 0, 0x140},
+              {"RECORD_ALLOCATION 1000;", 4, 0, 0},  // allocation in records needs revision 6
+              {"TRACK_CHANGES yes;STORED_GRFA yes;", 6, 0, 0x600},
+              {"TRACK_CHANGES yes;STORED_GRFA yes;", 4, 0, 0}};
   for (const auto& r : rows) {
     auto d = parse(kHead + r.text, r.revision);
     EXPECT_EQ(d->file_flags, r.flags) << r.text << " revision " << r.revision;
@@ -153,23 +151,21 @@ TEST_F(ParserTest, KeysSegmentsTypesAndOrders) {
     std::string key;
     int segment;
     uint8_t type;
-  } rows[] = {
-      {"SEGPOS 4;SEGLEN 2;SEGPOS 10;SEGLEN 3;TYPE decimal;ORDER desc;", 1, 0x02},
-      {"START 1;LENGTH 4;TYPE decimal;", 0, 0x22},
-      {"START 1;LENGTH 4;TYPE dint4;", 0, 0x24},  // no ORDER: ascending
-      {"START 1;LENGTH 4;TYPE dint4;ORDER descending;", 0, 0x04},
-      {"START 1;LENGTH 4;TYPE nocase;", 0, 0x30},
-      {"START 1;LENGTH 4;TYPE case:int2;", 0, 0x24},
-      {"START 1;LENGTH 4;TYPE string;", 0, 0x21},
-      {"START 1;LENGTH 4;TYPE bin4;", 0, 0x28},
-      {"START 1:5;LENGTH 4:4;TYPE int4;", 1, 0x24},
-      {"START 1:5;LENGTH 4:4;TYPE alpha:decimal;ORDER asc:desc;", 1, 0x02},
-      {"START 1:5;LENGTH 4:4;ORDER descending;", 1, 0x01},
-      {"START 1:5;LENGTH 4:4;TYPE unsigned;ORDER descending;", 1, 0x08},
-      {"POSITION 0:10:20;LENGTH 4:4:4;TYPE int4;ORDER descending;", 2, 0x04},
-      {"POSITION 0:10:20;LENGTH 4:4:4;TYPE decimal;", 2, 0x22},
-      {"POSITION 0:10:20;LENGTH 4:4:4;", 2, 0x21},
-  };
+  } rows[] = {{"SEGPOS 4;SEGLEN 2;SEGPOS 10;SEGLEN 3;TYPE decimal;ORDER desc;", 1, 0x02},
+              {"START 1;LENGTH 4;TYPE decimal;", 0, 0x22},
+              {"START 1;LENGTH 4;TYPE dint4;", 0, 0x24},  // no ORDER: ascending
+              {"START 1;LENGTH 4;TYPE dint4;ORDER descending;", 0, 0x04},
+              {"START 1;LENGTH 4;TYPE nocase;", 0, 0x30},
+              {"START 1;LENGTH 4;TYPE case:int2;", 0, 0x24},
+              {"START 1;LENGTH 4;TYPE string;", 0, 0x21},
+              {"START 1;LENGTH 4;TYPE bin4;", 0, 0x28},
+              {"START 1:5;LENGTH 4:4;TYPE int4;", 1, 0x24},
+              {"START 1:5;LENGTH 4:4;TYPE alpha:decimal;ORDER asc:desc;", 1, 0x02},
+              {"START 1:5;LENGTH 4:4;ORDER descending;", 1, 0x01},
+              {"START 1:5;LENGTH 4:4;TYPE unsigned;ORDER descending;", 1, 0x08},
+              {"POSITION 0:10:20;LENGTH 4:4:4;TYPE int4;ORDER descending;", 2, 0x04},
+              {"POSITION 0:10:20;LENGTH 4:4:4;TYPE decimal;", 2, 0x22},
+              {"POSITION 0:10:20;LENGTH 4:4:4;", 2, 0x21}};
   for (const auto& r : rows) {
     EXPECT_EQ(parse(kHead + "KEY 0;" + r.key)->keys[0].seg_type[r.segment], r.type) << r.key;
   }
@@ -189,17 +185,15 @@ TEST_F(ParserTest, NullValuesTable) {
     std::string key;
     uint8_t flags;
     std::vector<uint8_t> entry;
-  } rows[] = {
-      {"LENGTH 4;NULL replicate;", 0x12, {2, 0x20}},
-      {"LENGTH 4;VALUE_NULL 32;NULL replicate;", 0x12, {2, 2}},  // before NULL: text
-      {"LENGTH 4;NULL replicate;VALUE_NULL 32;", 0x12, {2, 32}},
-      {"LENGTH 4;NULL noreplicate;VALUE_NULL 'N/A';", 0x22, {4, 'N', '/', 'A'}},
-      {"LENGTH 5;TYPE decimal;NULL noreplicate;", 0x22, {6, '0', '0', '0', '0', '0'}},
-      {"LENGTH 2;TYPE int2;NULL noreplicate;VALUE_NULL -2;", 0x22, {3, 0xFE, 0xFF}},
-      {"LENGTH 1;TYPE unsigned;NULL noreplicate;VALUE_NULL 255;", 0x22, {2, 0xFF}},
-      {"LENGTH 4;NULL short;", 0x42, {}},  // stores nothing
-      {"LENGTH 4;NULL_KEY yes;", 0x12, {2, 0x20}},
-  };
+  } rows[] = {{"LENGTH 4;NULL replicate;", 0x12, {2, 0x20}},
+              {"LENGTH 4;VALUE_NULL 32;NULL replicate;", 0x12, {2, 2}},  // before NULL: text
+              {"LENGTH 4;NULL replicate;VALUE_NULL 32;", 0x12, {2, 32}},
+              {"LENGTH 4;NULL noreplicate;VALUE_NULL 'N/A';", 0x22, {4, 'N', '/', 'A'}},
+              {"LENGTH 5;TYPE decimal;NULL noreplicate;", 0x22, {6, '0', '0', '0', '0', '0'}},
+              {"LENGTH 2;TYPE int2;NULL noreplicate;VALUE_NULL -2;", 0x22, {3, 0xFE, 0xFF}},
+              {"LENGTH 1;TYPE unsigned;NULL noreplicate;VALUE_NULL 255;", 0x22, {2, 0xFF}},
+              {"LENGTH 4;NULL short;", 0x42, {}},  // stores nothing
+              {"LENGTH 4;NULL_KEY yes;", 0x12, {2, 0x20}}};
   for (const auto& r : rows) {
     auto d = parse(kHead + "KEY 0;START 1;LENGTH 4;KEY 1;START 5;" + r.key);
     const KeyDescription& k = d->keys[1];
@@ -330,8 +324,7 @@ TEST_F(ParserTest, RefusalsTable) {
       {h + "KEY 0;START 1;LENGTH 8;TYPE sequence;DUPLICATES yes;", 6, key, 0, ""},
       {h + "KEY 0;START 1;LENGTH 8;TYPE sequence;", 4, key, 0, ""},
       {h + "SEED 5;KEY 0;START 1;LENGTH 8;", 6, nul, msg,
-       "SEED option used without an Autonumber key"},
-  };
+       "SEED option used without an Autonumber key"}};
   for (const auto& r : rows) {
     details_.clear();
     name_.clear();

@@ -9,48 +9,21 @@
 #include "ismgr/describe/xdl_keywords.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
+#include "support/detail_capture.h"
 
 namespace ismgr {
 namespace {
 
-struct Detail {
-  int code;
-  std::string text;
-  std::string value;
-};
-std::vector<Detail> g_details;
+using testing_support::DetailCapture;
+using testing_support::status_of;
 
-void capture(void*, int code, const char* text, int64_t value) {
-  g_details.push_back(
-      {code, text ? text : "",
-       detail_value_is_text(code) ? detail_value_text(value) : std::to_string(value)});
+std::string xdl(const std::string& text) {
+  std::string name;
+  return description_from_xdl(text, "test.xdl", &name);
 }
 
-class ReaderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_details.clear();
-    set_detail_hook(capture);
-  }
-  void TearDown() override { set_detail_hook(nullptr); }
-
-  static std::string xdl(const std::string& text) {
-    std::string name;
-    return description_from_xdl(text, "test.xdl", &name);
-  }
-  // The status an XDL text fails with, 0 when it does not fail.
-  static int xdl_status(const std::string& text, std::string* name) {
-    try {
-      description_from_xdl(text, "bad.xdl", name);
-    } catch (const StatusError& e) {
-      return e.code();
-    }
-    return 0;
-  }
-};
-
 // One row per XDL text and the description it reads as.
-TEST_F(ReaderTest, XdlTextTable) {
+TEST(Reader, XdlTextTable) {
   const std::string v532(532, 'v');
   const std::pair<std::string, std::string> rows[] = {
       {"TITLE \"x\"\nIDENT y\nFILE\n  NAME cust\n  SIZE 100 FORMAT fixed\n",
@@ -91,40 +64,30 @@ TEST_F(ReaderTest, XdlTextTable) {
   for (const auto& [text, want] : rows) EXPECT_EQ(xdl(text), want) << text.substr(0, 80);
 }
 
-TEST_F(ReaderTest, CommentBeforeValueFails) {
+// Refusals: a comment where the value should be, an overlong value (532
+// characters are a value, 533 not), a missing file; the name is kept.
+TEST(Reader, RefusalsAndFiles) {
+  DetailCapture d;
   std::string name;
-  EXPECT_EQ(xdl_status("FILE\nSIZE ! comment\n100\n", &name), kStatusXdlFile);
+  EXPECT_EQ(status_of([&] { description_from_xdl("FILE\nSIZE ! c\n100\n", "bad.xdl", &name); }),
+            kStatusXdlFile);
   EXPECT_EQ(name, "bad.xdl");
-  ASSERT_EQ(g_details.size(), 2u);
-  EXPECT_EQ(g_details[0].text, "No value supplied before comment");
-  EXPECT_EQ(g_details[1].code, kDetailKeywordSpecified);
-  EXPECT_EQ(g_details[1].value, "SIZE");
-}
-
-TEST_F(ReaderTest, OverlongValuesAndWords) {
-  std::string name;
-  const std::string ok_value(532, 'v');
-  EXPECT_EQ(xdl_status("FILE\nNAME " + ok_value + "v\n", &name), kStatusXdlFile);
-  ASSERT_EQ(g_details.size(), 3u);
-  EXPECT_EQ(g_details[0].text, "String exceeds maximum length");
-  EXPECT_EQ(g_details[2].value, "NAME");
-  g_details.clear();
-  EXPECT_EQ(xdl_status("FILE\nNAME \"" + std::string(600, 'q'), &name), kStatusXdlFile);
-}
-
-TEST_F(ReaderTest, MissingFile) {
-  std::string name;
-  try {
-    read_description_file("/nonexistent/dir/none.xdl", &name);
-    FAIL() << "no status raised";
-  } catch (const StatusError& e) {
-    EXPECT_EQ(e.code(), kStatusFileNotFound);
-  }
+  ASSERT_EQ(d.details().size(), 2u);
+  EXPECT_EQ(d.details()[0].text, "No value supplied before comment");
+  EXPECT_EQ(d.details()[1].code, kDetailKeywordSpecified);
+  EXPECT_EQ(d.details()[1].value, "SIZE");
+  d.clear();
+  const std::string v533 = "FILE\nNAME " + std::string(533, 'v') + "\n";
+  EXPECT_EQ(status_of([&] { description_from_xdl(v533, "b.xdl", &name); }), kStatusXdlFile);
+  ASSERT_EQ(d.details().size(), 3u);
+  EXPECT_EQ(d.details()[0].text, "String exceeds maximum length");
+  EXPECT_EQ(d.details()[2].value, "NAME");
+  const std::string quoted = "FILE\nNAME \"" + std::string(600, 'q');
+  EXPECT_EQ(status_of([&] { description_from_xdl(quoted, "b.xdl", &name); }), kStatusXdlFile);
+  EXPECT_EQ(status_of([&] { read_description_file("/nonexistent/dir/none.xdl", &name); }),
+            kStatusFileNotFound);
   EXPECT_EQ(name, "/nonexistent/dir/none.xdl");
-}
-
-TEST_F(ReaderTest, ReadsAFileFromDisk) {  // CRLF lines
-  const std::string path = ::testing::TempDir() + "reader_test.xdl";
+  const std::string path = ::testing::TempDir() + "reader_test.xdl";  // CRLF lines
   std::FILE* f = std::fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   std::fputs("FILE\r\n NAME x\r\n", f);

@@ -19,17 +19,13 @@ namespace {
 
 // A stand-in driver whose open and close results the tests choose.
 struct FakeState {
-  int opens = 0;
-  int closes = 0;
-  int open_status = 0;  // status left by a failing open
-  int open_errno = 0;
-  uint32_t open_os_error = 0;
+  int opens = 0, closes = 0, info_calls = 0;
   bool open_succeeds = true;
+  int open_status = 0, open_errno = 0;  // left by a failing open
+  uint32_t open_os_error = 0, last_close_mode = 0;
   int64_t close_result = 0;
   int close_status = 0;
-  uint32_t last_close_mode = 0;
   std::string last_name;
-  int info_calls = 0;
 } g_fake;
 
 int g_handle_object = 0;
@@ -89,7 +85,10 @@ class ChannelTest : public ::testing::Test {
   ismgr_control* ctl_ = nullptr;
 };
 
-TEST_F(ChannelTest, OpenFillsTableAndKeepsTheExpandedName) {
+// The open fills the table and keeps the driver's expanded name; slots the
+// driver lacks answer 63; "filename" is the channel's own answer, anything
+// else (even the ambiguous "f") goes to the driver.
+TEST_F(ChannelTest, OpenSlotsAndTheFileName) {
   channel* ch = open("cust");
   ASSERT_NE(ch, nullptr);
   EXPECT_EQ(code(), 0);
@@ -98,34 +97,29 @@ TEST_F(ChannelTest, OpenFillsTableAndKeepsTheExpandedName) {
   EXPECT_EQ(ch->kind, kChannelIsam);
   EXPECT_EQ(ch->handle, &g_handle_object);
   EXPECT_EQ(ch->control, ctl_);
-  EXPECT_EQ(ch->ops[kSlotEmpty], nullptr);
   for (int slot = 1; slot <= kChannelSlotCount; ++slot) {
-    if (slot != kSlotEmpty) {
-      EXPECT_NE(ch->ops[slot], nullptr) << slot;
-    }
+    EXPECT_EQ(ch->ops[slot] == nullptr, slot == kSlotEmpty) << slot;
   }
-  EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
-  ch = open("");
-  ASSERT_NE(ch, nullptr);
-  EXPECT_EQ(g_fake.last_name, "");  // an empty name reaches the driver empty
-  channel_close(ch, 0, nullptr);
-}
-
-TEST_F(ChannelTest, UnsupportedSlotsAnswer63) {
-  channel* ch = open("cust");
-  ASSERT_NE(ch, nullptr);
-  for (int slot : {kSlotRead, kSlotStore, kSlotDelete, kSlotParamsText, kSlotKeyByName,
-                   kSlotSelectSetup, kSlotSelectIsam, kSlotUnused33}) {
+  ChannelCall call;
+  for (int slot : {kSlotRead, kSlotKeyByName, kSlotUnused33}) {
     ctl_->status->code = 0;
-    ChannelCall call;
     EXPECT_EQ(channel_call(ch, slot, call), -1) << slot;
     EXPECT_EQ(code(), kStatusIllegalFunction) << slot;
   }
-  ChannelCall call;
-  EXPECT_EQ(channel_call(ch, 0, call), -1);
-  EXPECT_EQ(channel_call(ch, 35, call), -1);
-  EXPECT_EQ(channel_call(ch, kSlotEmpty, call), -1);
+  for (int slot : {0, 35, int{kSlotEmpty}}) EXPECT_EQ(channel_call(ch, slot, call), -1) << slot;
   EXPECT_EQ(channel_call(nullptr, kSlotClose, call), -1);
+  char text[64];
+  EXPECT_EQ(channel_file_info(ch, nullptr, text, sizeof text, "nofilen", 0, 0), 0);
+  EXPECT_STREQ(text, "expanded-name.ism");
+  EXPECT_EQ(g_fake.info_calls, 0);
+  int32_t number = 0;
+  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "size", 0, 0), 0);
+  EXPECT_EQ(number, 42);
+  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "f", 0, 0), 0);
+  EXPECT_EQ(g_fake.info_calls, 2);
+  EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
+  ASSERT_NE(ch = open(""), nullptr);
+  EXPECT_EQ(g_fake.last_name, "");  // an empty name reaches the driver empty
   channel_close(ch, 0, nullptr);
 }
 
@@ -177,7 +171,7 @@ TEST_F(ChannelTest, FailedOpenIsRefinedFromTheFailingCall) {
   }
 }
 
-TEST_F(ChannelTest, FailingCloseKeepsTheChannelAndPurgeDoesNot) {
+TEST_F(ChannelTest, FailingCloseKeepsTheChannelPurgeAndStatusBlocks) {
   channel* ch = open("cust");
   ASSERT_NE(ch, nullptr);
   g_fake.close_result = -1;
@@ -199,40 +193,20 @@ TEST_F(ChannelTest, FailingCloseKeepsTheChannelAndPurgeDoesNot) {
   EXPECT_EQ(status, kStatusWriteFailure);
   EXPECT_EQ(g_fake.last_close_mode, kClosePurge);
   EXPECT_EQ(channel_close(nullptr, 0, &status), -1);
-}
-
-TEST_F(ChannelTest, CallerStatusBlockIsDetachedAtClose) {
-  ismgr_status mine;
+  g_fake = FakeState();
+  ismgr_status mine;  // a caller's status block is detached at close unless kept
   ASSERT_TRUE(mine.block_buffer.obtain_fresh(100));
-  channel* ch = open("cust", 0x42, nullptr, &mine);
+  ch = open("cust", 0x42, nullptr, &mine);
   ASSERT_NE(ch, nullptr);
   EXPECT_EQ(ctl_->status, &mine);
   EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
   EXPECT_EQ(ctl_->status, default_status());
   EXPECT_TRUE(mine.block_buffer.empty());
-
   ch = open("cust", 0x42, nullptr, &mine);
   ASSERT_NE(ch, nullptr);
   EXPECT_EQ(channel_close(ch, kCloseNoFcbRelease, nullptr), 0);
   EXPECT_EQ(ctl_->status, &mine);  // kept attached
   ctl_->status = default_status();
-}
-
-// "filename" is the channel's own answer (the texts are checked over the
-// ISAM driver in the file query tests); anything else goes to the driver.
-TEST_F(ChannelTest, FileNameIsAnsweredWithoutTheDriver) {
-  channel* ch = open("cust");
-  ASSERT_NE(ch, nullptr);
-  char text[64];
-  EXPECT_EQ(channel_file_info(ch, nullptr, text, sizeof text, "nofilen", 0, 0), 0);
-  EXPECT_STREQ(text, "expanded-name.ism");
-  EXPECT_EQ(g_fake.info_calls, 0);
-  int32_t number = 0;
-  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "size", 0, 0), 0);
-  EXPECT_EQ(number, 42);
-  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "f", 0, 0), 0);  // ambiguous: driver
-  EXPECT_EQ(g_fake.info_calls, 2);
-  channel_close(ch, 0, nullptr);
 }
 
 TEST_F(ChannelTest, StartupStatusStopsOpensUnlessTheBlockSaysOtherwise) {
@@ -256,32 +230,15 @@ TEST_F(ChannelTest, StartupStatusStopsOpensUnlessTheBlockSaysOtherwise) {
   reset_process_for_test();
 }
 
-class IsamChannelTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
-    reset_audit_for_test();
-    reset_process_for_test();
-    ctl_ = current_context();
-    ASSERT_NE(ctl_, nullptr);
-  }
-  void TearDown() override {
-    reset_process_for_test();
-    platform::put_env("ISMGR_AUDIT=");
-    reset_audit_for_test();
-  }
-  std::string audit() {
-    std::fflush(thread_audit_stream());
-    return dir_.read("audit.log");
-  }
-
-  test::ScratchDir dir_;
-  ismgr_control* ctl_ = nullptr;
-};
-
 // Refused opens keep the driver's own status despite a stale system error;
 // only a missing file is refined to "not found".
-TEST_F(IsamChannelTest, RefusedOpensKeepTheirStatus) {
+TEST(IsamChannel, RefusedOpensKeepTheirStatus) {
+  test::ScratchDir dir_;
+  platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
+  reset_audit_for_test();
+  reset_process_for_test();
+  ismgr_control* ctl_ = current_context();
+  ASSERT_NE(ctl_, nullptr);
   testing::IsamBuilder b;
   b.revision(7).add_key(testing::KeySpec::alpha("K", 0, 4));
   ASSERT_TRUE(b.write_files(dir_.path().string(), "newer"));
@@ -309,7 +266,11 @@ TEST_F(IsamChannelTest, RefusedOpensKeepTheirStatus) {
   ASSERT_NE(ch, nullptr) << ctl_->status->code;
   EXPECT_EQ(std::string(ch->file_name), dir_.file("cust.ism"));
   EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
-  const std::string log = audit();
+  std::fflush(thread_audit_stream());
+  const std::string log = dir_.read("audit.log");
+  reset_process_for_test();
+  platform::put_env("ISMGR_AUDIT=");
+  reset_audit_for_test();
   for (const std::string& line : {std::string(" im_errno= 57 "),
                                   ", I:I, '" + dir_.file("cust") + "')", std::string("close(")})
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;

@@ -312,29 +312,5 @@ TEST(LeafChain, WalksBothWaysAndRefusesABrokenBackPointer) {
   }
 }
 
-// The tree builder takes its widths from the geometry, so they are pinned here.
-TEST(IndexGeometry, PointerAndAddressWidths) {
-  IndexGeometry g;
-  EXPECT_EQ(g.pointer_width(), 4u);
-  EXPECT_EQ(g.rfa_width(), 4u);
-  g.tbyte = true;
-  EXPECT_EQ(g.pointer_width(), 4u);
-  EXPECT_EQ(g.rfa_width(), 5u);
-  EXPECT_EQ(g.block_offset(3), 768u);
-  g.addr48 = true;
-  EXPECT_EQ(g.pointer_width(), 5u);
-  EXPECT_EQ(g.rfa_width(), 6u);
-  EXPECT_EQ(g.leaf_entries_offset(), 14u);
-  g.sized_headers = true;
-  g.tracking_key = true;
-  g.key_size = 10;
-  EXPECT_EQ(g.leaf_entry_size(), 6u + 2u + 1u + 10u);
-  uint8_t p[6] = {};
-  write_rfa(g, 0x123456789ABCull, p);
-  EXPECT_EQ(read_rfa(g, p), 0x123456789ABCull);
-  write_block_pointer(g, 0x12345678ABull, p);
-  EXPECT_EQ(read_block_pointer(g, p), 0x12345678ABull);
-}
-
 }  // namespace
 }  // namespace ismgr

@@ -96,28 +96,6 @@ TEST(Reader, RefusalsAndFiles) {
   std::remove(path.c_str());
 }
 
-TEST(Scanners, KeywordsAndValues) {
-  const std::string s = "FILE;NAME \"a b;c\";seg2_position 4;KE x;  SIZE 100;;TYPE";
-  const char* p = s.c_str();
-  std::string word, value;
-  EXPECT_EQ(next_keyword(p, &word), kKwFile);
-  EXPECT_EQ(next_keyword(p, &word), kKwName);
-  EXPECT_EQ(next_value(p, &value), 5u);
-  EXPECT_EQ(value, "a b;c");
-  EXPECT_EQ(next_keyword(p, &word), kKwSegPos);
-  EXPECT_EQ(word, "SEGPOS");
-  EXPECT_EQ(next_value(p, &value), 1u);
-  EXPECT_EQ(next_keyword(p, &word), kKeywordAmbiguous);
-  EXPECT_EQ(word, "KE");
-  EXPECT_EQ(next_value(p, &value), 1u);
-  EXPECT_EQ(next_keyword(p, &word), kKwSize);
-  EXPECT_EQ(next_value(p, &value), 3u);
-  EXPECT_EQ(value, "100");
-  EXPECT_EQ(next_keyword(p, &word), kKwType);
-  EXPECT_EQ(*p, '\0');
-  EXPECT_EQ(next_value(p, &value), 0u);
-}
-
 TEST(Scanners, ValueEdgeCases) {
   std::string value;
   const std::string missing = "KEY ;SIZE 4;";

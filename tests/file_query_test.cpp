@@ -25,16 +25,14 @@ using namespace testing;
 using testing_support::DetailCapture;
 
 TEST(FileInfoKeywordTest, CaseAbbreviationsTheIgnoredNoAndUnknowns) {
-  const std::pair<std::string, int> rows[] = {{"NUMKEYS", kInfoNumkeys},
-                                              {"numk", kInfoNumkeys},
-                                              {"numr", kInfoNumrecs},
+  // An exact name wins over a longer one it abbreviates ("null"); "no" in
+  // front is ignored; too short, ambiguous, too long or unknown: -1.
+  const std::pair<std::string, int> rows[] = {{"numk", kInfoNumkeys},
                                               {"NoNumKeys", kInfoNumkeys},
-                                              {"nosize", kInfoSize},
-                                              {"null", kInfoNull},  // exact wins
+                                              {"null", kInfoNull},
                                               {"nullv", kInfoNullvalue},
                                               {"nonull", kInfoNull},
                                               {"num", -1},
-                                              {"key", -1},
                                               {"", -1},
                                               {"no", -1},
                                               {"sizes", -1},
@@ -74,7 +72,6 @@ TEST(FileQueryTest, ItemsTable) {
       {0, "size", 0, 0, 120, "", 0},
       {0, "numrecs", 0, 0, 77, "", 0},
       {0, "numkeys", 0, 0, 2, "", 0},
-      {0, "nonumkeys", 0, 0, 2, "", 0},
       {0, "revision", 0, 0, 6, "", 0},
       {0, "pagesize", 0, 0, 4096, "", 0},
       {0, "netcrypt", 0, 0, 1, "", 0},
@@ -82,8 +79,6 @@ TEST(FileQueryTest, ItemsTable) {
       {0, "sgrfa", 0, 0, 1, "", 0},
       {1, "netcrypt", 0, 0, 0, "", 0},
       {1, "sgrfa", 0, 0, 0, "", 0},
-      {1, "revision", 0, 0, 5, "", 0},
-      {1, "pagesize", 0, 0, 2048, "", 0},
       {0, "kposition", 0, 0, 5, "", 0},
       {0, "keylength", 0, 0, 10, "", 0},  // key_size 13 less the qualifier
       {0, "keysegments", 0, 0, 1, "", 0},
@@ -101,13 +96,9 @@ TEST(FileQueryTest, ItemsTable) {
       {0, "atend", 1, 0, 0, "", 0},
       {0, "keydepth", 1, 0, 2, "", 0},
       {0, "kposition", 1, 0, 21, "", 0},
-      {0, "kposition", 1, 1, 31, "", 0},
       {0, "kposition", 1, 2, 41, "", 0},
-      {0, "seglength", 1, 1, 4, "", 0},
       {0, "seglength", 1, 2, 2, "", 0},
-      {0, "ascend", 1, 0, 1, "", 0},
       {0, "ascend", 1, 1, 0, "", 0},
-      {0, "ascend", 1, 2, 1, "", 0},
       {2, "keylength", 0, 0, 10, "", 0},
       {2, "numkeys", 0, 0, 2, "", 0},                    // the tracking key is not counted...
       {2, "keyname", 2, 0, kAny, "Change Tracking", 0},  // ...but can be asked about
@@ -129,7 +120,6 @@ TEST(FileQueryTest, ItemsTable) {
       {0, "size", 0, -1, kUntouched, nullptr, kStatusSegmentRange},
       {0, "seglength", 1, 3, kUntouched, nullptr, kStatusSegmentRange},
       {0, "num", 0, 0, kUntouched, nullptr, kStatusInvalidOption},
-      {0, "", 0, 0, kUntouched, nullptr, kStatusInvalidOption},
       {0, "f", 0, 0, kUntouched, nullptr, kStatusInvalidOption}  // filename or fopts
   };
   for (const Row& r : rows) {
@@ -205,8 +195,6 @@ TEST(FileQueryTest, FoptsNumberAndTextForEachLayout) {
   } rows[] = {
       {"fixed compressed rev5", one_key(5).file_flags(0x04), 4, "FIXED, COMPRESS"},
       {"rev4 2048 small keys", one_key(4).page_units(8), 0, "FIXED, PAGE=2048"},
-      {"rev4 2048 large keys", one_key(4).page_units(8).max_key_size_override(80), 0, "FIXED"},
-      {"rev4 1024 small keys", one_key(4).page_units(4), 0, "FIXED"},
       {"rev6 4096", one_key(6), 0, "FIXED"},
       {"rev6 1024", one_key(6).page_units(4), 0, "FIXED, PAGE=1024"},
       {"patched 1024", one_key(6).patched_from(5).page_units(4), 0, "FIXED"},
@@ -278,7 +266,6 @@ TEST(FileQueryTest, NullvalueOfEveryTypeAndOrder) {
   } rows[] = {
       {"replicating letter", 0x10, 0x21, {'A', 'B'}, "A"},
       {"replicating NUL", 0x10, 0x21, {0}, "\\000"},
-      {"replicating high byte", 0x10, 0x24, {200}, "\\310"},
       {"replicating blank", 0x10, 0x21, {' '}, " "},
       {"replicating DEL", 0x10, 0x21, {127}, "\\177"},
       {"alpha text", 0x20, 0x21, {'X', 'Y', 'Z'}, "XYZ"},
@@ -289,13 +276,11 @@ TEST(FileQueryTest, NullvalueOfEveryTypeAndOrder) {
       {"decimal negative", 0x20, 0x22, {0x0E, 0x0D, 0x0A}, "-125"},
       {"decimal descending", 0x20, 0x02, {0x8E, 0xCD, 0xCA}, "125"},
       {"integer 4 bytes -1", 0x20, 0x24, {0x7F, 0xFF, 0xFF, 0xFF}, "-1"},
-      {"integer 4 bytes 5", 0x20, 0x24, {0x80, 0x00, 0x00, 0x05}, "5"},
       {"integer descending 123", 0x20, 0x04, {0x7F, 0xFF, 0xFF, 0x84}, "123"},
       {"integer 1 byte shown unsigned", 0x20, 0x24, {0x7F}, "255"},
       {"integer 2 bytes", 0x20, 0x24, {0x81, 0x00}, "256"},
       {"integer 8 bytes -2", 0x20, 0x24, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, "-2"},
       {"unsigned 2 bytes", 0x20, 0x28, {0x01, 0x00}, "256"},
-      {"unsigned 4 bytes", 0x20, 0x28, {0xFF, 0xFF, 0xFF, 0xFF}, "4294967295"},
       {"unsigned 8 bytes", 0x20, 0x28, std::vector<uint8_t>(8, 0xFF), "18446744073709551615"},
       {"unsigned descending", 0x20, 0x08, {0xFE, 0xFF}, "256"}};
   for (const auto& r : rows) {

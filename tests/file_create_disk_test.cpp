@@ -81,14 +81,22 @@ TEST_F(CreateTest, FilesEqualTheBuildersForTheSameSettings) {
     k.qualifier_offset = qualifier;
     return k;
   };
-  const auto customer = [&] {
+  // A builder laid out as the creation lays out a file of these settings.
+  const auto made = [](int revision, uint16_t size, uint8_t flags, uint16_t overhead) {
     IsamBuilder b;
-    b.revision(6).record_length(100).file_flags(0x08).record_overhead(4);
-    b.add_key(key("id", 0, 10, 0x02)).add_key(key("name", 10, 20, 0x06));
-    return b.free_slot(0xFFFFFFFF, 104).file_text_prefixed("", 32u | 0x04000000u);
+    b.revision(revision).record_length(size).file_flags(flags).record_overhead(overhead);
+    return b;
   };
-  IsamBuilder variable;  // variable, vectoring, stored GRFA, qualifiers, densities
-  variable.revision(6).record_length(100).file_flags(0x3A).file_flags2(0x400).record_overhead(21);
+  const uint32_t text32 = 32u | 0x04000000u;  // a 32-byte text allocation word
+  const auto customer = [&] {
+    return made(6, 100, 0x08, 4)
+        .add_key(key("id", 0, 10, 0x02))
+        .add_key(key("name", 10, 20, 0x06))
+        .free_slot(0xFFFFFFFF, 104)
+        .file_text_prefixed("", text32);
+  };
+  IsamBuilder variable = made(6, 100, 0x3A, 21);  // vectoring, stored GRFA, qualifiers, densities
+  variable.file_flags2(0x400);
   KeySpec dups = key("", 10, 6, 0x06, 15), integer = key("", 20, 4, 0x06, 18);
   dups.density = 80;
   integer.segments[0].type = 0x04;
@@ -101,31 +109,22 @@ TEST_F(CreateTest, FilesEqualTheBuildersForTheSameSettings) {
     std::string xdl;
     int revision;
     IsamBuilder builder;
-  } rows[] = {{"cust", kCustomer, 6, customer()},
-              {"opt,page=1024,i=51:2", kCustomer + "PORT_INT 41:4;", 6,
-               customer().page_units(4).port_int(51, 2).port_int(41, 4)},
-              {"r4", "FILE;RECORD;SIZE 100;KEY 0;START 1;LENGTH 10;DUPLICATES yes;", 4,
-               IsamBuilder()
-                   .revision(4)
-                   .record_length(100)
-                   .record_overhead(4)
-                   .page_units(4)
-                   .add_key(key("", 0, 10, 0x06))
-                   .free_slot(0xFFFFFFFF, 104)},
-              {"text", "FILE;RECORD;SIZE 40;TEXT \"hello\";KEY 0;START 1;LENGTH 4;", 6,
-               IsamBuilder()
-                   .revision(6)
-                   .record_length(40)
-                   .file_flags(0x08)
-                   .record_overhead(1)
-                   .add_key(key("", 0, 4, 0x02))
-                   .free_slot(0xFFFFFFFF, 41)
-                   .file_text_prefixed("hello", 32u | 0x04000000u)},
-              {"var",
-               "FILE;RECORD;SIZE 100;FORMAT variable;STORED_GRFA yes;KEY 0;START 1;LENGTH 10;KEY "
-               "1;START 11;LENGTH 6;DUPLICATES yes;DENSITY 80;KEY 2;START 21;LENGTH 4;TYPE "
-               "integer;ORDER descending;DUPLICATES yes;",
-               6, variable.file_text_prefixed("", 32u | 0x04000000u)}};
+  } rows[] = {
+      {"cust", kCustomer, 6, customer()},
+      {"opt,page=1024,i=51:2", kCustomer + "PORT_INT 41:4;", 6,
+       customer().page_units(4).port_int(51, 2).port_int(41, 4)},
+      {"r4", "FILE;RECORD;SIZE 100;KEY 0;START 1;LENGTH 10;DUPLICATES yes;", 4,
+       made(4, 100, 0, 4).page_units(4).add_key(key("", 0, 10, 0x06)).free_slot(0xFFFFFFFF, 104)},
+      {"text", "FILE;RECORD;SIZE 40;TEXT \"hello\";KEY 0;START 1;LENGTH 4;", 6,
+       made(6, 40, 0x08, 1)
+           .add_key(key("", 0, 4, 0x02))
+           .free_slot(0xFFFFFFFF, 41)
+           .file_text_prefixed("hello", text32)},
+      {"var",
+       "FILE;RECORD;SIZE 100;FORMAT variable;STORED_GRFA yes;KEY 0;START 1;LENGTH 10;KEY 1;START "
+       "11;LENGTH 6;DUPLICATES yes;DENSITY 80;KEY 2;START 21;LENGTH 4;TYPE integer;ORDER "
+       "descending;DUPLICATES yes;",
+       6, variable.file_text_prefixed("", text32)}};
   for (const auto& r : rows) {
     ASSERT_EQ(create(r.xdl, r.name, false, r.revision), 0) << r.name << " " << last_status();
     const std::string base = std::string(r.name).substr(0, std::string(r.name).find(','));
@@ -169,8 +168,6 @@ TEST_F(CreateTest, ExistingFilesNeedReplace) {
 
 TEST_F(CreateTest, FailuresLeaveNoFiles) {
   DetailCapture details;
-  EXPECT_EQ(create(kCustomer, "r5", false, 5), -1);
-  EXPECT_EQ(last_status(), 30);
   EXPECT_EQ(create("FILE;RECORD;SIZE 40;KEY 0;START 1;LENGTH 4;TYPE decimal;"
                    "KEY 1;START 1;LENGTH 2;TYPE decimal;",
                    "ovl"),
@@ -179,10 +176,6 @@ TEST_F(CreateTest, FailuresLeaveNoFiles) {
   EXPECT_TRUE(details.has(kDetailCreateFailed, ""));
   EXPECT_EQ(create(kCustomer, "bad,page=1000"), -1);
   EXPECT_EQ(last_status(), 70);
-  EXPECT_EQ(create(kCustomer, "bad,frobnicate"), -1);
-  EXPECT_EQ(last_status(), 32);
-  EXPECT_EQ(create("FILE;RECORD;SIZE 40;", "nokeys"), -1);
-  EXPECT_EQ(last_status(), 41);
   // A bad description record is refused before anything else.
   std::string name = dir_.file("magic");
   auto bad = parse(kCustomer, 6, &name);

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "ismgr/describe/description_reader.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
 #include "support/detail_capture.h"
@@ -134,16 +133,6 @@ TEST_F(ParserTest, KeysSegmentsTypesAndOrders) {
   d = parse(kHead + "KEY 0;SEGPOS 4;SEGLEN 2;SEGPOS 10;SEGLEN 3;TYPE decimal;ORDER desc;");
   EXPECT_EQ(d->keys[0].seg_start[1], 10);
   EXPECT_EQ(d->keys[0].key_size, 5);
-  // The rewriting of XDL words reaches the parser.
-  std::string name;
-  const std::string s = description_from_xdl(
-      "FILE\nNAME x\nSIZE 50\nKEY 0\nSEG1_POSITION 2\nSEG1_LENGTH 3\n"
-      "SEG2_POSITION 8\nSEG2_LENGTH 4\n",
-      "x.xdl", &name);
-  const char* cursor = s.c_str();
-  d = build_file_description(cursor, &name_, 6);
-  EXPECT_EQ(d->keys[0].key_size, 7);
-  EXPECT_EQ(d->keys[0].seg_start[1], 8);
   // {key text, segment, type byte}: further segments take the first one's
   // type and order unless given their own.
   const struct {

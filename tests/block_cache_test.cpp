@@ -107,14 +107,13 @@ TEST(CacheSettings, ReadFromTheEnvironment) {
     const char *numbufs, *index, *data, *dbufs;
     uint32_t fixed;
     bool index_on, data_on;
-    uint32_t data_buffers;
   };
   const Case cases[] = {
-      {nullptr, nullptr, nullptr, nullptr, 0, true, false, 1},
-      {"3", "yes", "Y", "10", 3, true, true, 10},
-      {"abc", "no", "yes", "11", 0, false, true, 1},
-      {"-4", "N", "n", "0", 0, false, false, 1},
-      {"12x", "", "", "-2", 12, true, false, 1},
+      {nullptr, nullptr, nullptr, nullptr, 0, true, false},
+      {"3", "yes", "Y", "10", 3, true, true},
+      {"abc", "no", "yes", "11", 0, false, true},
+      {"-4", "N", "n", "0", 0, false, false},
+      {"12x", "", "", "-2", 12, true, false},
   };
   for (const Case& c : cases) {
     auto put = [](const char* name, const char* value) {
@@ -132,7 +131,6 @@ TEST(CacheSettings, ReadFromTheEnvironment) {
     EXPECT_EQ(s.fixed_maximum, c.fixed) << (c.numbufs ? c.numbufs : "unset");
     EXPECT_EQ(s.index_caching, c.index_on);
     EXPECT_EQ(s.data_caching, c.data_on);
-    EXPECT_EQ(s.data_buffers, c.data_buffers);
   }
   for (const char* name : {"NUMBUFS", "CACHE_INDEX", "CACHE_DATA", "NUMDBUFS"}) unsetenv(name);
 }

@@ -71,9 +71,6 @@ CacheSettings read_cache_settings() {
   settings.fixed_maximum = fixed > 0 && fixed <= 0x7FFFFFFF ? static_cast<uint32_t>(fixed) : 0;
   settings.index_caching = !env_begins_with("CACHE_INDEX", 'N');
   settings.data_caching = env_begins_with("CACHE_DATA", 'Y');
-  long data_buffers = env_number("NUMDBUFS");
-  settings.data_buffers =
-      data_buffers >= 1 && data_buffers <= 10 ? static_cast<uint32_t>(data_buffers) : 1;
   return settings;
 }
 

@@ -33,13 +33,12 @@ namespace ismgr {
 // call: "NUMBUFS" (decimal) is the fixed number of index buffers, 0 when unset
 // or not a positive number; "CACHE_INDEX" beginning with N or n switches
 // index caching off; "CACHE_DATA" beginning with Y or y switches the data
-// write-behind on; "NUMDBUFS" between 1 and 10 is the number of data buffers,
-// anything else gives 1.
+// write-behind on. The number of data buffers is not kept here: the open
+// reads it afresh (data_cache_buffers).
 struct CacheSettings {
   uint32_t fixed_maximum = 0;
   bool index_caching = true;
   bool data_caching = false;
-  uint32_t data_buffers = 1;
 };
 const CacheSettings& cache_settings();
 // Reads the settings from the environment as the first call does.

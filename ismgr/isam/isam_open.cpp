@@ -474,13 +474,6 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
 
 }  // namespace
 
-uint32_t data_cache_buffers() {
-  const char* value = ismgr_getenv("NUMDBUFS");
-  if (value == nullptr) return 4;
-  const long n = std::strtol(value, nullptr, 10);
-  return (n >= 1 && n <= 10) ? static_cast<uint32_t>(n) : 1;
-}
-
 IsamFileControl* isam_open(ismgr_control* ctl, const char* name, uint32_t mode,
                            const char* description) {
   if (ctl == nullptr) return nullptr;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ismgr/isam/isam_format.h"
+#include "support/data_rows.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
 #include "tool/create_details.h"
@@ -15,7 +16,7 @@ namespace {
 using test::command_path;
 using test::run_command;
 
-const char kCust[] =
+const std::string kCust =
     "FILE\n"
     "  NAME fromxdl\n"
     "RECORD\n"
@@ -24,88 +25,27 @@ const char kCust[] =
     "  START 1\n"
     "  LENGTH 6\n";
 
-// One row per run in a fresh directory holding kCust as cust.xdl and the
-// row's own description as x.xdl: {environment, arguments, description,
-// exit status, texts stderr holds in order ("" alone: stderr empty), the
-// index file made (empty: none may be left)}.
+// The runs of tests/data/qcreate_runs.tsv.
 TEST(Qcreate, RunsTable) {
-  const std::string usage = "usage: qcreate [-r] description [file]\n";
-  const std::string known = "\" is not a known keyword";
-  const auto sub = [](const std::string& from, const std::string& to) {
-    std::string x = kCust;
-    return x.replace(x.find(from), from.size(), to);
-  };
-  const std::string typo =
-      "qcreate: \"TYPO\" is not a known keyword and was ignored (with the "
-      "rest of its line)\n";
-  const struct {
-    const char* env;
-    std::string args, xdl;
-    int exit;
-    std::vector<std::string> err;
-    std::string made;
-  } rows[] = {
-      {"", "cust.xdl mine", "", 0, {""}, "mine.ism"},
-      {"", "cust", "", 0, {""}, "fromxdl.ism"},  // NAME names it; .xdl by default
-      // A mistyped keyword alone is dropped with its line, and named; comments are quiet.
-      {"", "x.xdl typo", std::string(kCust) + "  TYPO decimal\n", 0, {typo}, "typo.ism"},
-      {"", "x.xdl quiet", "! a comment\n" + sub("6\n", "6 ! the length\n"), 0, {""}, "quiet.ism"},
-      // Where it hid a required keyword both lines tell what happened.
-      {"",
-       "x.xdl x",
-       sub("LENGTH", "LENGHT"),
-       1,
-       {"qcreate: \"LENGHT" + known, "required keyword LENGTH is missing"},
-       ""},
-      {"",
-       "x.xdl x",
-       sub("SIZE", "SIZZE"),
-       1,
-       {"\"SIZZE" + known, "required keyword SIZE is missing"},
-       ""},
-      // A value not allowed: keyword, value and key named before the error.
-      {"",
-       "x.xdl x",
-       std::string(kCust) + " TYPE decimall\n",
-       1,
-       {"\"decimall\"", "TYPE", "key 0", "%QCREATE-E-82: "},
-       ""},
-      {"",
-       "x.xdl x",
-       sub("RECORD", "PAGE_SIZE 1000\nRECORD"),
-       1,
-       {"value 1000 is out of range for keyword PAGE_SIZE"},
-       ""},
-      {"", "nothere x", "", 1, {"%QCREATE-E-57: ", "nothere.xdl"}, ""},
-      {"ISAMC_REV=5", "cust.xdl x", "", 1, {"%QCREATE-E-30: "}, ""},
-      {"", "", "", 1, {usage}, ""},
-      {"", "-r", "", 1, {usage}, ""},
-      {"", "a b c", "", 1, {usage}, ""},
-      {"", "-x a", "", 1, {usage}, ""}};
-  for (const auto& r : rows) {
+  for (const auto& r : test::data_rows("qcreate_runs.tsv")) {
     test::ScratchDir dir;
     dir.write("cust.xdl", kCust);
-    if (!r.xdl.empty()) dir.write("x.xdl", r.xdl);
-    const auto got = run_command(dir.path().string(),
-                                 std::string(r.env) + " " + command_path("qcreate") + " " + r.args);
-    const std::string row = r.args + " " + r.env;
-    EXPECT_EQ(got.exit_status, r.exit) << row << "\n" << got.err;
-    EXPECT_EQ(got.out, "") << row;
-    if (r.err.size() == 1 && r.err[0].empty()) {
-      EXPECT_EQ(got.err, "") << row;
-    } else if (r.err.size() == 1 && r.err[0] == usage) {
-      EXPECT_EQ(got.err, usage) << row;
-    } else {
-      size_t at = 0;
-      for (const std::string& text : r.err) {
-        at = got.err.find(text, at);
-        ASSERT_NE(at, std::string::npos) << row << ": no \"" << text << "\" in\n" << got.err;
-      }
+    if (!r[2].empty()) dir.write("x.xdl", r[2][0] == '@' ? kCust + r[2].substr(1) : r[2]);
+    const auto got =
+        run_command(dir.path().string(), r[0] + " " + command_path("qcreate") + " " + r[1]);
+    EXPECT_EQ(got.exit_status, r.number(3)) << r.where << "\n" << got.err;
+    EXPECT_EQ(got.out, "") << r.where;
+    EXPECT_TRUE(r.fields.size() > 5 || got.err.empty()) << r.where << "\n" << got.err;
+    size_t at = 0;
+    for (size_t i = 5; i < r.fields.size(); ++i) {
+      at = got.err.find(r[i], at);
+      ASSERT_NE(at, std::string::npos) << r.where << ": no \"" << r[i] << "\" in\n" << got.err;
     }
-    if (r.made.empty()) {
-      EXPECT_FALSE(dir.exists("x.ism") || dir.exists("x.is1") || dir.exists("fromxdl.ism")) << row;
+    if (r[4].empty()) {
+      EXPECT_FALSE(dir.exists("x.ism") || dir.exists("x.is1") || dir.exists("fromxdl.ism"))
+          << r.where;
     } else {
-      EXPECT_EQ(dir.read(r.made).size(), 8192u + 4096u) << row;
+      EXPECT_EQ(dir.read(r[4]).size(), 8192u + 4096u) << r.where;
     }
   }
 }

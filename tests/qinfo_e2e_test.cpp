@@ -2,9 +2,11 @@
 // exit codes and message texts (the answers themselves are the file query's).
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/data_rows.h"
 #include "support/isam_builder.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
@@ -29,8 +31,7 @@ IsamBuilder sample() {
   return b;
 }
 
-// One row per run: {args, environment, exit status, whole stdout, texts that
-// stderr must hold in order ("" alone: stderr empty)}.
+// The runs of tests/data/qinfo_runs.tsv.
 TEST(QinfoCommand, RunsTable) {
   test::ScratchDir dir;
   IsamBuilder num;
@@ -45,109 +46,22 @@ TEST(QinfoCommand, RunsTable) {
                   .write_files(dir.path().string(), "num"));
   ASSERT_TRUE(sample().poke_index(0, {0x34, 0x12}).write_files(dir.path().string(), "noindex"));
   ASSERT_TRUE(sample().magic(0x6CA6).write_files(dir.path().string(), "foreign"));
-  const std::string file_was = "%QINFO-I-01: File specified was cust.ism\n";
-  const std::string key1 = "00021012010" + std::string(10, ' ') + "MULTI" + "00021" + "00031" +
-                           "00041" + std::string(25, '0') + "006004002" + std::string(15, '0') +
-                           "\n";
-  const struct {
-    std::vector<std::string> args;
-    const char* env;
-    int exit;
-    std::string out;
-    std::vector<std::string> err;
-  } rows[] = {
-      {{"cust", "NUMR"}, "", 0, "77\n", {""}},
-      {{"cust", "fopts"}, "", 0, "4\tFIXED, COMPRESS\n", {""}},  // number, tab, text
-      {{"cust", "kposition", "1", "2"}, "", 0, "41\n", {""}},
-      {{dir.file("cust"), "FILEN"}, "", 0, dir.file("cust.ism") + "\n", {""}},  // as expanded
-      {{"-k", "cust", "1"}, "", 0, key1, {""}},
-      {{"-s", "cust"}, "", 0, "0012000005010999999999999992202\n", {""}},
-      {{"-n", "cust", "MULTI"}, "", 0, "1\n", {""}},
-      {{"-p", "cust", "21", "6"}, "", 0, "1\n", {""}},  // positions count from 1
-      {{"noindex", "numkeys"}, "", 0, "2\n", {""}},     // answered from the data file
-      {{"cust", "size", "5"},
-       "",
-       1,
-       "",
-       {"qinfo: no key has that number\nqinfo: the number given was 5\nqinfo: the highest "
-        "number allowed is 1\n\n%QINFO-E-02: Illegal key specified\n" +
-        file_was}},
-      {{"cust", "size", "0", "1"},
-       "",
-       1,
-       "",
-       {"qinfo: the key has no segment of that number\n",
-        "%QINFO-E-79: Specified segment out of range\n"}},
-      {{"cust", "num"},
-       "",
-       1,
-       "",
-       {"qinfo: no item of that name (or it abbreviates several)\nqinfo: the item asked for "
-        "was \"num\"\n\n%QINFO-E-32: Invalid option\n" +
-        file_was}},
-      {{"-n", "cust", "NOSUCHKEY"}, "", 1, "", {"%QINFO-E-08: Illegal alpha key of reference\n"}},
-      {{"cust", "nullvalue"},
-       "",
-       1,
-       "",
-       {"qinfo: No null value for key 0\n", "%QINFO-E-80: Null value doesn't exist for key\n"}},
-      {{"-p", "cust", "22", "6"},
-       "VRXOPT=45",
-       1,
-       "",
-       {"%QINFO-E-07: Illegal decimal key of reference\n"}},
-      {{"num", "string"},
-       "",
-       1,
-       "start=1, length=8, name=NUM, type=I, null=noreplicate, value_null=\n",
-       {"qinfo: NULLVALUE is invalid.\n", "%QINFO-E-45: Invalid null value\n"}},
-      {{"nothere", "size"},
-       "",
-       1,
-       "",
-       {"\n%QINFO-E-", "%QINFO-I-01: File specified was ", "nothere"}},
-      {{"foreign", "size"}, "", 1, "", {"%QINFO-E-43: "}}  // not retried
+  const auto in_dir = [&](std::string s) {
+    const size_t at = s.find('@');
+    return at == std::string::npos ? s : s.replace(at, 1, dir.path().string());
   };
-  for (const auto& r : rows) {
-    std::string command = std::string(r.env) + " " + test::shell_quote(test::command_path("qinfo"));
-    for (const std::string& a : r.args) command += " " + test::shell_quote(a);
+  for (const auto& r : test::data_rows("qinfo_runs.tsv")) {
+    std::string command = r[0] + " " + test::shell_quote(test::command_path("qinfo"));
+    std::istringstream args(r[1]);
+    for (std::string a; args >> a;) command += " " + test::shell_quote(in_dir(a));
     const test::CommandResult got = test::run_command(dir.path().string(), command);
-    const std::string row = ::testing::PrintToString(r.args) + " " + r.env;
-    EXPECT_EQ(got.exit_status, r.exit) << row << "\n" << got.err;
-    EXPECT_EQ(got.out, r.out) << row;
-    if (r.err.size() == 1 && r.err[0].empty()) {
-      EXPECT_EQ(got.err, "") << row;
-      continue;
-    }
+    EXPECT_EQ(got.exit_status, r.number(2)) << r.where << "\n" << got.err;
+    EXPECT_EQ(got.out, in_dir(r[3])) << r.where;
+    EXPECT_TRUE(r.fields.size() > 4 || got.err.empty()) << r.where << "\n" << got.err;
     size_t at = 0;
-    for (const std::string& text : r.err) {
-      at = got.err.find(text, at);
-      ASSERT_NE(at, std::string::npos) << row << ": no \"" << text << "\" in\n" << got.err;
-    }
-  }
-}
-
-TEST(QinfoCommand, BadCommandLinesPrintTheUsageOrTheWholeNumberMessage) {
-  test::ScratchDir dir;
-  ASSERT_TRUE(sample().write_files(dir.path().string(), "cust"));
-  const std::vector<std::vector<std::string>> usage = {
-      {}, {"cust"}, {"cust", "size", "0", "0", "0"}, {"-x", "cust", "size"}, {"-p", "cust", "1"}};
-  const std::vector<std::vector<std::string>> counts = {
-      {"cust", "size", "-1"}, {"cust", "size", "0", "1x"}, {"cust", "size", "99999999999"}};
-  for (const auto* list : {&usage, &counts}) {
-    for (const auto& args : *list) {
-      std::string command = test::shell_quote(test::command_path("qinfo"));
-      for (const std::string& a : args) command += " " + test::shell_quote(a);
-      const test::CommandResult r = test::run_command(dir.path().string(), command);
-      const std::string row = ::testing::PrintToString(args);
-      EXPECT_EQ(r.exit_status, 1) << row;
-      EXPECT_EQ(r.out, "") << row;
-      if (list == &usage) {
-        EXPECT_EQ(r.err, "usage: qinfo [-k|-s|-n|-p] file item [key [segment]]\n") << row;
-      } else {
-        EXPECT_EQ(r.err.rfind("qinfo: ", 0), 0u) << row << r.err;
-        EXPECT_NE(r.err.find("is not a whole number of"), std::string::npos) << row << r.err;
-      }
+    for (size_t i = 4; i < r.fields.size(); ++i) {
+      at = got.err.find(r[i], at);
+      ASSERT_NE(at, std::string::npos) << r.where << ": no \"" << r[i] << "\" in\n" << got.err;
     }
   }
 }

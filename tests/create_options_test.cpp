@@ -7,6 +7,7 @@
 
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 #include "support/detail_capture.h"
 
 namespace ismgr {
@@ -55,49 +56,17 @@ TEST_F(OptionsTest, FlagsTable) {
   EXPECT_EQ(d_.page_units, 16);
 }
 
-// {option string, revision, status}, with the detail where one is told.
-TEST_F(OptionsTest, RefusalsTable) {
-  const struct {
-    std::string name;
-    int revision, status;
-    const char* detail;
-  } rows[] = {
-      {"c,multiple,compress", 6, kStatusInvalidOption,
-       "Multiple fixed-length records cannot be compressed"},
-      {"c,compress,multiple", 6, kStatusInvalidOption, nullptr},
-      {"c,page=1000", 6, 70, nullptr},
-      {"c,page", 6, 70, nullptr},  // a missing value is 0
-      {"c,density=49", 6, 71, nullptr},
-      {"c,density=101", 6, 71, nullptr},
-      {"c,alloc=-1", 6, kStatusInvalidOption, nullptr},
-      {"c,sgrfa", 5, kStatusInvalidOption, nullptr},
-      {"c,track_changes", 4, kStatusInvalidOption, nullptr},
-      {"c,seed=0", 6, kStatusInvalidOption, "Invalid SEED, positive non-zero value expected"},
-      {"c,i=5:3", 6, 76, nullptr},
-      {"c,i=0:4", 6, kStatusInvalidOption, "Non-key integer data spans record boundary"},
-      {"c,i=8:4", 6, kStatusInvalidOption, nullptr},
-      {"c,i=9223372036854775807:2", 6, kStatusInvalidOption, nullptr},
-      {"c,i=-9223372036854775808:2", 6, kStatusInvalidOption, nullptr},
-      {"c,i=7:4", 6, 0, nullptr},  // ends exactly at the last byte
-      {"c,i=1:4,i=3:4", 6, 77, nullptr},
-      {"c,i=12", 6, kStatusInvalidOption, "Invalid non-key integer data specified"},
-      {"c,text=abc", 6, kStatusInvalidOption, nullptr},
-      {"c,text='open", 6, kStatusInvalidOption, nullptr},
-      {"c,text", 6, kStatusInvalidOption, nullptr},
-      {"c,text=300K", 6, kStatusInvalidOption, nullptr},
-      {"c,text=9223372036854775807", 6, kStatusInvalidOption, nullptr},
-      {"c,text='" + std::string(65536, 'x') + "'", 6, kStatusInvalidOption, nullptr},
-      {"c,text='" + std::string(65535, 'x') + "'", 6, 0, nullptr}};
-  for (const auto& r : rows) {
+TEST_F(OptionsTest, Refusals) {
+  for (const auto& r : test::data_rows("option_refusals.tsv")) {
     d_ = FileDescription();
     d_.record_size = 10;
     map_.clear();
     details_.clear();
-    EXPECT_EQ(status(r.name, r.revision), r.status) << r.name.substr(0, 40);
-    if (r.detail != nullptr) {
-      EXPECT_TRUE(details_.has(kDetailMessage, r.detail)) << r.name << details_.dump();
-    }
+    EXPECT_EQ(status(r[3], r.number(0)), r.number(1)) << r.where;
+    EXPECT_TRUE(r[2].empty() || details_.has(kDetailMessage, r[2])) << r.where << details_.dump();
   }
+  EXPECT_EQ(status("c,text='" + std::string(65536, 'x') + "'"), kStatusInvalidOption);
+  EXPECT_EQ(status("c,text='" + std::string(65535, 'x') + "'"), 0);
   EXPECT_EQ(text_.text.size(), 65535u);
   details_.clear();
   EXPECT_EQ(status("c,bogus=1"), kStatusInvalidOption);

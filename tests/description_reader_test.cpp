@@ -9,6 +9,7 @@
 #include "ismgr/describe/xdl_keywords.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 #include "support/detail_capture.h"
 
 namespace ismgr {
@@ -22,46 +23,11 @@ std::string xdl(const std::string& text) {
   return description_from_xdl(text, "test.xdl", &name);
 }
 
-// One row per XDL text and the description it reads as.
-TEST(Reader, XdlTextTable) {
-  const std::string v532(532, 'v');
-  const std::pair<std::string, std::string> rows[] = {
-      {"TITLE \"x\"\nIDENT y\nFILE\n  NAME cust\n  SIZE 100 FORMAT fixed\n",
-       "FILE;NAME cust;SIZE 100;FORMAT fixed;"},
-      // An AREA section is dropped up to the next section.
-      {"FILE\nAREA 0\n  ALLOCATION 10\n  SIZE 5\nRECORD\n  SIZE 7\n", "FILE;RECORD;SIZE 7;"},
-      // Non-keywords after the first section take their line along.
-      {"FILE\nBOGUS SIZE 5\nSIZE 6\n", "FILE;SIZE 6;"},
-      {"FILE\nSYSTEM SIZE 5\n", "FILE;SIZE 5;"},  // section words keep the rest of the line
-      {"FILE\nOWNER me\nPROTECTION x\nSIZE 1\n", "FILE;SIZE 1;"},  // ignored even in a section
-      {"KEY 0\nSEG3_POSITION 10\nSEG0_LENGTH 4\n", "KEY 0;SEGPOS 10;SEGLEN 4;"},
-      {"KEY 0\nSEG_POSITION_LENGTH 3\n", "KEY 0;SEGLEN 3;"},  // both words: LENGTH wins
-      {"FILE\nFILE_MONITORING no\nSIZE 3\n", "FILE;static_rfa yes ;SIZE 3;"},
-      {"FILE\nFILE_MON\nSIZE 3\n", "FILE;static_rfa yes ;SIZE 3;"},
-      {"FILE_MONITORING yes\n", ""},             // outside a section: dropped
-      {"FILE\nKEY\n", "FILE;KEY ;"},             // alone at the line's end
-      {"FILE\nSIZE \n100\n", "FILE;SIZE 100;"},  // one blank: value on the next line
-      {"FILE\nSIZE  \n100\n", "FILE;SIZE ;"},    // two blanks: empty value
-      {"FILE\nSIZE! record size\n100\n", "FILE;SIZE 100;"},
-      {"FILE\nNAME \"a b;c!d\"\n", "FILE;NAME \"a b;c!d\";"},  // quotes keep everything
-      {"FILE\nNAME 'x y'\n", "FILE;NAME 'x y';"},
-      {"FILE\nNAME \"open", "FILE;NAME \"open;"},  // unterminated: to the end
-      {"FILE\nSIZE 100 ! blah\n", "FILE;SIZE 100;"},
-      {"FILE\nSIZE 100!zz\n", "FILE;SIZE 100;"},
-      // A comment word that is a keyword prefix: "note" is "te" negated,
-      // ambiguous between TEXT_ALLOCATION and TEXT.
-      {"FILE\nSIZE 100!note\n", "FILE;SIZE 100;NOTE ;"},
-      {"file\nname Cust\n", "FILE;NAME Cust;"},  // keywords folded, values not
-      {"FILE\nNUL x\n", "FILE;NUL x;"},          // ambiguous: for the parser to report
-      {"", ""},
-      {"! only a comment", ""},
-      {"FILE\r\n  NAME cust\r\n  SIZE 100\r\n\x1a", "FILE;NAME cust;SIZE 100;"},
-      {"FILE\r\nKEY\r\n", "FILE;KEY ;"},
-      {"FILE\nSIZE 1\n\x1aSIZE 2\n", "FILE;SIZE 1;"},  // nothing after a Ctrl-Z
-      {"FILE\nNAME " + v532 + "\n", "FILE;NAME " + v532 + ";"},
-      // A word longer than the word buffer is cut, never overrun, not found.
-      {"FILE\n" + std::string(500, 'S') + " 5\nSIZE 4\n", "FILE;SIZE 4;"}};
-  for (const auto& [text, want] : rows) EXPECT_EQ(xdl(text), want) << text.substr(0, 80);
+TEST(Reader, XdlTexts) {
+  EXPECT_EQ(xdl(""), "");
+  for (const auto& r : test::data_rows("xdl_texts.tsv")) {
+    EXPECT_EQ(xdl(r[0]), r.fields.size() > 1 ? r[1] : "") << r.where;
+  }
 }
 
 // Refusals: a comment where the value should be, an overlong value (532
@@ -132,11 +98,9 @@ std::vector<int64_t> numbers(const std::string& list) {
 
 TEST(Scanners, ListItems) {
   EXPECT_EQ(numbers("1:11:21"), (std::vector<int64_t>{1, 11, 21}));
-  EXPECT_EQ(numbers("10:20,30"), (std::vector<int64_t>{10, 20}));
   EXPECT_EQ(numbers("'A':5"), (std::vector<int64_t>{65}));
   EXPECT_EQ(numbers("\"\\42\""), (std::vector<int64_t>{42}));
   EXPECT_EQ(numbers("::"), (std::vector<int64_t>{-1, -1}));
-  EXPECT_EQ(numbers(""), (std::vector<int64_t>{-1}));
   EXPECT_EQ(numbers("-3x"), (std::vector<int64_t>{-3}));
   EXPECT_EQ(numbers(std::string(531, '1')), (std::vector<int64_t>{-1}));
   // The list length bounds the scan even without a terminator in memory.
@@ -168,16 +132,13 @@ TEST(Scanners, CountKeySections) {
   EXPECT_EQ(count_key_sections("FILE;KEY 0;LENGTH 4;KEY"), 1);
   // A quoted value holding "KEY" is a value, not a section.
   EXPECT_EQ(count_key_sections("FILE;NAME \"KEY 0;\";KEY 0;X 1;"), 1);
-  // Only the exact word counts.
-  EXPECT_EQ(count_key_sections("FILE;KE 0;KEYS 2;X 1;"), 0);
-  EXPECT_EQ(count_key_sections(""), 0);
+  EXPECT_EQ(count_key_sections("FILE;KE 0;KEYS 2;X 1;"), 0);  // only the exact word
   EXPECT_EQ(count_key_sections(nullptr), 0);
 }
 
 TEST(Numbers, DecimalAndBasePrefixes) {
   EXPECT_EQ(description_number("  42abc"), 42);
   EXPECT_EQ(description_number("-7"), -7);
-  EXPECT_EQ(description_number("abc"), 0);
   EXPECT_EQ(description_number("99999999999999999999999"), INT64_MAX);
   const struct {
     const char* text;

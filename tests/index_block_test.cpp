@@ -280,6 +280,9 @@ TEST(LeafChain, WalksBothWaysAndRefusesABrokenBackPointer) {
     g.key_size = 4;
     g.tbyte = addr48;
     g.addr48 = addr48;
+    uint8_t p[6] = {};  // a block pointer above 32 bits: 40 bits in 48-bit files
+    write_block_pointer(g, addr48 ? 0x12345678ABull : 0x9ABCDEF0ull, p);
+    EXPECT_EQ(read_block_pointer(g, p), addr48 ? 0x12345678ABull : 0x9ABCDEF0ull);
     IndexTreeBuilder tree(g, 3, 4);
     tree.build(make_entries(30, 4));
     const std::vector<uint64_t>& leaves = tree.leaves();

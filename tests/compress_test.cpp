@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 #include "support/detail_capture.h"
 
 namespace ismgr {
@@ -59,61 +62,42 @@ Bytes distinct(size_t n) {
   return b;
 }
 
+// A byte list as tests/data/compress_vectors.tsv writes it.
+Bytes spec(const std::string& s) {
+  Bytes out;
+  std::istringstream in(s);
+  for (std::string t; in >> t;) {
+    const size_t star = t.find('*');
+    if (t[0] == '\'') {
+      out = out + text(t.substr(1));
+    } else if (t[0] == 'd') {
+      out = out + distinct(std::stoul(t.substr(1)));
+    } else {
+      out.insert(out.end(), star == std::string::npos ? 1 : std::stoul(t.substr(star + 1)),
+                 static_cast<uint8_t>(std::stoul(t.substr(0, star), nullptr, 16)));
+    }
+  }
+  return out;
+}
+
 // Hand-worked stored forms, one per code kind and length form: a different
 // but decodable encoder would pass the round trips below, not these.
 TEST(CompressFormat, HandWorkedVectors) {
   const Bytes big = distinct(65635);
-  struct Row {
-    const char* name;
-    Bytes record, stored;
-  } rows[] = {
-      {"blank run", Bytes(10, ' '), {0xA9}},
-      {"blank run 40", Bytes(40, ' '), {0xBF, 0xA7}},
-      {"zero digits 2", Bytes(2, '0'), {0xC1}},
-      {"NUL run 32", Bytes(32, 0), {0xFF}},
-      {"NUL run 33", Bytes(33, 0), {0xFF, 0xE0}},
-      {"digit run 64", Bytes(64, '0'), {0xDF, 0xDF}},
-      {"special run 65", Bytes(65, ' '), {0x41, 0x1E, 0x20}},
-      {"NUL run 290", Bytes(290, 0), {0x41, 0xFF, 0x00}},
-      {"digit run 291", Bytes(291, '0'), {0x42, 0x23, 0x01, 0x30}},
-      {"ordinary run 34", Bytes(34, 'A'), {0x3F, 'A'}},
-      {"ordinary run 35", Bytes(35, 'A'), {0x41, 0x00, 'A'}},
-      {"ordinary run 300", Bytes(300, 'A'), {0x42, 0x2C, 0x01, 'A'}},
-      {"split run",
-       Bytes(65535 + 65535 + 7, 'Q'),
-       {0x42, 0xFF, 0xFF, 'Q', 0x42, 0xFF, 0xFF, 'Q', 0x42, 0x07, 0x00, 'Q'}},
-      {"split run remainder 1", Bytes(65536, 'Q'), {0x42, 0xFF, 0xFF, 'Q', 0x42, 0x01, 0x00, 'Q'}},
-      {"run then literal", text("xxxy"), {0x20, 'x', 0x60, 'y'}},
-      {"three equal", text("KKK"), {0x20, 'K'}},
-      {"mixed",
-       text("NAME      0000000012"),
-       {0x63, 'N', 'A', 'M', 'E', 0xA5, 0xC7, 0x61, '1', '2'}},
-      {"stretch ends at runs worth a code",
-       text("AB CDDEF      GHHHHHHHIJ"),
-       {0x67, 'A', 'B', ' ', 'C', 'D', 'D', 'E', 'F', 0xA5, 0x60, 'G', 0x24, 'H', 0x61, 'I', 'J'}},
-      {"pair in the last two bytes unseen", text("KKKKKKKKKKQRSTUVWX  "),
-       Bytes{0x27, 'K', 0x69} + text("QRSTUVWX  ")},
-      {"pair three before the end seen", text("KKKKKKKKKKQRSTUVWX  Z"),
-       Bytes{0x27, 'K', 0x67} + text("QRSTUVWX") + Bytes{0xA1, 0x60, 'Z'}},
-      {"run at the very end",
-       text("KKKKKKKKKKQRSTZZZ"),
-       {0x27, 'K', 0x63, 'Q', 'R', 'S', 'T', 0x20, 'Z'}},
-      {"literal 40", distinct(40) + Bytes(200, ' '),
-       Bytes{0x81, 7} + distinct(40) + Bytes{0x41, 165, 0x20}},
-      {"literal 300", distinct(300) + Bytes(200, 0),
-       Bytes{0x82, 0x2C, 0x01} + distinct(300) + Bytes{0x41, 165, 0}},
+  std::vector<std::tuple<std::string, Bytes, Bytes>> rows = {
       {"literal split", distinct(65635) + Bytes(1000, 0),
        Bytes{0x82, 0xFF, 0xFF} + Bytes(big.begin(), big.begin() + 65535) + Bytes{0x82, 100, 0} +
-           Bytes(big.begin() + 65535, big.end()) + Bytes{0x42, 0xE8, 0x03, 0}},
-      {"raw: no gain", text("ab  cd"), Bytes{0x80} + text("ab  cd")},
-      {"raw: one special byte", {0x00}, {0x80, 0x00}},
-      {"raw: one byte", text("Z"), {0x80, 'Z'}}};
-  for (const Row& r : rows) {
-    EXPECT_EQ(compressed(r.record), r.stored) << r.name;
-    const Expanded e = expanded(r.stored, r.record.size(), false);
-    EXPECT_EQ(e.result, static_cast<int64_t>(r.record.size())) << r.name;
-    EXPECT_EQ(e.out, r.record) << r.name;
+           Bytes(big.begin() + 65535, big.end()) + Bytes{0x42, 0xE8, 0x03, 0}}};
+  for (const auto& r : test::data_rows("compress_vectors.tsv")) {
+    rows.emplace_back(r.where + " " + r[0], spec(r[1]), spec(r[2]));
   }
+  for (const auto& [name, record, stored] : rows) {
+    EXPECT_EQ(compressed(record), stored) << name;
+    const Expanded e = expanded(stored, record.size(), false);
+    EXPECT_EQ(e.result, static_cast<int64_t>(record.size())) << name;
+    EXPECT_EQ(e.out, record) << name;
+  }
+  EXPECT_EQ(rows.size(), 27u);
   uint8_t out[1] = {0xEE};
   EXPECT_EQ(compress(out, nullptr, 0), 0u);
   EXPECT_EQ(out[0], 0xEE);
@@ -177,55 +161,10 @@ TEST(CompressRoundTrip, EveryLengthOfGeneratedRecords) {
 
 // Decoding: every code form, the raw form, truncation and malformed bodies.
 TEST(Expand, CodesTruncationAndMalformedBodies) {
-  struct Row {
-    const char* name;
-    Bytes stored;
-    size_t length;
-    bool truncate;
-    int64_t result;
-    Bytes out;  // checked when result >= 0
-  } rows[] = {{"short run", {0x21, 'x'}, 4, false, 4, text("xxxx")},
-              {"run 0x41", {0x41, 0x00, 'y'}, 35, false, 35, Bytes(35, 'y')},
-              {"run 0x40", {0x40, 0x02, 0x00, 'w'}, 2, false, 2, text("ww")},
-              {"run 0x5F", {0x5F, 0x02, 0x00, 'w'}, 2, false, 2, text("ww")},
-              {"literal", {0x62, 'a', 'b', 'c'}, 3, false, 3, text("abc")},
-              {"literal 0x81", Bytes{0x81, 0x00} + Bytes(33, 'L'), 33, false, 33, Bytes(33, 'L')},
-              {"literal 0x83", {0x83, 0x01, 0x00, 'q'}, 1, false, 1, text("q")},
-              {"literal 0x9F", {0x9F, 0x01, 0x00, 'q'}, 1, false, 1, text("q")},
-              {"specials", {0xA0, 0xC1, 0xE2}, 6, false, 6, {' ', '0', '0', 0, 0, 0}},
-              {"longest specials",
-               {0xBF, 0xDF, 0xFF},
-               96,
-               false,
-               96,
-               Bytes(32, ' ') + Bytes(32, '0') + Bytes(32, 0)},
-              {"raw", {0x80, 'a', 'b', 'c'}, 3, false, 3, text("abc")},
-              {"raw truncated", {0x80, 'a', 'b', 'c'}, 2, true, 2, text("ab")},
-              {"raw not first", {0x60, 'a', 0x80, 'b', 'c'}, 3, false, -1, {}},
-              {"raw not first truncated", {0x60, 'a', 0x80, 'b', 'c'}, 3, true, -1, {}},
-              {"raw body short", {0x80, 'a', 'b'}, 3, false, -1, {}},
-              {"run beyond length, truncated", {0xA4}, 3, true, 3, Bytes(3, ' ')},
-              {"run beyond length", {0xA4}, 3, false, -1, {}},
-              {"literal overruns, truncated",
-               {0x60, 'a', 0x63, 'b', 'c', 'd', 'e', 0x00},
-               3,
-               true,
-               3,
-               text("abc")},
-              {"literal overruns", {0x60, 'a', 0x63, 'b', 'c', 'd', 'e'}, 3, false, -1, {}},
-              {"zero run count", {0x42, 0x00, 0x00, 'x'}, 4, false, -1, {}},
-              {"zero run count truncated", {0x42, 0x00, 0x00, 'x'}, 4, true, -1, {}},
-              {"zero literal count", {0x82, 0x00, 0x00, 'a', 'b'}, 2, false, -1, {}},
-              {"zero literal count truncated", {0x82, 0x00, 0x00, 'a', 'b'}, 2, true, -1, {}},
-              {"ends short of the record", {0xA1}, 5, false, -1, {}},
-              {"nothing stored", {}, 1, true, -1, {}},
-              {"bytes after the record unread", {0xA1, 0x00, 0x00}, 2, false, 2, text("  ")}};
-  for (const Row& r : rows) {
-    const Expanded e = expanded(r.stored, r.length, r.truncate);
-    EXPECT_EQ(e.result, r.result) << r.name;
-    if (r.result >= 0) {
-      EXPECT_EQ(e.out, r.out) << r.name;
-    }
+  for (const auto& r : test::data_rows("expand_rows.tsv")) {
+    const Expanded e = expanded(spec(r[1]), r.number(2), r[3] == "1");
+    EXPECT_EQ(e.result, r.number(4)) << r.where;
+    EXPECT_TRUE(e.result < 0 || e.out == spec(r.fields.size() > 5 ? r[5] : "")) << r.where;
   }
   const Bytes cut[] = {
       {0x21}, {0x41, 0x05},      {0x42, 0x05, 0x00}, {0x42, 0x05},           {0x63, 'a', 'b'},

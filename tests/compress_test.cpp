@@ -62,21 +62,13 @@ Bytes distinct(size_t n) {
   return b;
 }
 
-// A byte list as tests/data/compress_vectors.tsv writes it.
+// A byte list as tests/data/compress_vectors.tsv writes it ("dn": n bytes
+// that never pair up).
 Bytes spec(const std::string& s) {
   Bytes out;
   std::istringstream in(s);
-  for (std::string t; in >> t;) {
-    const size_t star = t.find('*');
-    if (t[0] == '\'') {
-      out = out + text(t.substr(1));
-    } else if (t[0] == 'd') {
-      out = out + distinct(std::stoul(t.substr(1)));
-    } else {
-      out.insert(out.end(), star == std::string::npos ? 1 : std::stoul(t.substr(star + 1)),
-                 static_cast<uint8_t>(std::stoul(t.substr(0, star), nullptr, 16)));
-    }
-  }
+  for (std::string t; in >> t;)
+    out = out + (t[0] == 'd' ? distinct(std::stoul(t.substr(1))) : test::data_bytes(t));
   return out;
 }
 

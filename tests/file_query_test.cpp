@@ -187,38 +187,17 @@ TEST(FileQueryTest, KtypeOfAutokeysNullRulesAndUnknownTypes) {
 }
 
 TEST(FileQueryTest, NullvalueOfEveryTypeAndOrder) {
-  const struct {
-    const char* name;
-    uint8_t key_flags, seg_type;
-    std::vector<uint8_t> value;  // without the count byte
-    const char* text;
-  } rows[] = {
-      {"replicating letter", 0x10, 0x21, {'A', 'B'}, "A"},
-      {"replicating NUL", 0x10, 0x21, {0}, "\\000"},
-      {"replicating DEL", 0x10, 0x21, {127}, "\\177"},
-      {"alpha text", 0x20, 0x21, {'X', 'Y', 'Z'}, "XYZ"},
-      {"alpha text ends at NUL", 0x20, 0x21, {'X', 0, 'Z'}, "X"},
-      {"case-insensitive text", 0x20, 0x30, {'n', 'o'}, "no"},
-      {"decimal positive", 0x20, 0x22, {0x71, 0x32, 0x35}, "125"},
-      {"decimal leading zeros", 0x20, 0x22, {0x40, 0x30, 0x37}, "7"},
-      {"decimal negative", 0x20, 0x22, {0x0E, 0x0D, 0x0A}, "-125"},
-      {"decimal descending", 0x20, 0x02, {0x8E, 0xCD, 0xCA}, "125"},
-      {"integer 4 bytes -1", 0x20, 0x24, {0x7F, 0xFF, 0xFF, 0xFF}, "-1"},
-      {"integer descending 123", 0x20, 0x04, {0x7F, 0xFF, 0xFF, 0x84}, "123"},
-      {"integer 1 byte shown unsigned", 0x20, 0x24, {0x7F}, "255"},
-      {"integer 8 bytes -2", 0x20, 0x24, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, "-2"},
-      {"unsigned 8 bytes", 0x20, 0x28, std::vector<uint8_t>(8, 0xFF), "18446744073709551615"},
-      {"unsigned descending", 0x20, 0x08, {0xFE, 0xFF}, "256"}};
-  for (const auto& r : rows) {
-    CraftedFile f(null_key_file(r.key_flags, r.seg_type, r.value));
-    ASSERT_TRUE(f.ok()) << r.name << " status " << f.status();
+  for (const auto& r : test::data_rows("null_value_texts.tsv")) {
+    const auto byte = [&](size_t i) { return static_cast<uint8_t>(std::stoul(r[i], nullptr, 16)); };
+    CraftedFile f(null_key_file(byte(1), byte(2), test::data_bytes(r[3])));
+    ASSERT_TRUE(f.ok()) << r.where << " status " << f.status();
     const std::vector<uint8_t> before = f.fc()->null_area.bytes;
     const Answer a = ask(f, "nullvalue");
-    EXPECT_EQ(a.rc, 0) << r.name;
-    EXPECT_EQ(a.status, 0) << r.name;
-    EXPECT_EQ(a.text, r.text) << r.name;
-    EXPECT_EQ(ask(f, "nullvalue").text, r.text) << r.name << ": asked twice";
-    EXPECT_EQ(f.fc()->null_area.bytes, before) << r.name;
+    EXPECT_EQ(a.rc, 0) << r.where;
+    EXPECT_EQ(a.status, 0) << r.where;
+    EXPECT_EQ(a.text, r[4]) << r.where;
+    EXPECT_EQ(ask(f, "nullvalue").text, r[4]) << r.where << ": asked twice";
+    EXPECT_EQ(f.fc()->null_area.bytes, before) << r.where;
   }
 }
 

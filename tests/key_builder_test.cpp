@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 
 namespace ismgr {
 namespace {
@@ -28,25 +29,10 @@ Bytes text(const std::string& s) {
 // Hand-worked encodings: the bytes on disk, which order and round trip alone
 // would not pin down.
 TEST(KeySegment, HandWorkedEncodings) {
-  struct Row {
-    const char* name;
-    uint8_t type;
-    Bytes field;
-    size_t length;
-    Bytes want;
-  } rows[] = {{"decimal 12", kSegDecimal | kAsc, text("12"), 2, {0x41, 0x02}},
-              {"decimal -12", kSegDecimal | kAsc, {'1', '2' | 0x40}, 2, {0x0E, 0x0D}},
-              {"decimal missing", kSegDecimal | kAsc, {}, 3, {0, 0, 0}},
-              {"integer -1", kSegInteger | kAsc, {0xFF, 0xFF}, 2, {0x7F, 0xFF}},
-              {"integer 0", kSegInteger | kAsc, {0, 0}, 2, {0x80, 0x00}},
-              {"integer 4 bytes", kSegInteger | kAsc, {1, 2, 3, 4}, 4, {0x84, 3, 2, 1}},
-              {"unsigned 4 bytes", kSegUnsigned | kAsc, {1, 2, 3, 4}, 4, {4, 3, 2, 1}},
-              {"integer cut short", kSegInteger | kAsc, {1}, 2, {0, 0}},
-              {"descending integer cut short", kSegInteger, {}, 2, {0xFF, 0xFF}},
-              {"alpha descending", kSegAlpha, text("AB"), 2, {0xBE, 0xBD}},
-              {"alpha padded", kSegAlpha | kAsc, text("ab"), 4, text("ab  ")},
-              {"nocase", kSegNoCase | kAsc, text("aB1z"), 4, text("AB1Z")}};
-  for (const Row& r : rows) EXPECT_EQ(encode(r.type, r.field, r.length), r.want) << r.name;
+  for (const auto& r : test::data_rows("key_encodings.tsv")) {
+    const auto type = static_cast<uint8_t>(std::stoul(r[1], nullptr, 16));
+    EXPECT_EQ(encode(type, test::data_bytes(r[2]), r.number(3)), test::data_bytes(r[4])) << r.where;
+  }
   Bytes out(2, 0xEE);
   encode_key_segment(kSegAlpha | kAsc, nullptr, 5, 2, out.data());
   EXPECT_EQ(out, text("  ")) << "no record";

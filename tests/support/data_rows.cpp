@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 namespace ismgr::test {
 
@@ -31,6 +32,21 @@ std::vector<DataRow> data_rows(const std::string& name) {
     rows.push_back(row);
   }
   return rows;
+}
+
+std::vector<uint8_t> data_bytes(const std::string& field) {
+  std::vector<uint8_t> out;
+  std::istringstream in(field);
+  for (std::string t; in >> t;) {
+    const size_t star = t.find('*');
+    if (t[0] == '\'') {
+      out.insert(out.end(), t.begin() + 1, t.end());
+    } else {
+      out.insert(out.end(), star == std::string::npos ? 1 : std::stoul(t.substr(star + 1)),
+                 static_cast<uint8_t>(std::stoul(t.substr(0, star), nullptr, 16)));
+    }
+  }
+  return out;
 }
 
 }  // namespace ismgr::test

@@ -4,6 +4,7 @@
 #ifndef ISMGR_TESTS_SUPPORT_DATA_ROWS_H_
 #define ISMGR_TESTS_SUPPORT_DATA_ROWS_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct DataRow {
 
 // The rows of tests/data/`name`; none (and a failure) when it cannot be read.
 std::vector<DataRow> data_rows(const std::string& name);
+
+// A byte list written as blank-separated hex bytes, "HH*n" for n copies of
+// a byte and "'text" for the bytes of a text.
+std::vector<uint8_t> data_bytes(const std::string& field);
 
 }  // namespace ismgr::test
 

@@ -11,6 +11,7 @@
 #include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"
 
@@ -123,52 +124,26 @@ TEST_F(ChannelTest, OpenSlotsAndTheFileName) {
   channel_close(ch, 0, nullptr);
 }
 
-TEST_F(ChannelTest, RequestChecksFailBeforeTheDriver) {
-  struct Case {
-    const char* name;
-    uint32_t mode;
-    const char* description;
-    int status;
-  } cases[] = {
-      {"cu@st", 0x42, nullptr, kStatusBadFileSpec},
-      {"host@", 0x42, nullptr, kStatusBadFileSpec},
-      {"cust", 0x101, nullptr, kStatusInvalidMode},  // update with sequential
-      {"cust", 0x44, nullptr, kStatusInvalidMode},   // output ISAM, no description
-      {"cust", 0x44, "", kStatusInvalidMode},        // an empty description is none
-      {"cust", 0x42, "RECORD_SIZE 10", 105},         // description with input
-      {"cust", 0x104, "RECORD_SIZE 10", 105},        // description, not ISAM
-      {"list.txt", 0x102, nullptr, 60}               // sequential files: not here
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(open(c.name, c.mode, c.description), nullptr) << c.name << " " << c.mode;
-    EXPECT_EQ(code(), c.status) << c.name << " " << c.mode;
+// The opens of tests/data/channel_opens.tsv.
+TEST_F(ChannelTest, RefusedAndFailedOpens) {
+  for (const auto& r : test::data_rows("channel_opens.tsv")) {
+    ctl_->status->code = 0;
+    g_fake.open_succeeds = r[0] == "refuse";
+    if (r[0] == "refuse") {
+      const auto mode = static_cast<uint32_t>(std::stoul(r[2], nullptr, 16));
+      EXPECT_EQ(open(r[1].c_str(), mode, r[3] == "-" ? nullptr : r[3].c_str()), nullptr) << r.where;
+      EXPECT_EQ(code(), r.number(4)) << r.where;
+      continue;
+    }
+    g_fake.open_status = r.number(1);
+    g_fake.open_errno = r.number(2);
+    g_fake.open_os_error = static_cast<uint32_t>(r.number(3));
+    EXPECT_EQ(open("cust"), nullptr) << r.where;
+    EXPECT_EQ(code(), r.number(4)) << r.where;
   }
-  EXPECT_EQ(g_fake.opens, 0);
+  EXPECT_EQ(g_fake.opens, 6);  // the failing ones only
+  open("host@", 0x42);
   EXPECT_STREQ(ctl_->current_name, "host@");  // the refused name, for the caller's message
-}
-
-TEST_F(ChannelTest, FailedOpenIsRefinedFromTheFailingCall) {
-  g_fake.open_succeeds = false;
-  struct Case {
-    int status;
-    int err;
-    uint32_t os_error;
-    int expected;
-  } cases[] = {
-      {20, ENOENT, platform::kErrFileNotFound, 57},
-      {20, ENOENT, platform::kErrPathNotFound, 58},
-      {19, -2, platform::kErrSharingViolation, 47},
-      {30, 0, 0, 30},  // not the system's failure: kept
-      {17, ENOENT, platform::kErrFileNotFound, 17},
-      {0, 0, 0, 20}  // nothing said: cannot open
-  };
-  for (const Case& c : cases) {
-    g_fake.open_status = c.status;
-    g_fake.open_errno = c.err;
-    g_fake.open_os_error = c.os_error;
-    EXPECT_EQ(open("cust"), nullptr);
-    EXPECT_EQ(code(), c.expected) << c.status << " " << c.err;
-  }
 }
 
 TEST_F(ChannelTest, FailingCloseKeepsTheChannelPurgeAndStatusBlocks) {

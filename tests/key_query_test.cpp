@@ -10,6 +10,7 @@
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 #include "support/isam_builder.h"
 #include "support/open_crafted.h"
 
@@ -158,8 +159,7 @@ TEST(KeyParamRecord, RefusalsAndTheRecordedContext) {
   EXPECT_EQ(key_param_record(f.fc(), 0, record, f.ctl()), 0);
 }
 
-// The first key whose name begins with the bytes; with the terminator
-// counted only the whole name; no match is status 8 (illegal alpha key).
+// The rows of tests/data/lookups.tsv.
 TEST(KeyByName, Table) {
   IsamBuilder b;
   // The full-width name comes first: past its 16 bytes lie the next key's
@@ -168,19 +168,10 @@ TEST(KeyByName, Table) {
   b.add_key(KeySpec::alpha("CUSTNO", 0, 8)).add_key(KeySpec::alpha("CUSTNAME", 8, 8));
   CraftedFile f(b);
   ASSERT_TRUE(f.ok());
-  const std::pair<std::string, int> rows[] = {{"CUSTNAME", 2},
-                                              {"CUST", 1},
-                                              {"CUSTN", 1},
-                                              {"CUSTNA", 2},
-                                              {std::string("CUSTNO\0", 7), 1},
-                                              {std::string("CUST\0", 5), -1},
-                                              {"ABCDEFGHIJKLMNOP", 0},
-                                              {"custno", -1},
-                                              {"ABCDEFGHIJKLMNOPQ", -1},
-                                              {std::string("ABCDEFGHIJKLMNOP\0", 17), -1}};
-  for (const auto& [name, want] : rows) {
-    EXPECT_EQ(by_name(f, name), want) << name;
-    EXPECT_EQ(f.code(), want < 0 ? 8 : 0) << name;
+  for (const auto& r : test::data_rows("lookups.tsv")) {
+    if (r[0] != "key") continue;
+    EXPECT_EQ(by_name(f, r[1]), r.number(2)) << r.where;
+    EXPECT_EQ(f.code(), r.number(2) < 0 ? 8 : 0) << r.where;
   }
   EXPECT_EQ(call(f, kSlotKeyByName, 0, "CUSTNO", -3), -1);  // a negative length
   EXPECT_EQ(f.code(), 8);

@@ -34,22 +34,12 @@ class OptionsTest : public ::testing::Test {
   DetailCapture details_;
 };
 
-// {option string, file_flags}: nothing is applied without a comma.
-TEST_F(OptionsTest, FlagsTable) {
-  const std::pair<std::string, uint8_t> rows[] = {
-      {"cust.ism", 0x10},
-      {"cust,", 0},
-      {"cust,page=4096, multiple", 0x23},
-      {"c,variable,s", 0x3A},
-      {"c,compress,fixed", 0x24},
-      {"c,variable,fixed,st", 0x08},  // vectoring needs sized headers
-      {"c,t,network_encrypt", 0xC0},
-      {"c,TB", 0x40}};
-  for (const auto& [name, flags] : rows) {
+TEST_F(OptionsTest, Flags) {
+  for (const auto& r : test::data_rows("option_flags.tsv")) {
     d_ = FileDescription();
-    d_.file_flags = name.size() < 9 ? 0x10 : 0;  // dropped by an empty option string
-    EXPECT_EQ(apply(name), flags) << name;
-    EXPECT_EQ(name_, name.substr(0, name.find(','))) << name;
+    d_.file_flags = r[0].size() < 9 ? 0x10 : 0;
+    EXPECT_EQ(apply(r[0]), std::stoul(r[1], nullptr, 16)) << r.where;
+    EXPECT_EQ(name_, r[0].substr(0, r[0].find(','))) << r.where;
   }
   EXPECT_EQ(d_.page_units, 0);
   apply("cust,page=4096");

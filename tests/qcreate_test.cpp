@@ -76,21 +76,13 @@ TEST(Qcreate, ExistingFileNeedsReplaceAndOptionsAndRevisionReachTheFile) {
   EXPECT_EQ(static_cast<uint8_t>(dir.read("r4.ism").at(2)), 4);
 }
 
-TEST(CreateDetails, SentencesNameKeywordValueAndKey) {
-  using tool::create_detail_sentence;  // the sentences the runs above do not reach
-  EXPECT_EQ(create_detail_sentence(1218, "SI", 0, nullptr),
-            "keyword SI is ambiguous or not allowed here");
-  EXPECT_EQ(create_detail_sentence(1219, "SIZE", 0, nullptr),
-            "keyword SIZE is given more than once");
-  EXPECT_EQ(create_detail_sentence(1221, "START", 0, nullptr), "keyword START needs a value");
-  EXPECT_EQ(create_detail_sentence(1224, "ORDER", 0, "d"),
-            "value \"d\" is ambiguous for keyword ORDER");
-  EXPECT_EQ(create_detail_sentence(1225, "3", 3, nullptr),
-            "the error is in the description of key 3");
-  EXPECT_EQ(create_detail_sentence(1054, "Key specified:", 2, nullptr), "Key specified: 2");
-  EXPECT_EQ(create_detail_sentence(1142, "pgae=3", 0, nullptr),
-            "invalid creation option \"pgae=3\"");
-  EXPECT_EQ(create_detail_sentence(1149, nullptr, 0, nullptr), "");
+TEST(CreateDetails, Sentences) {
+  for (const auto& r : test::data_rows("detail_sentences.tsv")) {
+    const auto text = [&](size_t i) { return r[i] == "-" ? nullptr : r[i].c_str(); };
+    EXPECT_EQ(tool::create_detail_sentence(r.number(0), text(1), r.number(2), text(3)),
+              r.fields.size() > 4 ? r[4] : "")
+        << r.where;
+  }
 }
 
 }  // namespace

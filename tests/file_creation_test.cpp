@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -55,9 +56,15 @@ std::vector<uint16_t> sizes(const std::vector<FreeSlot>& slots) {
   return out;
 }
 
-std::vector<uint16_t> range(uint16_t from, uint16_t to, uint16_t step) {
+// Slot sizes as tests/data/free_slots.tsv writes them.
+std::vector<uint16_t> ranges(const std::string& text) {
   std::vector<uint16_t> out;
-  for (uint32_t v = from; v <= to; v += step) out.push_back(static_cast<uint16_t>(v));
+  std::istringstream in(text);
+  for (uint32_t from, to, step; in >> from;) {
+    to = from, step = 1;
+    if (in.peek() == '-') in.ignore() >> to, in.ignore() >> step;
+    for (uint32_t v = from; v <= to; v += step) out.push_back(static_cast<uint16_t>(v));
+  }
   return out;
 }
 
@@ -70,41 +77,17 @@ IsamHeader slot_header(int revision, uint8_t flags, uint16_t overhead, uint16_t 
   return h;
 }
 
-// Free-slot tables worked out by hand, one row each, then the invariant over
+// The free-slot tables of tests/data/free_slots.tsv, then the invariant over
 // random headers (records of 40 bytes and more, past every minimum size):
 // ascending, at most 132 (32 for revision 4), every entry but the last below
 // the slot size b = overhead + record size (+ 1 when compressed), the last
 // at b (revision 4) or at most a step past it (revision 6).
 TEST(FreeSlotTable, HandWorkedRowsAndTheInvariant) {
-  const auto join = [](std::vector<uint16_t> a, const std::vector<uint16_t>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  };
-  const struct {
-    const char* name;
-    int revision;
-    uint8_t flags;
-    uint16_t overhead, size;
-    std::vector<uint16_t> want;
-  } rows[] = {
-      {"fixed: one slot of overhead + size", 6, 0x08, 1, 100, {101}},
-      {"multiple format: empty", 6, 0x3B, 9, 100, {}},
-      // b 65, step 1, remainder 28, minimum 7: 28 sizes while it lasts.
-      {"rev4 variable", 4, 0x22, 5, 60, join(range(7, 61, 2), {62, 63, 64, 65})},
-      // b 320, step 9, remainder 27: steps of 10 from 15, then of 9.
-      {"rev4 step 9", 4, 0x22, 5, 315, join(range(15, 275, 10), range(284, 320, 9))},
-      {"rev6 below one slot per size", 6, 0x3A, 11, 40, range(13, 51, 1)},
-      // b 200: the excess widens 56 steps to 2, single steps fill to 132.
-      {"rev6 one slot per size with excess", 6, 0x3A, 11, 189,
-       join(range(13, 125, 2), range(126, 200, 1))},
-      // b 301, q 2, minimum 16: twelve steps of 4, then of 2, the last b.
-      {"rev6 compressed", 6, 0x3C, 9, 291, join(join(range(16, 64, 4), range(66, 298, 2)), {301})},
-      {"rev6 tbyte minimum 15", 6, 0x7A, 11, 40, range(15, 51, 1)},
-      {"rev6 tbyte overhead 21", 6, 0x7A, 21, 40, range(22, 61, 1)}};
-  for (const auto& r : rows) {
-    EXPECT_EQ(sizes(initial_free_slots(slot_header(r.revision, r.flags, r.overhead, r.size))),
-              r.want)
-        << r.name;
+  for (const auto& r : test::data_rows("free_slots.tsv")) {
+    const IsamHeader h =
+        slot_header(r.number(1), static_cast<uint8_t>(std::stoul(r[2], nullptr, 16)),
+                    static_cast<uint16_t>(r.number(3)), static_cast<uint16_t>(r.number(4)));
+    EXPECT_EQ(sizes(initial_free_slots(h)), ranges(r.fields.size() > 5 ? r[5] : "")) << r.where;
   }
   const auto none = initial_free_slots(slot_header(6, 0x08, 1, 100))[0];
   EXPECT_EQ(none.address_low, 0xFFFFFFFFu);

@@ -10,6 +10,7 @@
 #include "ismgr/isam/file_query.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 #include "support/detail_capture.h"
 #include "support/query_fixture.h"
 
@@ -82,27 +83,13 @@ TEST(FileQueryString, AutokeysUnknownTypesAndImpossibleNullValues) {
   EXPECT_TRUE(d.has(kDetailMessage, "NULLVALUE is invalid.")) << d.dump();
 }
 
-// Only a creation date of zero is the epoch; the other dates say NODATE.
 TEST(FileQueryText, DatesAsTextOrNodate) {
-  const struct {
-    uint32_t created, cleared, verified, reindexed;
-    const char* texts[4];
-  } rows[] = {{1700000000,
-               0,
-               86400,
-               0,
-               {"Tue Nov 14 22:13:20 2023", "NODATE", "Fri Jan 02 00:00:00 1970", "NODATE"}},
-              {0,
-               1,
-               0,
-               1700000000,
-               {"Thu Jan 01 00:00:00 1970", "Thu Jan 01 00:00:01 1970", "NODATE",
-                "Tue Nov 14 22:13:20 2023"}}};
   const char* const words[] = {"createdate", "cleardate", "verifydate", "reindexdate"};
-  for (const auto& r : rows) {
-    CraftedFile f(one_key(6).times(r.created, r.cleared, r.verified, r.reindexed));
-    ASSERT_TRUE(f.ok());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(ask(f, words[i]).text, r.texts[i]) << words[i];
+  for (const auto& r : test::data_rows("query_texts.tsv")) {
+    const auto time = [&](size_t i) { return static_cast<uint32_t>(std::stoul(r[i])); };
+    CraftedFile f(one_key(6).times(time(1), time(2), time(3), time(4)));
+    ASSERT_TRUE(f.ok()) << r.where;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(ask(f, words[i]).text, r[5 + i]) << r.where;
   }
 }
 
@@ -148,7 +135,6 @@ TEST(FileQueryText, TextIsCutToCapacityLessOne) {
   } rows[] = {{"string", 10, std::string("start=1, ") + '\0' + '#'},
               {"string", 1, std::string(1, '\0') + '#'},
               {"string", 0, "#"},
-              {"string", -5, "#"},
               {"filename", 5, name.substr(0, 4) + '\0' + '#'}};
   for (const auto& r : rows) {
     char buffer[16];

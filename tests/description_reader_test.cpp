@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,47 +63,24 @@ TEST(Reader, RefusalsAndFiles) {
   std::remove(path.c_str());
 }
 
-TEST(Scanners, ValueEdgeCases) {
-  std::string value;
-  const std::string missing = "KEY ;SIZE 4;";
-  const char* p = missing.c_str() + 4;
-  EXPECT_EQ(next_value(p, &value), 0u);
-  EXPECT_EQ(std::string(p), "SIZE 4;");
-  // An empty quoted value is no value; an unterminated one stops at the NUL.
-  const std::string empty_quoted = "'';X";
-  p = empty_quoted.c_str();
-  EXPECT_EQ(next_value(p, &value), 0u);
-  EXPECT_EQ(std::string(p), "X");
-  const std::string open = "\"abc";
-  p = open.c_str();
-  EXPECT_EQ(next_value(p, &value), 3u);
-  EXPECT_EQ(*p, '\0');
-  // 529 characters are a value, 530 are not.
-  const std::string v529 = std::string(529, 'a') + ";";
-  p = v529.c_str();
-  EXPECT_EQ(next_value(p, &value), 529u);
-  const std::string v530 = std::string(530, 'a') + ";NEXT";
-  p = v530.c_str();
-  EXPECT_EQ(next_value(p, &value), 0u);
-  EXPECT_EQ(std::string(p), "NEXT");
-}
-
-std::vector<int64_t> numbers(const std::string& list) {
-  const char* p = list.data();
-  int64_t remaining = static_cast<int64_t>(list.size());
-  std::vector<int64_t> out;
-  int more = 1;
-  while (more) out.push_back(next_list_item(p, remaining, &more, kListNumber, nullptr));
-  return out;
-}
-
-TEST(Scanners, ListItems) {
-  EXPECT_EQ(numbers("1:11:21"), (std::vector<int64_t>{1, 11, 21}));
-  EXPECT_EQ(numbers("'A':5"), (std::vector<int64_t>{65}));
-  EXPECT_EQ(numbers("\"\\42\""), (std::vector<int64_t>{42}));
-  EXPECT_EQ(numbers("::"), (std::vector<int64_t>{-1, -1}));
-  EXPECT_EQ(numbers("-3x"), (std::vector<int64_t>{-3}));
-  EXPECT_EQ(numbers(std::string(531, '1')), (std::vector<int64_t>{-1}));
+TEST(Scanners, ValuesAndLists) {
+  for (const auto& r : test::data_rows("scanner_values.tsv")) {
+    std::string value;
+    const char* p = r[1].c_str();
+    if (r[0] == "value") {
+      EXPECT_EQ(next_value(p, &value), std::stoul(r[2])) << r.where;
+      EXPECT_EQ(std::string(p), r.fields.size() > 3 ? r[3] : "") << r.where;
+      continue;
+    }
+    int64_t remaining = static_cast<int64_t>(r[1].size());
+    std::istringstream want(r[2]);
+    int more = 1;
+    for (int64_t n; want >> n;) {
+      EXPECT_EQ(more, 1) << r.where;
+      EXPECT_EQ(next_list_item(p, remaining, &more, kListNumber, nullptr), n) << r.where;
+    }
+    EXPECT_EQ(more, 0) << r.where;
+  }
   // The list length bounds the scan even without a terminator in memory.
   const char bytes[] = {'7', ':', '8', ':', '9'};
   const char* p = bytes;

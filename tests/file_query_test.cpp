@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -109,38 +112,31 @@ TEST(FileQueryTest, RefusalsTellTheirDetails) {
 }
 
 TEST(FileQueryTest, FoptsNumberAndTextForEachLayout) {
-  const struct {
-    const char* name;
-    IsamBuilder builder;
-    int32_t number;
-    const char* text;
-  } rows[] = {
-      {"fixed compressed rev5", one_key(5).file_flags(0x04), 4, "FIXED, COMPRESS"},
-      {"rev4 2048 small keys", one_key(4).page_units(8), 0, "FIXED, PAGE=2048"},
-      {"rev6 4096", one_key(6), 0, "FIXED"},
-      {"rev6 1024", one_key(6).page_units(4), 0, "FIXED, PAGE=1024"},
-      {"patched 1024", one_key(6).patched_from(5).page_units(4), 0, "FIXED"},
-      {"multiple", one_key(6).file_flags(0x03), 3, "MULTIPLE"},
-      {"variable", one_key(6).file_flags(0x02), 2, "VARIABLE"},
-      {"static rfa rev5", one_key(5).file_flags(0x08), 8, "FIXED, STATIC_RFA"},
-      {"static rfa rev6: bit counts, text leaves it out", one_key(6).file_flags(0x08), 8, "FIXED"},
-      {"tbyte rev5", one_key(5).tbyte(), 0x40, "FIXED, TBYTE"},
-      {"tbyte rev6", one_key(6).tbyte(), 0, "FIXED, TBYTE"},
-      {"tracking", one_key(6).tbyte().change_tracking(0, 0, 0, 1), 0x200, "FIXED, TRACK_CHANGES"},
-      {"grfa", one_key(6).file_flags2(0x400), 0, "FIXED, STORED_GRFA"},
-      {"port ints", one_key(6).port_int(10, 4).port_int(20, 2, 1), 0, "FIXED, I=10:4, I=20:2"},
-      {"everything in order",
-       one_key(6).patched_from(5).file_flags(0x0E).tbyte().file_flags2(0x400).port_int(30, 8), 0x4E,
-       "VARIABLE, COMPRESS, STATIC_RFA, TBYTE, STORED_GRFA, I=30:8"},
-      {"page after port ints", one_key(6).page_units(8).port_int(12, 2), 0,
-       "FIXED, I=12:2, PAGE=2048"}};
-  for (const auto& r : rows) {
-    CraftedFile f(r.builder);
-    ASSERT_TRUE(f.ok()) << r.name << " status " << f.status();
+  for (const auto& r : test::data_rows("fopts.tsv")) {
+    IsamBuilder b = one_key(r.number(0));
+    std::istringstream in(r[1]);
+    for (std::string word; in >> word;) {
+      const std::string value = word.substr(word.find('=') + 1);
+      const unsigned hex = std::strtoul(value.c_str(), nullptr, 16), n = std::atoi(value.c_str());
+      if (word.starts_with("flags=")) b.file_flags(static_cast<uint8_t>(hex));
+      if (word.starts_with("flags2=")) b.file_flags2(hex);
+      if (word.starts_with("page=")) b.page_units(static_cast<uint8_t>(n));
+      if (word.starts_with("patched=")) b.patched_from(n);
+      if (word == "tbyte") b.tbyte();
+      if (word == "tracking") b.change_tracking(0, 0, 0, 1);
+      if (word.starts_with("i=")) {
+        unsigned at = 0, length = 0, kind = 4;
+        std::sscanf(value.c_str(), "%u:%u:%u", &at, &length, &kind);
+        b.port_int(static_cast<uint16_t>(at), static_cast<uint8_t>(length),
+                   static_cast<uint8_t>(kind));
+      }
+    }
+    CraftedFile f(b);
+    ASSERT_TRUE(f.ok()) << r.where << " status " << f.status();
     const Answer a = ask(f, "fopts");
-    EXPECT_EQ(a.rc, 0) << r.name;
-    EXPECT_EQ(a.number, r.number) << r.name;
-    EXPECT_EQ(a.text, r.text) << r.name;
+    EXPECT_EQ(a.rc, 0) << r.where;
+    EXPECT_EQ(a.number, r.number(2)) << r.where;
+    EXPECT_EQ(a.text, r[3]) << r.where;
   }
   CraftedFile f(one_key(5).file_flags(0x04));  // either result alone
   EXPECT_EQ(ask(f, "fopts", 0, 0, true, false).number, 4);

@@ -23,6 +23,7 @@ using testing::IndexTreeBuilder;
 using testing::IsamBuilder;
 using testing::KeySpec;
 using testing::TreeEntry;
+using testing_support::status_of;
 
 constexpr uint64_t kTreeStart = 0x10000;  // well past the header region and root blocks
 
@@ -99,94 +100,43 @@ class IndexSearchTest : public ::testing::Test {
   std::unique_ptr<IndexTreeBuilder> tree_;
 };
 
-TEST_F(IndexSearchTest, FindsEveryKeyThroughTheOpenFile) {
-  build(120, false, 4);
-  ASSERT_EQ(tree_->depth(), 4);
+// Over an opened tbyte file (blocks counted in 256-byte units): every key
+// found with the binary and the linear ("NO_BINSCAN") search; a key the file
+// lacks, a root past the end; a damaged root retried 8 times with 1 s waits,
+// then status 6.
+TEST_F(IndexSearchTest, FindsEveryKeyThroughTheOpenFileAndRefusesDamage) {
+  build(120, true, 4);
+  ASSERT_GE(tree_->depth(), 3);
   open();
   EXPECT_NE(fc_->cache, nullptr);  // revision 6 files are cached
-  uint32_t capacity = fc_->search_capacity;
+  EXPECT_EQ(index_root(*fc_, 0) * 256, key_root_address(*fc_, 0));
+  const uint32_t capacity = fc_->search_capacity;
   ASSERT_GT(capacity, 0u);
-  for (uint32_t search : {capacity, 0u}) {  // binary, then linear ("NO_BINSCAN")
+  for (uint32_t search : {capacity, 0u}) {
     fc_->search_capacity = search;
     for (uint32_t i = 0; i < 120; ++i) {
       DescentResult r = find(key_text(i));
       ASSERT_EQ(r.compare, 0) << i;
       EXPECT_EQ(r.rfa, 0x500u + i);
     }
-    DescentResult past = find("Z");
-    EXPECT_TRUE(past.past_end);
-    EXPECT_FALSE(past.next_leaf_exists);
+    EXPECT_TRUE(find("Z").past_end);
   }
+  EXPECT_EQ(status_of([&] { find_in_index(fc_, 1, reinterpret_cast<const uint8_t*>("K"), 1); }), 2);
+  const uint64_t root = key_root_address(*fc_, 0);
+  fc_->roots[0] = 0x7FFFFC;  // a root beyond the end of the index file
+  EXPECT_EQ(status_of([&] { find(key_text(1)); }), 22);
   EXPECT_EQ(g_waits, 0);
-}
-
-TEST_F(IndexSearchTest, TbyteFilesCountBlocksInUnits) {
-  build(60, true, 8);
-  open();
-  EXPECT_EQ(index_root(*fc_, 0) * 256, key_root_address(*fc_, 0));
-  for (uint32_t i = 0; i < 60; i += 7) {
-    DescentResult r = find(key_text(i));
-    ASSERT_EQ(r.compare, 0) << i;
-    EXPECT_EQ(r.rfa, 0x500u + i);
-  }
-}
-
-TEST_F(IndexSearchTest, NewFileHasAnEmptyRootLeaf) {
-  IsamBuilder b;
-  b.revision(6).record_length(64).add_key(KeySpec::alpha("CUST", 0, 6));
-  ASSERT_TRUE(b.write_files(dir_.path().string(), "tree"));
-  open();
-  DescentResult r = find("ANY");
-  EXPECT_TRUE(r.past_end);
-  EXPECT_FALSE(r.next_leaf_exists);
-  EXPECT_NE(r.compare, 0);
-  EXPECT_EQ(r.rfa, 0u);
-}
-
-TEST_F(IndexSearchTest, DamagedTreeRetriesThenReportsStatus6) {
-  build(120, false, 4);
-  // The root's separator count is cleared on disk.
+  EXPECT_EQ(isam_close(fc_, 0), 0);
+  fc_ = nullptr;
   std::fstream index(dir_.file("tree.ism"), std::ios::in | std::ios::out | std::ios::binary);
-  uint64_t root = 0;
-  {
-    open();
-    root = index_root(*fc_, 0);
-    EXPECT_EQ(isam_close(fc_, 0), 0);
-    fc_ = nullptr;
-  }
-  index.seekp(static_cast<std::streamoff>(root + 1));
+  index.seekp(static_cast<std::streamoff>(root + 1));  // the separator count
   index.put('\0');
   index.close();
   open();
   testing_support::DetailCapture details;
-  try {
-    find(key_text(3));
-    FAIL() << "no failure";
-  } catch (const StatusError& e) {
-    EXPECT_EQ(e.code(), 6);
-  }
+  EXPECT_EQ(status_of([&] { find(key_text(3)); }), 6);
   EXPECT_EQ(g_waits, 8);
   EXPECT_TRUE(details.has(1052, "Empty separator block")) << details.dump();
-}
-
-TEST_F(IndexSearchTest, KeyOutOfRangeAndUnreadableBlocks) {
-  build(40, false, 4);
-  open();
-  try {
-    find_in_index(fc_, 1, reinterpret_cast<const uint8_t*>("K"), 1);
-    FAIL();
-  } catch (const StatusError& e) {
-    EXPECT_EQ(e.code(), 2);
-  }
-  // A root beyond the end of the index file cannot be read.
-  fc_->roots[0] = 0x7FFFFC00;
-  try {
-    find(key_text(1));
-    FAIL();
-  } catch (const StatusError& e) {
-    EXPECT_EQ(e.code(), 22);
-  }
-  EXPECT_EQ(g_waits, 0);
 }
 
 }  // namespace

@@ -64,13 +64,6 @@ TEST(FileQueryTest, ItemsTable) {
     EXPECT_TRUE(r[4] == "*" || a.number == (r[4] == "-" ? kUntouched : r.number(4))) << r.where;
     EXPECT_TRUE(r[5] == "~" ? !a.text_written : a.text == r[5]) << r.where << " " << a.text;
   }
-  // The channel answers "filename" itself, for any spelling, key and segment.
-  for (const char* word : {"filename", "FILEN", "fi", "nofilename"}) {
-    const Answer a = ask(*files[0], word, 99, 99);
-    EXPECT_EQ(a.rc, 0) << word;
-    EXPECT_EQ(a.number, kUntouched) << word;
-    EXPECT_EQ(a.text, files[0]->dir().file("cust.ism")) << word;
-  }
 }
 
 TEST(FileQueryTest, RefusalsTellTheirDetails) {
@@ -91,11 +84,6 @@ TEST(FileQueryTest, RefusalsTellTheirDetails) {
   const std::string message = std::to_string(kDetailMessage);
   EXPECT_EQ(details("size", 1000, 0),
             message + ":FQUERY: Invalid key number specified:0;1191::1000;1192::1;");
-  EXPECT_EQ(details("size", 0, 1),
-            message + ":FQUERY: Invalid segment specified:0;1191::1;1192::0;");
-  details("bogus", 0, 0);
-  EXPECT_TRUE(d.has(kDetailMessage, "Invalid FQUERY option")) << d.dump();
-  EXPECT_TRUE(d.has(kDetailInvalidOption, "bogus")) << d.dump();
   details("size", 0, 0, false, true);  // no number result
   EXPECT_TRUE(d.has(1226, "")) << d.dump();
   EXPECT_EQ(ask(f, "keyname", 0, 0, true, false).status, kStatusMissingParameter);

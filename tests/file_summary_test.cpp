@@ -56,7 +56,7 @@ TEST(FileQueryString, KeysOfEveryShape) {
   for (const auto& r : rows) EXPECT_EQ(ask(f, "string", r.key, r.segment).text, r.text) << r.key;
 }
 
-TEST(FileQueryString, AutokeysUnknownTypesAndImpossibleNullValues) {
+TEST(FileQueryString, AutokeysAndUnknownTypes) {
   IsamBuilder b;
   KeySpec k;
   k.name = "SEQ";
@@ -75,12 +75,6 @@ TEST(FileQueryString, AutokeysUnknownTypesAndImpossibleNullValues) {
   DetailCapture d;
   EXPECT_EQ(ask(f, "string").status, kStatusIndexIncongruity);
   EXPECT_TRUE(d.has(kDetailMessage, "Key Type could not be found.")) << d.dump();
-  CraftedFile bad(null_key_file(0x20, 0x24, {1, 2, 3}));  // stops after "value_null="
-  const Answer a = ask(bad, "string");
-  EXPECT_EQ(a.rc, 0);
-  EXPECT_EQ(a.status, kStatusInvalidNull);
-  EXPECT_EQ(a.text, "start=1, length=8, name=NK, type=I, null=noreplicate, value_null=");
-  EXPECT_TRUE(d.has(kDetailMessage, "NULLVALUE is invalid.")) << d.dump();
 }
 
 TEST(FileQueryText, DatesAsTextOrNodate) {

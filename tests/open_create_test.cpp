@@ -57,13 +57,8 @@ TEST_F(OpenCreateTest, ReplaceOnlyWhenAsked) {
 
 TEST_F(OpenCreateTest, BadDescriptionsLeaveNothing) {
   testing_support::DetailCapture details;
-  // A missing description file names itself.
-  EXPECT_EQ(open_close(dir_.file("x"), "@" + dir_.file("nothere")), 57);
-  EXPECT_NE(std::string(ctl_->current_name).find("nothere.xdl"), std::string::npos);
-  // A grammar error, a key beyond the record, no keys.
-  EXPECT_EQ(open_close(dir_.file("x"), "FILE;RECORD;SIZE 60;KEY 1;START 1;LENGTH 8;"), 82);
+  // A key beyond the record; a bad page size in the name.
   EXPECT_EQ(open_close(dir_.file("x"), "FILE;RECORD;SIZE 10;KEY 0;START 5;LENGTH 8;"), 39);
-  EXPECT_EQ(open_close(dir_.file("x"), "FILE;RECORD;SIZE 10;"), 41);
   EXPECT_EQ(open_close(dir_.file("x") + ",page=3", "FILE;RECORD;SIZE 60;KEY 0;START 1;LENGTH 8;"),
             70);
   // Output without a description is refused by the channel layer.

@@ -49,6 +49,11 @@ IsamBuilder short_file(int revision) {
   return b.free_list_head(0x3000).dynamic_flags(revision == 5 ? 0x01 : 0).file_flags(0x08).seed(77);
 }
 
+IsamBuilder patched5() {
+  return cust(6, 3).patched_from(5).file_flags(0x18).page_units(16).seed(5).creation_version(
+      "060212q");
+}
+
 IsamBuilder tracked(uint8_t slot, uint8_t count) {
   return cust(6, 3).change_tracking(slot, count, 10, 86400).creation_version("070312a");
 }
@@ -68,16 +73,8 @@ const Case kCases[] = {
     {"f", [] { return short_file(4); }},
     {"f", [] { return short_file(5); }},
     {"f", [] { return cust(4, 3).patched_from(4).creation_version("0501003x"); }},
-    {"f",
-     [] {
-       return cust(6, 3).patched_from(5).file_flags(0x18).page_units(16).seed(5).creation_version(
-           "060212q");
-     }},
-    {"-x f",
-     [] {
-       return cust(6, 3).patched_from(5).file_flags(0x18).page_units(16).seed(5).creation_version(
-           "060212q");
-     }},
+    {"f", patched5},
+    {"-x f", patched5},
     {"f", [] { return tracked(2, 3); }},
     {"f", [] { return tracked(2, 5); }},
     {"-ct f", [] { return tracked(0, 0); }},
@@ -194,13 +191,17 @@ TEST_F(QdescGolden, CraftedFiles) {
     if (c.setup == kSort) {  // the data file is a work file naming work.is1
       ASSERT_TRUE(IsamBuilder::write_file(dir_.file("f.is1"),
                                           IsamBuilder::work_file_page(dir_.file("work.is1"))));
-      ASSERT_TRUE(IsamBuilder::write_file(dir_.file("work.is1"), b.shifted_data_file()));
+      std::vector<uint8_t> shifted(0x8000, 0x5A), data = b.data_file();  // data at 0x8000
+      shifted.insert(shifted.end(), data.begin(), data.end());
+      ASSERT_TRUE(IsamBuilder::write_file(dir_.file("work.is1"), shifted));
       ASSERT_TRUE(cust().write_files(dir_.path().string(), "g"));
     }
     if (c.setup == kTempIndex) {
       // A temporary index 3 updates behind, its free list head at 86400.
       IsamBuilder t = cust().counts(0, 0, 7, 0).times(100, 200, 0, 300).free_list_head(86400);
-      ASSERT_TRUE(IsamBuilder::write_file(dir_.file("f.tk"), t.temp_index_file()));
+      std::vector<uint8_t> index = t.index_file();
+      index[0] = 0xE7;  // magic 0x5CE7
+      ASSERT_TRUE(IsamBuilder::write_file(dir_.file("f.tk"), index));
     }
     all += run(c.args);
     // The data file moved to the temporary index and was released with it.

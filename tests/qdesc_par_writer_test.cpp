@@ -1,13 +1,11 @@
-// The PAR and XDL writers on crafted file views: the whole descriptions of a
-// basic view against a golden file, then one row per branch that no crafted
-// file of the golden runs reaches.
+// The PAR and XDL writers on crafted file views: one row per branch that no
+// crafted file of the qdesc golden runs reaches.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "support/golden.h"
 #include "tool/describe_run.h"
 #include "tool/par_writer.h"
 #include "tool/xdl_writer.h"
@@ -85,15 +83,6 @@ class WriterTest : public ::testing::Test {
   StringSink sink;
   int result = 0;
 };
-
-// The whole descriptions of the basic view, plain and bare.
-TEST_F(WriterTest, WholeDescriptionsOfABasicFile) {
-  std::string all = "== par\n" + par() + "== xdl\n" + xdl();
-  EXPECT_EQ(result, 0);
-  bare();
-  all += "== par bare\n" + par() + "== xdl bare\n" + xdl();
-  EXPECT_TRUE(ismgr::test::matches_golden("qdesc/view.txt", all));
-}
 
 // One row per branch: a change to the view and a piece the PAR or XDL
 // description must hold.

@@ -321,14 +321,6 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
   return b;
 }
 
-std::vector<uint8_t> IsamBuilder::dynamic_header() const {
-  std::vector<uint8_t> b = build_image(false);
-  const Layout l = layout();
-  const size_t size = dynamic_size_override_ ? *dynamic_size_override_ : l.dynamic_size;
-  b.resize(std::max(b.size(), l.dynamic_offset + size), 0);
-  return std::vector<uint8_t>(b.begin() + l.dynamic_offset, b.begin() + l.dynamic_offset + size);
-}
-
 std::vector<uint8_t> IsamBuilder::index_file() const {
   std::vector<uint8_t> b = build_image(false);
   const Layout l = layout();
@@ -341,12 +333,6 @@ std::vector<uint8_t> IsamBuilder::index_file() const {
   }
   apply_pokes(pokes_, true, b);
   if (index_length_) b.resize(*index_length_);
-  return b;
-}
-
-std::vector<uint8_t> IsamBuilder::temp_index_file() const {
-  std::vector<uint8_t> b = index_file();
-  if (b.size() >= 2) put(b, 0, 0x5CE7, 2);
   return b;
 }
 
@@ -364,13 +350,6 @@ std::vector<uint8_t> IsamBuilder::data_file() const {
   return b;
 }
 
-std::vector<uint8_t> IsamBuilder::shifted_data_file() const {
-  std::vector<uint8_t> b(0x8000, 0x5A);
-  const std::vector<uint8_t> data = data_file();
-  b.insert(b.end(), data.begin(), data.end());
-  return b;
-}
-
 uint32_t IsamBuilder::data_header_bytes() const {
   return layout().region;
 }
@@ -378,18 +357,11 @@ uint32_t IsamBuilder::text_location() const {
   return layout().text_location;
 }
 
-std::vector<uint8_t> IsamBuilder::work_file_page(const std::string& target, bool terminate,
-                                                 size_t page_len) {
-  std::vector<uint8_t> b(page_len, terminate ? 0 : 'x');
-  if (page_len >= 2) {
-    b[0] = 0xBF;
-    b[1] = 0xA2;
-  }
-  for (size_t i = 2; i < 16 && i < page_len; ++i) b[i] = 0;
-  for (size_t i = 0; i < target.size() && 16 + i < page_len; ++i) {
-    b[16 + i] = static_cast<uint8_t>(target[i]);
-  }
-  if (terminate && 16 + target.size() < page_len) b[16 + target.size()] = 0;
+std::vector<uint8_t> IsamBuilder::work_file_page(const std::string& target) {
+  std::vector<uint8_t> b(4096, 0);
+  b[0] = 0xBF;
+  b[1] = 0xA2;
+  std::copy(target.begin(), target.end(), b.begin() + 16);
   return b;
 }
 

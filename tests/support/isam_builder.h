@@ -127,11 +127,8 @@ class IsamBuilder {
   // Extra bytes of record data appended to the data file.
   IsamBuilder& data_records(size_t bytes) { return set(data_records_, bytes); }
 
-  std::vector<uint8_t> dynamic_header() const;  // dynamic_size bytes
   std::vector<uint8_t> index_file() const;
   std::vector<uint8_t> data_file() const;
-  // Temporary index: the index file with magic 0x5CE7.
-  std::vector<uint8_t> temp_index_file() const;
 
   // Layout facts, as written.
   uint32_t data_header_bytes() const;  // data_header_units x 256
@@ -150,12 +147,8 @@ class IsamBuilder {
   bool write_files(const std::string& dir, const std::string& base,
                    const std::string& ext = ".ism") const;
 
-  // A work file's first page naming `target` at offset 16 (NUL-terminated
-  // when `terminate`), `page_len` bytes.
-  static std::vector<uint8_t> work_file_page(const std::string& target, bool terminate = true,
-                                             size_t page_len = 4096);
-  // The data file as a work file's target holds it: shifted by 0x8000.
-  std::vector<uint8_t> shifted_data_file() const;
+  // A work file's 4096-byte first page naming `target` at offset 16.
+  static std::vector<uint8_t> work_file_page(const std::string& target);
 
   static bool write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 

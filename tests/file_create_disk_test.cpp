@@ -170,14 +170,6 @@ TEST_F(CreateTest, FailuresLeaveNoFiles) {
   EXPECT_TRUE(details.has(kDetailCreateFailed, ""));
   EXPECT_EQ(create(kCustomer, "bad,page=1000"), -1);
   EXPECT_EQ(last_status(), 70);
-  // A bad description record is refused before anything else.
-  std::string name = dir_.file("magic");
-  auto bad = parse(kCustomer, 6, &name);
-  FileDescription& d = *bad;
-  d.magic = 0;
-  d.control = ctl_;
-  EXPECT_EQ(create_isam_file(d, dir_.file("magic"), false, 6), -1);
-  EXPECT_EQ(last_status(), 1);
   // Nothing was left behind.
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
 }
@@ -218,21 +210,6 @@ TEST_F(CreateTest, PreallocationInRecords) {
   ASSERT_EQ(load_dynamic_header(&index[4096], fc.header.dynamic_size, &fc), 0);
   EXPECT_EQ(fc.counters.index_leof, 12288u);
   EXPECT_EQ(fc.prealloc_blocks, 18);
-}
-
-TEST_F(CreateTest, CompressedPreallocation) {
-  std::string xdl =
-      "FILE;RECORD;SIZE 200;COMPRESS_DATA yes;RECORD_ALLOCATION 100;"
-      "KEY 0;START 1;LENGTH 10;";
-  ASSERT_EQ(create(xdl, "cmp"), 0) << last_status();
-  // Overhead 9: 100 records of 209 - 140 bytes after the header: (6900 +
-  // 8192 + 511) / 512 = 30 blocks. Sized headers: length word, flag byte,
-  // vectoring bytes, then the address.
-  const auto data = bytes("cmp.is1");
-  ASSERT_EQ(data.size(), 30u * 512u);
-  EXPECT_EQ(get_u16(&data[8192]), 13);
-  EXPECT_EQ(data[8194], 0x80);
-  EXPECT_EQ(get_u32(&data[8192 + 9]), 30u * 512u);
 }
 
 TEST_F(CreateTest, IndexEstimate) {

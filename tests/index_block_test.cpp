@@ -47,7 +47,7 @@ struct Recorder {
 
 DescentResult find(const IndexGeometry& g, IndexTreeBuilder& tree, uint64_t root,
                    const std::string& key, uint32_t capacity, RetryPolicy policy = {},
-                   int depth = 0, const BlockSource* source = nullptr) {
+                   int depth = 0, const BlockSource* source = nullptr, uint64_t rfa = 0) {
   std::vector<uint32_t> work;
   DescentRequest req;
   req.root = root;
@@ -55,6 +55,8 @@ DescentResult find(const IndexGeometry& g, IndexTreeBuilder& tree, uint64_t root
   req.key = reinterpret_cast<const uint8_t*>(key.data());
   req.key_length = static_cast<uint32_t>(key.size());
   req.search_capacity = capacity;
+  req.want_rfa = rfa != 0;
+  req.rfa = rfa;
   return descend(g, source ? *source : tree.source(), req, policy, &work);
 }
 
@@ -144,21 +146,11 @@ TEST(Descent, DuplicatesArePassedOverUntilTheRecordSought) {
   IndexTreeBuilder tree(g, 6, 3);
   const uint64_t root = tree.build(entries);
   for (uint32_t capacity : {0u, 100u}) {
-    std::vector<uint32_t> work;
-    DescentRequest req;
-    req.root = root;
-    req.depth = tree.depth();
-    req.key = reinterpret_cast<const uint8_t*>("DUPE");
-    req.key_length = 4;
-    req.search_capacity = capacity;
-    req.want_rfa = true;
-    req.rfa = 503;  // within the first leaf
-    DescentResult r = descend(g, tree.source(), req, {}, &work);
-    EXPECT_EQ(r.compare, 0);
+    const DescentResult r = find(g, tree, root, "DUPE", capacity, {}, 0, nullptr, 503);
+    EXPECT_EQ(r.compare, 0);  // 503 is within the first leaf
     EXPECT_EQ(r.rfa, 503u);
     EXPECT_EQ(r.position, 3u);
-    req.rfa = 9999;  // not among the duplicates
-    EXPECT_NE(descend(g, tree.source(), req, {}, &work).compare, 0);
+    EXPECT_NE(find(g, tree, root, "DUPE", capacity, {}, 0, nullptr, 9999).compare, 0);
   }
 }
 

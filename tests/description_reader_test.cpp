@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,13 +53,6 @@ TEST(Reader, RefusalsAndFiles) {
   EXPECT_EQ(status_of([&] { read_description_file("/nonexistent/dir/none.xdl", &name); }),
             kStatusFileNotFound);
   EXPECT_EQ(name, "/nonexistent/dir/none.xdl");
-  const std::string path = ::testing::TempDir() + "reader_test.xdl";  // CRLF lines
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("FILE\r\n NAME x\r\n", f);
-  std::fclose(f);
-  EXPECT_EQ(read_description_file(path.c_str(), nullptr), "FILE;NAME x;");
-  std::remove(path.c_str());
 }
 
 TEST(Scanners, ValuesAndLists) {
@@ -81,37 +73,6 @@ TEST(Scanners, ValuesAndLists) {
     }
     EXPECT_EQ(more, 0) << r.where;
   }
-  // The list length bounds the scan even without a terminator in memory.
-  const char bytes[] = {'7', ':', '8', ':', '9'};
-  const char* p = bytes;
-  int64_t remaining = 3;
-  int more = 0;
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListNumber, nullptr), 7);
-  EXPECT_EQ(more, 1);
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListNumber, nullptr), 8);
-  EXPECT_EQ(more, 0);
-  EXPECT_EQ(remaining, 0);
-
-  const std::string types = "int4:dstring";
-  p = types.data();
-  remaining = static_cast<int64_t>(types.size());
-  std::string item;
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListText, &item), 4);
-  EXPECT_EQ(item, "int4");
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListText, &item), 7);
-  EXPECT_EQ(item, "dstring");
-  EXPECT_EQ(more, 0);
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListText, &item), 0);
-}
-
-TEST(Scanners, CountKeySections) {
-  EXPECT_EQ(count_key_sections("FILE;NAME x;KEY 0;LENGTH 4;KEY 1;START 1;"), 2);
-  // A final keyword with nothing after it is not counted.
-  EXPECT_EQ(count_key_sections("FILE;KEY 0;LENGTH 4;KEY"), 1);
-  // A quoted value holding "KEY" is a value, not a section.
-  EXPECT_EQ(count_key_sections("FILE;NAME \"KEY 0;\";KEY 0;X 1;"), 1);
-  EXPECT_EQ(count_key_sections("FILE;KE 0;KEYS 2;X 1;"), 0);  // only the exact word
-  EXPECT_EQ(count_key_sections(nullptr), 0);
 }
 
 TEST(Numbers, DecimalAndBasePrefixes) {

@@ -71,14 +71,6 @@ TEST(NullValueDecodeTest, BinaryNumbersOfOtherLengthsAreTold) {
   EXPECT_EQ(show({{0x24, 8}}, {0, 0, 0, 0, 0, 0, 0, 0}).text, "-9223372036854775808");
 }
 
-TEST(NullValueDecodeTest, UnknownTypesHaveNoForm) {
-  for (uint8_t type : {0x20, 0x23, 0x31, 0x3F}) {
-    Shown s = show({{type, 2}}, {'1', '2'});
-    EXPECT_EQ(s.kind, NullValueKind::kNone) << int(type);
-    EXPECT_EQ(s.text, "untouched");
-  }
-}
-
 TEST(NullValueDecodeTest, EmptyTextAndTheReplicatingByte) {
   Shown empty = show({{0x30, 4}}, {});
   EXPECT_EQ(empty.kind, NullValueKind::kText);

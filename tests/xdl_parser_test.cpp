@@ -51,7 +51,6 @@ TEST_F(ParserTest, TheNameIgnoredWordsAndTheRecordEnd) {
   EXPECT_EQ(name_, "cust, i=10:4, i=20:2");
   EXPECT_EQ(d->port_int_count, 0);
   name_.clear();  // the name buffer is never overrun (see the refusals)
-  name_.clear();
   EXPECT_EQ(status("FILE;NAME " + std::string(529, 'n') + ";SIZE 4;"), 0);
   name_.clear();
   EXPECT_EQ(status("FILE;NAME x;PORT_INT ;SIZE 4;"), kStatusXdlString);

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 
@@ -131,24 +129,6 @@ TEST_F(AuditTest, LevelOneModeNamesAndFormattedText) {
       })));
 }
 
-TEST_F(AuditTest, LevelTwoRecordText) {
-  EXPECT_TRUE(test::matches_golden("audit/level2.log", run({{"ISMGR2_FULL", "1"}}, [] {
-                                     AuditValues v;
-                                     v.mode = 0x800;
-                                     std::string rec(
-                                         "AB\x01"
-                                         "C\0after",
-                                         9),
-                                         big(300, 'x');
-                                     v.record = rec.data();  // the normal form stops at a zero byte
-                                     v.record_length = rec.size();
-                                     audit_log(kAuditWrite, 0, handle(2), nullptr, v);
-                                     v.record = big.data();  // at most 200 bytes
-                                     v.record_length = big.size();
-                                     audit_log(kAuditStore, 0, handle(2), nullptr, v);
-                                   })));
-}
-
 TEST_F(AuditTest, InternalFormNumbersChannels) {
   Vars vars = {{"ISMGR_AUDIT_INTERNAL", "1"}, {"ISMGR_AUDIT_FULL", ""}};
   EXPECT_TRUE(test::matches_golden(
@@ -204,47 +184,6 @@ TEST_F(AuditTest, FileNameFilterWatchesMatchingOpens) {
         audit_log(kAuditOpen, 0, handle(0x6), "/d/cust.ism");  // watched again
         audit_log(kAuditFree, 0, handle(0x6), nullptr);
       })));
-}
-
-TEST_F(AuditTest, BackupModeLines) {
-  std::filesystem::create_directories(dir_.path() / "vrx");
-  static std::string word_file;
-  word_file = dir_.write("vrx/corbackup.cfg", std::string("\x09\0\0\0", 4));
-  std::string log = run({{"CORVETHRT64", dir_.path().c_str()}}, [] {
-    backup_mode_check(existing_context(), 0);  // word 9
-    std::fstream(word_file, std::ios::in | std::ios::out | std::ios::binary).write("\x01", 1);
-    set_timed_wait_for_test([](uint32_t) {
-      std::fstream(word_file, std::ios::in | std::ios::out | std::ios::binary).write("\0", 1);
-    });
-    backup_mode_check(existing_context(), 0);
-    set_timed_wait_for_test(nullptr);
-    audit_raw(" NULL ismgr_control in FCB\n");
-  });
-  EXPECT_TRUE(test::matches_golden("audit/backup.log", log));
-}
-
-TEST_F(AuditTest, SetUpFromTheEnvironment) {
-  // Internal with value 0 raises the level to 1 but keeps the normal form.
-  EXPECT_EQ(run({{"ISMGR_AUDIT_INTERNAL", "0"}}, [] { EXPECT_EQ(audit_flags(), 0u); }),
-            "Logging started.. Level = 1\n01:02:03.004 ismgr_init\n01:02:03.004 ismgr_shutdown\n");
-  // A per-thread file from a prefix.
-  clear();
-  const std::string prefix = dir_.file("srv");
-  setenv("ISMGR_AUDIT_SRV", prefix.c_str(), 1);
-  ASSERT_NE(ismgr_init(), nullptr);
-  ismgr_shutdown(existing_context());
-  EXPECT_EQ(dir_.read("srv_" + std::to_string(platform::thread_id()) + "_1234"),
-            "Logging started.. Level = 0\n01:02:03.004 ismgr_init\n01:02:03.004 ismgr_shutdown\n");
-  // Without a log name at the first set-up logging stays off for good.
-  clear();
-  std::filesystem::remove(log_);
-  ASSERT_NE(ismgr_init(), nullptr);
-  EXPECT_FALSE(audit_configured());
-  ismgr_shutdown(existing_context());
-  setenv("ISMGR_AUDIT", log_.c_str(), 1);
-  ASSERT_NE(ismgr_init(), nullptr);
-  EXPECT_FALSE(audit_active());
-  EXPECT_FALSE(std::filesystem::exists(log_));
 }
 
 TEST(AuditText, RfaAndOpenLetters) {

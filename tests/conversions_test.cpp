@@ -47,11 +47,6 @@ TEST(TextToDecimal, Table) {
         << r.where;
     EXPECT_EQ(out, r.f[5] == "#" ? std::string(length, '#') : field(r.f[5])) << r.where;
   }
-  uint8_t other[4] = {1, 2, 3, 4};  // other field kinds store nothing
-  FieldDescriptor d{4, 0x100, other};
-  EXPECT_EQ(text_to_decimal("12345", 5, 0, d), kConvertOverflow);
-  EXPECT_EQ(text_to_decimal("12", 2, 0, d), kConvertOk);
-  EXPECT_EQ(other[0] + other[3], 5);
 }
 
 TEST(TextToInteger, Table) {

@@ -11,7 +11,6 @@
 #include "ismgr/isam/isam_close.h"
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/platform/platform.h"
-#include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/status.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"
@@ -111,58 +110,6 @@ TEST_F(FileLockTest, RefreshSeesOtherOpeners) {
   }
 }
 
-TEST_F(FileLockTest, TrackingAreaIsReReadWhenItsMarkChanges) {
-  ASSERT_TRUE(basic(6).change_tracking(1, 2, 3, 1000).write_files(dir_.path().string(), "t"));
-  IsamFileControl* fc = open("t");
-  IsamFileControl* other = open("t");
-  ASSERT_NE(fc, nullptr);
-  ASSERT_NE(other, nullptr);
-  ASSERT_TRUE(fc->has_tracking);
-  other->counters.tracking_mark = 7;
-  ASSERT_EQ(write_dynamic_header(other), 0);
-  // The data file's copy of the area is what the refresh reads.
-  platform::OpenOptions options;
-  options.access = platform::Access::kReadWrite;
-  platform::Handle h = platform::open_file(dir_.file("t.is1").c_str(), options);
-  const int64_t at = static_cast<int64_t>(fc->tracking_file_offset) + 4;
-  uint32_t done = 0;
-  ASSERT_TRUE(platform::seek(h, at, platform::kSeekBegin, nullptr));
-  ASSERT_TRUE(platform::write(h, "\x92\x10\0\0", 4, &done));  // 4242
-  platform::close_file(h);
-  EXPECT_EQ(take(fc), 0);
-  EXPECT_EQ(fc->tracking.times[1], 4242u);
-  EXPECT_EQ(release(fc), 0);
-  isam_close(other, 0);
-  isam_close(fc, 0);
-}
-
-// An exclusive file keeps a changed header until the close; a dropped lock
-// writes nothing at all.
-TEST_F(FileLockTest, ExclusiveReleaseAndDrop) {
-  for (bool drop : {false, true}) {
-    ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "ex"));
-    IsamFileControl* fc = open("ex", drop ? IM_UPDATE | IM_ISAM : IM_UPDATE | IM_ISAM | IM_EXRW);
-    ASSERT_NE(fc, nullptr);
-    EXPECT_EQ(take(fc), 0);
-    fc->free_list.record_count = 11;
-    fc->engine.header_changed = 1;
-    if (drop) {
-      drop_file_lock(fc);
-      fc->engine.header_changed = 0;
-    } else {
-      EXPECT_EQ(release(fc), 0);
-      EXPECT_EQ(fc->engine.header_changed, 1);
-    }
-    EXPECT_EQ(fc->state & kStateFileLock, 0u);
-    EXPECT_EQ(isam_close(fc, 0), 0);
-    fc = open("ex", IM_INPUT | IM_ISAM);
-    ASSERT_NE(fc, nullptr);
-    EXPECT_EQ(fc->free_list.record_count, drop ? 3u : 11u) << drop;
-    EXPECT_EQ(fc->counters.update_count, drop ? 7u : 8u) << drop;
-    isam_close(fc, 0);
-  }
-}
-
 // Random adds, moves and removals on a lock-free file checked against a
 // vector of nodes: the entries, their order, the node sizes and which entry
 // a position finds (with static vectoring either of its two positions).
@@ -238,38 +185,6 @@ TEST_F(FileLockTest, LockListBehavesLikeAVectorOfNodes) {
     EXPECT_EQ(fc->lock_list, nullptr);
     EXPECT_EQ(isam_close(fc, 0), 0);
   }
-}
-
-// On a file that is not lock-free every listed position is unlocked, at the
-// vectored position where there is one; a lock-free file calls no lock at all.
-TEST_F(FileLockTest, ReleaseUnlocksEveryListedPosition) {
-  platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
-  platform::put_env("ISMGR_AUDIT_LOCK=1");
-  reset_audit_for_test();
-  reset_process_for_test();
-  ctl_ = current_context();
-  ASSERT_TRUE(basic(6).file_flags(0x18).write_files(dir_.path().string(), "v"));
-  IsamFileControl* free_of_locks = open("v", IM_UPDATE | IM_ISAM | IM_EXRW);
-  ASSERT_EQ(lock_list_add(free_of_locks, 100, 100), 1);
-  EXPECT_EQ(release_all_record_locks(free_of_locks), 0);
-  EXPECT_EQ(isam_close(free_of_locks, 0), 0);
-  IsamFileControl* fc = open("v");
-  ASSERT_NE(fc, nullptr);
-  ASSERT_EQ(lock_list_add(fc, 100, 100), 1);  // same position: no second value
-  ASSERT_EQ(lock_list_add(fc, 200, 300), 1);  // vectored: unlocked at 300
-  EXPECT_EQ(release_all_record_locks(fc), 0);
-  std::fflush(thread_audit_stream());
-  const std::string log = dir_.read("audit.log");
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  size_t unlocks = 0;  // none for the lock-free file
-  for (size_t at = 0; (at = log.find("Start FX_DLOCK(unlock)", at)) != std::string::npos; ++at) {
-    ++unlocks;
-  }
-  EXPECT_EQ(unlocks, 2u) << log;
-  reset_process_for_test();
-  platform::put_env("ISMGR_AUDIT=");
-  platform::put_env("ISMGR_AUDIT_LOCK=");
-  reset_audit_for_test();
 }
 
 TEST_F(FileLockTest, AutomaticLockAgainstAnotherOpener) {

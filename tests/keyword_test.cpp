@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace ismgr {
 namespace {
@@ -45,25 +44,6 @@ TEST(MatchKeyword, Table) {
     EXPECT_EQ(negated, r.negated) << r.text;
   }
   EXPECT_EQ(match_keyword("nocase", keys, nullptr), 3);
-}
-
-// The hook gets each detail while installed and returns the one it replaces;
-// without a hook a detail is dropped. (The texts are checked where details
-// are captured, e.g. description_reader_test.)
-std::vector<std::string> g_seen;
-TEST(DetailHook, InstallReportAndRemove) {
-  auto record = [](void*, int code, const char* text, int64_t value) {
-    g_seen.push_back(
-        std::to_string(code) + " " + text + " " +
-        (detail_value_is_text(code) ? detail_value_text(value) : std::to_string(value)));
-  };
-  report_detail(nullptr, kDetailMessage, "dropped", 0);
-  EXPECT_EQ(set_detail_hook(record), nullptr);
-  report_detail(nullptr, kDetailMessageNumber, "Invalid key length:", 300);
-  report_detail_text(nullptr, kDetailValueNotAllowed, "TYPE", "blob");
-  EXPECT_EQ(set_detail_hook(nullptr), +record);
-  report_detail(nullptr, kDetailMessage, "dropped again", 0);
-  EXPECT_EQ(g_seen, (std::vector<std::string>{"1054 Invalid key length: 300", "1222 TYPE blob"}));
 }
 
 }  // namespace

@@ -53,10 +53,6 @@ class ChildProcess {
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  // Drops to an unprivileged user when running as root; true when unprivileged.
-  static bool become_unprivileged() {
-    return ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0);
-  }
 
  private:
   int pid_ = -1;

@@ -172,11 +172,11 @@ LoadedFile load_file(IsamBuilder b, std::vector<LoadedKey> keys, const LoadOptio
     probe.add_key(k.spec);
     for (const LoadEntry& e : k.entries) largest = std::max(largest, e.rfa);
   }
-  const std::vector<uint8_t> header = probe.header_page();
+  LoadedFile file;
+  file.index = probe.index_file();  // starts with the header page
+  const std::vector<uint8_t> header(file.index.begin(), file.index.begin() + 32);
   const uint8_t flags = header[3];
   const uint32_t flags2 = header[20] | (header[21] << 8);
-  LoadedFile file;
-  file.index = probe.index_file();
   file.blocks_base = probe.data_header_bytes();
   for (LoadedKey& k : keys) {
     IndexGeometry g;

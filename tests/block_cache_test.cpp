@@ -263,6 +263,10 @@ TEST_F(BlockCacheTest, DataWriteBehind) {
   make_cache(1, 0);
   p::Handle data = open(data_path_, p::Access::kReadWrite, true);
   disk_write(data, 0, pattern(0xDD, 512));
+  // Refused, and nothing attached: no buffers, no record space, a buffer too large.
+  EXPECT_FALSE(cache_->attach_data_buffer(data, 0, 100, 512));
+  EXPECT_FALSE(cache_->attach_data_buffer(data, 10, 0, 512));
+  EXPECT_FALSE(cache_->attach_data_buffer(data, 10, 0x7FFFFFFF, 512));
   ASSERT_TRUE(cache_->attach_data_buffer(data, 1, 100, 512));  // 1024-byte pieces
   Bytes expected = pattern(0xDD, 512);
   for (uint32_t length : {500, 500, 100, 3000, 20}) {

@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ismgr/platform/platform.h"
@@ -192,6 +193,16 @@ TEST(FileStatusTest, SizesAndFailures) {
   EXPECT_EQ(st.size, 5u);
   ASSERT_EQ(file_status("\\", &st), 0);
   EXPECT_EQ(st.mode & 0xF000u, kModeDirectory);
+  // Directories and files ending ".exe", ".cmd", ".bat" or ".com" (any case) are executable.
+  const std::pair<std::string, uint32_t> modes[] = {
+      {dir.path().string(), 0x41FFu},    {dir.write("run.EXE", ""), 0x81FFu},
+      {dir.write("x.cmd", ""), 0x81FFu}, {dir.write("y.Bat", ""), 0x81FFu},
+      {dir.write("z.com", ""), 0x81FFu}, {dir.write("exe", ""), 0x81B6u},
+      {dir.write("acom", ""), 0x81B6u}};
+  for (const auto& [path, mode] : modes) {
+    ASSERT_EQ(file_status(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.mode, mode) << path;
+  }
   const std::string no_dir = dir.file("nodir/missing"), missing = dir.file("missing");
   const struct {
     const char* path;

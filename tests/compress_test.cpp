@@ -89,7 +89,7 @@ TEST(CompressFormat, HandWorkedVectors) {
     EXPECT_EQ(e.result, static_cast<int64_t>(record.size())) << name;
     EXPECT_EQ(e.out, record) << name;
   }
-  EXPECT_EQ(rows.size(), 27u);
+  EXPECT_EQ(rows.size(), 28u);
   uint8_t out[1] = {0xEE};
   EXPECT_EQ(compress(out, nullptr, 0), 0u);
   EXPECT_EQ(out[0], 0xEE);

@@ -84,7 +84,13 @@ TEST(FileQueryTest, RefusalsTellTheirDetails) {
   const std::string message = std::to_string(kDetailMessage);
   EXPECT_EQ(details("size", 1000, 0),
             message + ":FQUERY: Invalid key number specified:0;1191::1000;1192::1;");
-  details("size", 0, 0, false, true);  // no number result
+  // The limit told for a bad segment is the key's last segment number.
+  EXPECT_EQ(details("size", 0, 1),
+            message + ":FQUERY: Invalid segment specified:0;1191::1;1192::0;");
+  EXPECT_EQ(details("seglength", 1, -1),
+            message + ":FQUERY: Invalid segment specified:0;1191::-1;1192::2;");
+  EXPECT_EQ(ask(f, "seglength", 1, 2).number, 2);  // the last segment is in range
+  details("size", 0, 0, false, true);              // no number result
   EXPECT_TRUE(d.has(1226, "")) << d.dump();
   EXPECT_EQ(ask(f, "keyname", 0, 0, true, false).status, kStatusMissingParameter);
   EXPECT_EQ(details("keyname", 0, 0, true, false, true), "1227;");

@@ -218,5 +218,22 @@ TEST(IsamDecodeRevisions, OldRevisionsAreConverted) {
   EXPECT_EQ(d.null_offset, 0xFFFF);
 }
 
+// An allocation in records becomes blocks after the header bytes; without
+// tbyte the bytes stay below 2^31 - 1.
+TEST(IsamConversions, PreallocationInBlocks) {
+  IsamHeader h;
+  h.record_size = 100;
+  h.record_overhead = 12;
+  EXPECT_EQ(preallocation_blocks(h, 4096, 50), 50);  // already in blocks
+  h.file_flags2 = kFlags2AllocInRecords;
+  EXPECT_EQ(preallocation_blocks(h, 4096, 10), (1120 + 4096 + 511) / 512);
+  EXPECT_EQ(preallocation_blocks(h, 513, 0), 2);
+  // 19173961 records of 112 bytes are 2147483632 bytes.
+  EXPECT_EQ(preallocation_blocks(h, 14, 19173961), (2147483646ll + 511) / 512);
+  EXPECT_EQ(preallocation_blocks(h, 15, 19173961), -1);
+  h.file_flags = kFileTbyte;
+  EXPECT_EQ(preallocation_blocks(h, 15, 19173961), (2147483647ll + 511) / 512);
+}
+
 }  // namespace
 }  // namespace ismgr

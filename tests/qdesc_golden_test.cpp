@@ -58,6 +58,11 @@ IsamBuilder tracked(uint8_t slot, uint8_t count) {
   return cust(6, 3).change_tracking(slot, count, 10, 86400).creation_version("070312a");
 }
 
+// The main file of a temporary index: two keys, 10 updates.
+IsamBuilder temp_main() {
+  return cust().counts(0, 0, 10, 0).times(100, 200, 0, 300).add_key(KeySpec::alpha("NAME", 10, 20));
+}
+
 enum Setup { kPlain, kNoIndex, kSort, kTempIndex };
 
 struct Case {
@@ -100,14 +105,9 @@ const Case kCases[] = {
     {"-xb f", [] { return cust().file_text_prefixed("a \"quoted\" note; with more"); }},
     {"f g", [] { return cust(); }, kSort},
     {"-x f", [] { return cust(); }, kSort},
-    {"-tf.tk f",
-     [] {
-       return cust()
-           .counts(0, 0, 10, 0)
-           .times(100, 200, 0, 300)
-           .add_key(KeySpec::alpha("NAME", 10, 20));
-     },
-     kTempIndex},
+    {"-tf.tk f", temp_main, kTempIndex},
+    // Temporary keys are numbered after the main file's keys in XDL too.
+    {"-x -tf.tk f", temp_main, kTempIndex},
 };
 
 class QdescGolden : public ::testing::Test {

@@ -106,6 +106,8 @@ TEST(HeaderImage, ChangeTrackingKeyAndTbyte) {
   EXPECT_EQ(std::string(t.key_name.data(), 15), "Change Tracking");
   EXPECT_EQ(img.counters.snapshot_count, 46);
   EXPECT_EQ(img.counters.snapshot_base, 255u);
+  EXPECT_EQ(img.counters.tracking_slot, 45);
+  EXPECT_EQ(img.counters.tracking_mark, 1);         // the slot is in use
   const std::vector<uint8_t> b = img.render(true);  // tbyte roots: 5 bytes in 256-byte units
   EXPECT_EQ(get_u32(&b[h.dynamic_offset + 1621]), h.data_header_units + 16u);
   EXPECT_EQ(get_u32(&b[h.dynamic_offset + 1632 + 52 + 4 * 45]), img.tracking.times[45]);

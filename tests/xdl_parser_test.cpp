@@ -63,6 +63,11 @@ TEST_F(ParserTest, TheNameIgnoredWordsAndTheRecordEnd) {
   EXPECT_EQ(parse("FILE;NAME x;SIZE 10;SIZE")->record_size, 10);
   EXPECT_EQ(parse("FILE;NAME x;SYSTEM SIZE 10;")->record_size, 10);
   EXPECT_EQ(status(kHead + "KEY 0;START 91;LENGTH 10;"), 0);  // ends at the record's end
+  // TEXT_ALLOCATION in bytes rounds up to whole kilobytes; K takes them as given.
+  const std::pair<std::string, int> allocations[] = {
+      {"1025", 2}, {"0x400", 1}, {"261120", 255}, {"010k", 8}};
+  for (const auto& [given, kb] : allocations)
+    EXPECT_EQ(parse(kHead + "TEXT_ALLOCATION " + given + ";")->text_alloc_kb, kb) << given;
   d = parse(kHead + "TEXT_ALLOCATION 2K;TEXT x;SEED 5;", 4);  // ignored below revision 6
   EXPECT_EQ(d->text_alloc_kb, 0);
   EXPECT_EQ(d->seed, 0);

@@ -2,18 +2,21 @@
 #   make run    builds everything and describes the bundled example files
 #   make test   builds everything and runs every test
 # Further targets: asan-test (the suite under ASan+UBSan), fuzz (libFuzzer
-# targets, FUZZ_SECONDS each), bench (Google Benchmarks), install, format, clean.
+# targets, FUZZ_SECONDS each), bench (Google Benchmarks), install, format, clean,
+# windows (a cross build for 64-bit Windows into build-win/) and windows-test
+# (that build's suite and example comparison under wine).
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
+WIN_BUILD  ?= build-win
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PREFIX     ?= /usr/local
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all build test run asan-test fuzz bench install format clean
+.PHONY: all build test run asan-test fuzz bench install format clean windows windows-test
 
 all: build
 
@@ -47,6 +50,18 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@for b in $(BENCH_BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 
+windows:
+	@test -f $(WIN_BUILD)/CMakeCache.txt || cmake -S . -B $(WIN_BUILD) $(GENERATOR) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	@for f in qdesc qcreate qinfo tests/ismgr_tests; do ls -l $(WIN_BUILD)/$$f.exe; done
+
+# The whole suite in one wine process, then the commands of both builds on
+# the example descriptions, compared.
+windows-test: windows build
+	cd $(WIN_BUILD) && TZ=UTC RETRYTIME=0 WINEDEBUG=-all wine tests/ismgr_tests.exe
+	@sh tests/compare_builds.sh $(BUILD) $(WIN_BUILD)
+
 install: build
 	cmake --install $(BUILD)
 
@@ -54,4 +69,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(WIN_BUILD)

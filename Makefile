@@ -3,8 +3,9 @@
 #   make test   builds everything and runs every test
 # Further targets: asan-test (the suite under ASan+UBSan), fuzz (libFuzzer
 # targets, FUZZ_SECONDS each), bench (Google Benchmarks), install, format, clean,
-# windows (a cross build for 64-bit Windows into build-win/) and windows-test
-# (that build's suite and example comparison under wine).
+# windows (a cross build for 64-bit Windows into build-win/), windows-compare
+# (both builds' commands on the examples, compared; wine runs the .exe files)
+# and windows-test (that and the suite under wine).
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -16,7 +17,7 @@ FUZZ_SECONDS ?= 60
 PREFIX     ?= /usr/local
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all build test run asan-test fuzz bench install format clean windows windows-test
+.PHONY: all build test run asan-test fuzz bench install format clean windows windows-compare windows-test
 
 all: build
 
@@ -56,11 +57,16 @@ windows:
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	@for f in qdesc qcreate qinfo tests/ismgr_tests; do ls -l $(WIN_BUILD)/$$f.exe; done
 
-# The whole suite in one wine process, then the commands of both builds on
-# the example descriptions, compared.
-windows-test: windows build
-	cd $(WIN_BUILD) && TZ=UTC RETRYTIME=0 WINEDEBUG=-all wine tests/ismgr_tests.exe
+# The commands of both builds on the example descriptions, compared.
+windows-compare: build
+	@test -f $(WIN_BUILD)/CMakeCache.txt || cmake -S . -B $(WIN_BUILD) $(GENERATOR) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target qdesc qcreate qinfo
 	@sh tests/compare_builds.sh $(BUILD) $(WIN_BUILD)
+
+# The whole suite in one wine process, then the comparison.
+windows-test: windows windows-compare
+	cd $(WIN_BUILD) && TZ=UTC RETRYTIME=0 WINEDEBUG=-all wine tests/ismgr_tests.exe
 
 install: build
 	cmake --install $(BUILD)

@@ -138,6 +138,17 @@ CommandResult run_command(const std::string& dir, const std::string& command) {
 #endif
   r.out = slurp(out);
   r.err = slurp(err);
+#ifdef _WIN32
+  // The commands write text, with CR LF line ends there.
+  for (std::string* text : {&r.out, &r.err}) {
+    std::string plain;
+    for (size_t i = 0; i < text->size(); ++i) {
+      if ((*text)[i] != '\r' || i + 1 == text->size() || (*text)[i + 1] != '\n')
+        plain += (*text)[i];
+    }
+    *text = plain;
+  }
+#endif
   std::remove(out.c_str());
   std::remove(err.c_str());
   return r;

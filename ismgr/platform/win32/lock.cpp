@@ -40,6 +40,12 @@ bool unlock_range(Handle handle, uint64_t offset, uint64_t length) {
   OVERLAPPED o = at(offset);
   if (!::UnlockFileEx(native(handle), 0, static_cast<DWORD>(length),
                       static_cast<DWORD>(length >> 32), &o)) {
+    // An unlock cannot conflict with anything: a lock violation here (as
+    // wine reports a range that is not locked) means ERROR_NOT_LOCKED.
+    if (::GetLastError() == ERROR_LOCK_VIOLATION) {
+      set_last_error(kErrNotLocked);
+      return false;
+    }
     return fail_with_system_error();
   }
   return true;

@@ -19,8 +19,11 @@ class ScratchDir {
   ScratchDir() {
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    // Written with "/" on every system, as the library writes the names it
+    // builds.
     path_ = scratch_path(std::filesystem::temp_directory_path() /
-                         ("ismgr-test-" + std::to_string(stamp) + "-" + std::to_string(counter++)));
+                         ("ismgr-test-" + std::to_string(stamp) + "-" + std::to_string(counter++)))
+                .generic_string();
     if (!in_child_rerun()) std::filesystem::create_directories(path_);
   }
   ~ScratchDir() {
@@ -43,7 +46,7 @@ class ScratchDir {
   }
   // The full name of `leaf` inside the directory.
   std::string file(const std::string& leaf) const {
-    return (path_ / leaf).string();
+    return (path_ / leaf).generic_string();
   }
   // Creates (or replaces) `leaf` with `contents`; returns its full name.
   std::string write(const std::string& leaf, const std::string& contents) const {

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Creates the example ISAM files from examples/*.xdl with qcreate in the
 # build folder, then describes each with qdesc (PAR) and qdesc -x (XDL) when
-# qdesc is built.
+# qdesc is built, and checks its index trees with qcheck -s when qcheck is.
 build=${1:-build}
 bin="$build"
 if [ ! -x "$bin/qcreate" ]; then
@@ -21,5 +21,9 @@ for xdl in examples/*.xdl; do
     "$bin/qdesc" "$out/$name" || exit 1
     echo "==== $name (XDL)"
     "$bin/qdesc" -x "$out/$name" || exit 1
+  fi
+  if [ -x "$bin/qcheck" ]; then
+    echo "==== $name (qcheck -s)"
+    "$bin/qcheck" -s "$out/$name" || exit 1
   fi
 done

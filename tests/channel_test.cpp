@@ -11,6 +11,7 @@
 #include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"
 
@@ -19,17 +20,13 @@ namespace {
 
 // A stand-in driver whose open and close results the tests choose.
 struct FakeState {
-  int opens = 0;
-  int closes = 0;
-  int open_status = 0;  // status left by a failing open
-  int open_errno = 0;
-  uint32_t open_os_error = 0;
+  int opens = 0, closes = 0, info_calls = 0;
   bool open_succeeds = true;
+  int open_status = 0, open_errno = 0;  // left by a failing open
+  uint32_t open_os_error = 0, last_close_mode = 0;
   int64_t close_result = 0;
   int close_status = 0;
-  uint32_t last_close_mode = 0;
   std::string last_name;
-  int info_calls = 0;
 } g_fake;
 
 int g_handle_object = 0;
@@ -89,7 +86,10 @@ class ChannelTest : public ::testing::Test {
   ismgr_control* ctl_ = nullptr;
 };
 
-TEST_F(ChannelTest, OpenFillsTableAndKeepsTheExpandedName) {
+// The open fills the table and keeps the driver's expanded name; slots the
+// driver lacks answer 63; "filename" is the channel's own answer, anything
+// else (even the ambiguous "f") goes to the driver.
+TEST_F(ChannelTest, OpenSlotsAndTheFileName) {
   channel* ch = open("cust");
   ASSERT_NE(ch, nullptr);
   EXPECT_EQ(code(), 0);
@@ -98,93 +98,55 @@ TEST_F(ChannelTest, OpenFillsTableAndKeepsTheExpandedName) {
   EXPECT_EQ(ch->kind, kChannelIsam);
   EXPECT_EQ(ch->handle, &g_handle_object);
   EXPECT_EQ(ch->control, ctl_);
-  EXPECT_EQ(ch->ops[kSlotEmpty], nullptr);
   for (int slot = 1; slot <= kChannelSlotCount; ++slot) {
-    if (slot != kSlotEmpty) {
-      EXPECT_NE(ch->ops[slot], nullptr) << slot;
-    }
+    EXPECT_EQ(ch->ops[slot] == nullptr, slot == kSlotEmpty) << slot;
   }
-  EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
-}
-
-TEST_F(ChannelTest, EmptyNameReachesTheDriverEmpty) {
-  channel* ch = open("");
-  ASSERT_NE(ch, nullptr);
-  EXPECT_EQ(g_fake.last_name, "");
-  channel_close(ch, 0, nullptr);
-}
-
-TEST_F(ChannelTest, UnsupportedSlotsAnswer63) {
-  channel* ch = open("cust");
-  ASSERT_NE(ch, nullptr);
-  for (int slot : {kSlotRead, kSlotStore, kSlotDelete, kSlotParamsText, kSlotKeyByName,
-                   kSlotSelectSetup, kSlotSelectIsam, kSlotUnused33}) {
+  ChannelCall call;
+  for (int slot : {kSlotRead, kSlotKeyByName, kSlotUnused33}) {
     ctl_->status->code = 0;
-    ChannelCall call;
     EXPECT_EQ(channel_call(ch, slot, call), -1) << slot;
     EXPECT_EQ(code(), kStatusIllegalFunction) << slot;
   }
-  ChannelCall call;
-  EXPECT_EQ(channel_call(ch, 0, call), -1);
-  EXPECT_EQ(channel_call(ch, 35, call), -1);
-  EXPECT_EQ(channel_call(ch, kSlotEmpty, call), -1);
+  for (int slot : {0, 35, int{kSlotEmpty}}) EXPECT_EQ(channel_call(ch, slot, call), -1) << slot;
   EXPECT_EQ(channel_call(nullptr, kSlotClose, call), -1);
+  char text[64];
+  EXPECT_EQ(channel_file_info(ch, nullptr, text, sizeof text, "nofilen", 0, 0), 0);
+  EXPECT_STREQ(text, "expanded-name.ism");
+  EXPECT_EQ(g_fake.info_calls, 0);
+  int32_t number = 0;
+  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "size", 0, 0), 0);
+  EXPECT_EQ(number, 42);
+  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "f", 0, 0), 0);
+  EXPECT_EQ(g_fake.info_calls, 2);
+  EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
+  ASSERT_NE(ch = open(""), nullptr);
+  EXPECT_EQ(g_fake.last_name, "");  // an empty name reaches the driver empty
   channel_close(ch, 0, nullptr);
 }
 
-TEST_F(ChannelTest, RequestChecksFailBeforeTheDriver) {
-  struct Case {
-    const char* name;
-    uint32_t mode;
-    const char* description;
-    int status;
-  } cases[] = {
-      {"cu@st", 0x42, nullptr, kStatusBadFileSpec}, {"host@", 0x42, nullptr, kStatusBadFileSpec},
-      {"cust", 0x101, nullptr, kStatusInvalidMode},  // update with sequential
-      {"cust", 0x44, nullptr, kStatusInvalidMode},   // output ISAM, no description
-      {"cust", 0x44, "", kStatusInvalidMode},        // an empty description is none
-      {"cust", 0x42, "RECORD_SIZE 10", 105},         // description with input
-      {"cust", 0x104, "RECORD_SIZE 10", 105},        // description, not ISAM
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(open(c.name, c.mode, c.description), nullptr) << c.name << " " << c.mode;
-    EXPECT_EQ(code(), c.status) << c.name << " " << c.mode;
+// The opens of tests/data/channel_opens.tsv.
+TEST_F(ChannelTest, RefusedAndFailedOpens) {
+  for (const auto& r : test::data_rows("channel_opens.tsv")) {
+    ctl_->status->code = 0;
+    g_fake.open_succeeds = r[0] == "refuse";
+    if (r[0] == "refuse") {
+      const auto mode = static_cast<uint32_t>(std::stoul(r[2], nullptr, 16));
+      EXPECT_EQ(open(r[1].c_str(), mode, r[3] == "-" ? nullptr : r[3].c_str()), nullptr) << r.where;
+      EXPECT_EQ(code(), r.number(4)) << r.where;
+      continue;
+    }
+    g_fake.open_status = r.number(1);
+    g_fake.open_errno = r.number(2);
+    g_fake.open_os_error = static_cast<uint32_t>(r.number(3));
+    EXPECT_EQ(open("cust"), nullptr) << r.where;
+    EXPECT_EQ(code(), r.number(4)) << r.where;
   }
-  EXPECT_EQ(g_fake.opens, 0);
+  EXPECT_EQ(g_fake.opens, 6);  // the failing ones only
+  open("host@", 0x42);
   EXPECT_STREQ(ctl_->current_name, "host@");  // the refused name, for the caller's message
 }
 
-TEST_F(ChannelTest, FailedOpenIsRefinedFromTheFailingCall) {
-  g_fake.open_succeeds = false;
-  struct Case {
-    int status;
-    int err;
-    uint32_t os_error;
-    int expected;
-  } cases[] = {
-      {20, ENOENT, platform::kErrFileNotFound, 57},
-      {20, ENOENT, platform::kErrPathNotFound, 58},
-      {19, -2, platform::kErrSharingViolation, 47},
-      {30, 0, 0, 30},  // not the system's failure: kept
-      {17, ENOENT, platform::kErrFileNotFound, 17},
-      {0, 0, 0, 20},  // nothing said: cannot open
-  };
-  for (const Case& c : cases) {
-    g_fake.open_status = c.status;
-    g_fake.open_errno = c.err;
-    g_fake.open_os_error = c.os_error;
-    EXPECT_EQ(open("cust"), nullptr);
-    EXPECT_EQ(code(), c.expected) << c.status << " " << c.err;
-  }
-}
-
-TEST_F(ChannelTest, SequentialOpenFailsClearly) {
-  EXPECT_EQ(open("list.txt", 0x102), nullptr);
-  EXPECT_EQ(code(), 60);
-  EXPECT_EQ(g_fake.opens, 0);
-}
-
-TEST_F(ChannelTest, FailingCloseKeepsTheChannelForASecondClose) {
+TEST_F(ChannelTest, FailingCloseKeepsTheChannelPurgeAndStatusBlocks) {
   channel* ch = open("cust");
   ASSERT_NE(ch, nullptr);
   g_fake.close_result = -1;
@@ -198,59 +160,28 @@ TEST_F(ChannelTest, FailingCloseKeepsTheChannelForASecondClose) {
   EXPECT_EQ(channel_close(ch, 0, &status), 0);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(g_fake.closes, 2);
-}
-
-TEST_F(ChannelTest, PurgeReportsSuccessButKeepsTheStatus) {
-  channel* ch = open("cust");
+  ch = open("cust");  // a purge reports success but keeps the status
   ASSERT_NE(ch, nullptr);
   g_fake.close_result = -1;
   g_fake.close_status = kStatusWriteFailure;
-  int32_t status = 0;
   EXPECT_EQ(channel_close(ch, kClosePurge, &status), 0);
   EXPECT_EQ(status, kStatusWriteFailure);
   EXPECT_EQ(g_fake.last_close_mode, kClosePurge);
   EXPECT_EQ(channel_close(nullptr, 0, &status), -1);
-}
-
-TEST_F(ChannelTest, CallerStatusBlockIsDetachedAtClose) {
-  ismgr_status mine;
+  g_fake = FakeState();
+  ismgr_status mine;  // a caller's status block is detached at close unless kept
   ASSERT_TRUE(mine.block_buffer.obtain_fresh(100));
-  channel* ch = open("cust", 0x42, nullptr, &mine);
+  ch = open("cust", 0x42, nullptr, &mine);
   ASSERT_NE(ch, nullptr);
   EXPECT_EQ(ctl_->status, &mine);
   EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
   EXPECT_EQ(ctl_->status, default_status());
   EXPECT_TRUE(mine.block_buffer.empty());
-
   ch = open("cust", 0x42, nullptr, &mine);
   ASSERT_NE(ch, nullptr);
   EXPECT_EQ(channel_close(ch, kCloseNoFcbRelease, nullptr), 0);
   EXPECT_EQ(ctl_->status, &mine);  // kept attached
   ctl_->status = default_status();
-}
-
-TEST_F(ChannelTest, FileNameIsAnsweredWithoutTheDriver) {
-  channel* ch = open("cust");
-  ASSERT_NE(ch, nullptr);
-  char text[64];
-  for (const char* keyword : {"filename", "FILENAME", "filen", "nofilename"}) {
-    std::memset(text, 'x', sizeof text);
-    EXPECT_EQ(channel_file_info(ch, nullptr, text, sizeof text, keyword, 0, 0), 0) << keyword;
-    EXPECT_STREQ(text, "expanded-name.ism") << keyword;
-  }
-  char small[6];
-  EXPECT_EQ(channel_file_info(ch, nullptr, small, sizeof small, "filename", 0, 0), 0);
-  EXPECT_STREQ(small, "expan");
-  EXPECT_EQ(channel_file_info(ch, nullptr, nullptr, 0, "filename", 0, 0), 0);
-  EXPECT_EQ(g_fake.info_calls, 0);
-
-  int32_t number = 0;
-  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "size", 0, 0), 0);
-  EXPECT_EQ(number, 42);
-  EXPECT_EQ(channel_file_info(ch, &number, text, sizeof text, "f", 0, 0), 0);  // ambiguous: driver
-  EXPECT_EQ(g_fake.info_calls, 2);
-  EXPECT_EQ(channel_file_info(nullptr, &number, text, sizeof text, "filename", 0, 0), -2);
-  channel_close(ch, 0, nullptr);
 }
 
 TEST_F(ChannelTest, StartupStatusStopsOpensUnlessTheBlockSaysOtherwise) {
@@ -274,74 +205,50 @@ TEST_F(ChannelTest, StartupStatusStopsOpensUnlessTheBlockSaysOtherwise) {
   reset_process_for_test();
 }
 
-// ---------------------------------------------------------------------------
-// Over the ISAM driver.
-// ---------------------------------------------------------------------------
-class IsamChannelTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
-    reset_audit_for_test();
-    reset_process_for_test();
-    ctl_ = current_context();
-    ASSERT_NE(ctl_, nullptr);
-  }
-  void TearDown() override {
-    reset_process_for_test();
-    platform::put_env("ISMGR_AUDIT=");
-    reset_audit_for_test();
-  }
-  std::string audit() {
-    std::fflush(thread_audit_stream());
-    return dir_.read("audit.log");
-  }
-
+// Refused opens keep the driver's own status despite a stale system error;
+// only a missing file is refined to "not found".
+TEST(IsamChannel, RefusedOpensKeepTheirStatus) {
   test::ScratchDir dir_;
-  ismgr_control* ctl_ = nullptr;
-};
-
-TEST_F(IsamChannelTest, OpenAndCloseWriteTheirAuditLines) {
+  platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
+  reset_audit_for_test();
+  reset_process_for_test();
+  ismgr_control* ctl_ = current_context();
+  ASSERT_NE(ctl_, nullptr);
   testing::IsamBuilder b;
-  b.add_key(testing::KeySpec::alpha("CUST", 0, 10));
-  ASSERT_TRUE(b.write_files(dir_.path().string(), "cust"));
+  b.revision(7).add_key(testing::KeySpec::alpha("K", 0, 4));
+  ASSERT_TRUE(b.write_files(dir_.path().string(), "newer"));
+  const struct {
+    const char* name;
+    uint32_t mode;
+    const char* description;
+    int status;
+  } rows[] = {{"none", 0x42, nullptr, 57},
+              {"newer", 0x42, nullptr, kStatusIncompatible},
+              {"new", 0x44, "FILE;NAME new;RECORD;SIZE 10;", kStatusCannotCreate}};
+  for (const auto& r : rows) {
+    errno = ENOENT;
+    platform::set_last_error(platform::kErrFileNotFound);
+    EXPECT_EQ(channel_open(ctl_, dir_.file(r.name).c_str(), r.mode, 0, 0, nullptr, r.description,
+                           nullptr),
+              nullptr);
+    EXPECT_EQ(ctl_->status->code, r.status) << r.name;
+  }
+  testing::IsamBuilder good;  // a good open and its close are audited too
+  ASSERT_TRUE(good.add_key(testing::KeySpec::alpha("CUST", 0, 10))
+                  .write_files(dir_.path().string(), "cust"));
   channel* ch =
       channel_open(ctl_, dir_.file("cust").c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr);
   ASSERT_NE(ch, nullptr) << ctl_->status->code;
   EXPECT_EQ(std::string(ch->file_name), dir_.file("cust.ism"));
-  int32_t status = -1;
-  EXPECT_EQ(channel_close(ch, 0, &status), 0);
-  EXPECT_EQ(status, 0);
-  const std::string log = audit();
-  EXPECT_NE(log.find(") = open("), std::string::npos) << log;
-  EXPECT_NE(log.find(", I:I, '" + dir_.file("cust") + "')"), std::string::npos) << log;
-  EXPECT_NE(log.find("close("), std::string::npos) << log;
-}
-
-TEST_F(IsamChannelTest, MissingFileIsRefinedToNotFound) {
-  EXPECT_EQ(channel_open(ctl_, dir_.file("none").c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr),
-            nullptr);
-  EXPECT_EQ(ctl_->status->code, 57);
-  EXPECT_NE(audit().find(" im_errno= 57 "), std::string::npos);
-}
-
-TEST_F(IsamChannelTest, WrongRevisionKeepsItsStatusDespiteAStaleError) {
-  testing::IsamBuilder b;
-  b.revision(7).add_key(testing::KeySpec::alpha("K", 0, 4));
-  ASSERT_TRUE(b.write_files(dir_.path().string(), "newer"));
-  errno = ENOENT;
-  platform::set_last_error(platform::kErrFileNotFound);
-  EXPECT_EQ(channel_open(ctl_, dir_.file("newer").c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr),
-            nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusIncompatible);
-}
-
-TEST_F(IsamChannelTest, RefusedCreationKeeps30) {
-  errno = ENOENT;
-  platform::set_last_error(platform::kErrFileNotFound);
-  EXPECT_EQ(channel_open(ctl_, dir_.file("new").c_str(), 0x44, 0, 0, nullptr,
-                         "FILE;NAME new;RECORD;SIZE 10;", nullptr),
-            nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusCannotCreate);
+  EXPECT_EQ(channel_close(ch, 0, nullptr), 0);
+  std::fflush(thread_audit_stream());
+  const std::string log = dir_.read("audit.log");
+  reset_process_for_test();
+  platform::put_env("ISMGR_AUDIT=");
+  reset_audit_for_test();
+  for (const std::string& line : {std::string(" im_errno= 57 "),
+                                  ", I:I, '" + dir_.file("cust") + "')", std::string("close(")})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
 }  // namespace

@@ -2,232 +2,104 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <random>
 #include <string>
+
+#include "support/table_file.h"
 
 namespace ismgr {
 namespace {
 
-// Converts `text` into a decimal field of `length` bytes (places given for an
-// implied-decimal field) and returns the code; the field bytes go to *out.
-int to_decimal(const std::string& text, uint32_t length, int places, uint32_t flags,
-               std::string* out) {
-  std::string field(length, '#');
-  FieldDescriptor d;
-  d.length = length;
-  d.type = places < 0 ? kFieldDecimal : (kFieldImplied | static_cast<uint32_t>(places));
-  d.data = reinterpret_cast<uint8_t*>(field.data());
-  const int rc = text_to_decimal(text.data(), text.size(), flags, d);
-  *out = field;
-  return rc;
+// The names the case tables use for results and flags.
+int code(const std::string& name) {
+  static const std::map<std::string, int> codes = {{"ok", kConvertOk},
+                                                   {"overflow", kConvertOverflow},
+                                                   {"trailing", kConvertTrailing},
+                                                   {"second point", kConvertSecondPoint},
+                                                   {"not a number", kConvertNotNumber},
+                                                   {"0", 0},
+                                                   {"round", kConvertRound},
+                                                   {"whole", kConvertWhole}};
+  return codes.at(name);
+}
+// A field as the tables write it: a trailing "-" sets bit 0x40 of the last digit.
+std::string field(std::string text) {
+  if (!text.empty() && text.back() == '-') {
+    text.pop_back();
+    text.back() = static_cast<char>(text.back() | 0x40);
+  }
+  return text;
 }
 
-std::string negative_of(std::string digits) {
-  digits.back() = static_cast<char>(digits.back() | 0x40);
-  return digits;
+TEST(TextToDecimal, Table) {
+  for (const auto& r : test::read_table("tables/text_to_decimal.txt", 6)) {
+    const uint32_t length = std::stoul(r.f[1]);
+    const int places = std::stoi(r.f[2]);
+    std::string out(length, '#');
+    FieldDescriptor d;
+    d.length = length;
+    d.type = places < 0 ? kFieldDecimal : (kFieldImplied | static_cast<uint32_t>(places));
+    d.data = reinterpret_cast<uint8_t*>(out.data());
+    EXPECT_EQ(text_to_decimal(r.f[0].c_str(), r.f[0].size(), code(r.f[3]), d), code(r.f[4]))
+        << r.where;
+    EXPECT_EQ(out, r.f[5] == "#" ? std::string(length, '#') : field(r.f[5])) << r.where;
+  }
 }
 
-TEST(TextToDecimal, ImpliedPlacesTruncateOrRound) {
-  std::string f;
-  EXPECT_EQ(to_decimal("  -12.345", 6, 2, 0, &f), kConvertOk);
-  EXPECT_EQ(f, negative_of("001234"));
-  EXPECT_EQ(to_decimal("  -12.345", 6, 2, kConvertRound, &f), kConvertOk);
-  EXPECT_EQ(f, negative_of("001235"));
-  // Only the first dropped digit decides the rounding.
-  EXPECT_EQ(to_decimal("1.2349", 4, 3, kConvertRound, &f), kConvertOk);
-  EXPECT_EQ(f, "1235");
-  EXPECT_EQ(to_decimal("1.2344", 4, 3, kConvertRound, &f), kConvertOk);
-  EXPECT_EQ(f, "1234");
-  // Rounding carries to the left across nines.
-  EXPECT_EQ(to_decimal("1.995", 4, 2, kConvertRound, &f), kConvertOk);
-  EXPECT_EQ(f, "0200");
-  // A fraction shorter than the places is padded on the right.
-  EXPECT_EQ(to_decimal("7.5", 5, 3, 0, &f), kConvertOk);
-  EXPECT_EQ(f, "07500");
+TEST(TextToInteger, Table) {
+  for (const auto& r : test::read_table("tables/text_to_integer.txt", 5)) {
+    const uint32_t size = std::stoul(r.f[1]);
+    const int rc = code(r.f[3]);
+    uint8_t out[8] = {};
+    FieldDescriptor d{size, 0, out};
+    EXPECT_EQ(text_to_integer(r.f[0].c_str(), r.f[0].size(), code(r.f[2]), d), rc) << r.where;
+    int64_t v = 0;
+    std::memcpy(&v, out, std::min<uint32_t>(size, 8));
+    if (size < 8 && (v >> (8 * size - 1)) & 1) v |= int64_t(~uint64_t{0} << (8 * size));
+    if (rc == kConvertOk || (rc == kConvertOverflow && size < 8 && size != 3)) {
+      const int64_t want = std::stoll(r.f[4]);
+      EXPECT_EQ(size == 1 ? v & 0xFF : v, size == 1 ? want & 0xFF : want) << r.where;
+    }
+  }
 }
 
-TEST(TextToDecimal, OverflowKeepsTruncatedDigits) {
-  std::string f;
-  EXPECT_EQ(to_decimal("1234", 3, -1, 0, &f), kConvertOverflow);
-  EXPECT_EQ(f, "234");
-  EXPECT_EQ(to_decimal("-1234", 3, -1, 0, &f), kConvertOverflow);
-  EXPECT_EQ(f, negative_of("234"));
-  // All nines rounded up: the carry leaves the field and is reported, the
-  // field never receives more than its length.
-  EXPECT_EQ(to_decimal("99.99", 3, 1, kConvertRound, &f), kConvertOverflow);
-  EXPECT_EQ(f, "000");
-  // Leading zeros are not digits that overflow.
-  EXPECT_EQ(to_decimal("000000012", 2, -1, 0, &f), kConvertOk);
-  EXPECT_EQ(f, "12");
-}
-
-TEST(TextToDecimal, ZeroIsNeverNegative) {
-  std::string f;
-  EXPECT_EQ(to_decimal("-0.00", 4, 2, 0, &f), kConvertOk);
-  EXPECT_EQ(f, "0000");
-  // Digits that are truncated away leave a positive zero too.
-  EXPECT_EQ(to_decimal("-0.001", 3, 2, 0, &f), kConvertOk);
-  EXPECT_EQ(f, "000");
-}
-
-TEST(TextToDecimal, SyntaxErrors) {
-  std::string f;
-  EXPECT_EQ(to_decimal("12 3", 4, -1, 0, &f), kConvertTrailing);
-  EXPECT_EQ(f, "####") << "a failed conversion must not touch the field";
-  EXPECT_EQ(to_decimal("12   ", 4, -1, 0, &f), kConvertOk);
-  EXPECT_EQ(f, "0012");
-  EXPECT_EQ(to_decimal("12x", 4, -1, 0, &f), kConvertTrailing);
-  EXPECT_EQ(to_decimal("1.2.3", 4, 2, 0, &f), kConvertSecondPoint);
-  EXPECT_EQ(to_decimal("0.5.1", 4, 2, 0, &f), kConvertSecondPoint);
-  EXPECT_EQ(to_decimal("1e5", 4, -1, 0, &f), kConvertNotNumber);
-  EXPECT_EQ(to_decimal("1E5", 4, -1, 0, &f), kConvertNotNumber);
-  EXPECT_EQ(to_decimal("", 4, -1, 0, &f), kConvertNotNumber);
-  EXPECT_EQ(to_decimal("   ", 4, -1, 0, &f), kConvertNotNumber);
-  EXPECT_EQ(to_decimal("-", 4, -1, 0, &f), kConvertNotNumber);
-  EXPECT_EQ(to_decimal(".5", 4, 2, 0, &f), kConvertNotNumber);
-  EXPECT_EQ(to_decimal("+5", 4, -1, 0, &f), kConvertNotNumber);
-  EXPECT_EQ(to_decimal("1.5", 4, -1, kConvertWhole, &f), kConvertNotNumber);
-  EXPECT_EQ(to_decimal("15", 4, -1, kConvertWhole, &f), kConvertOk);
-}
-
-TEST(TextToDecimal, OtherFieldKindsStoreNothing) {
-  uint8_t bytes[4] = {1, 2, 3, 4};
-  FieldDescriptor d{4, 0x100, bytes};
-  EXPECT_EQ(text_to_decimal("12345", 5, 0, d), kConvertOverflow);
-  EXPECT_EQ(text_to_decimal("12", 2, 0, d), kConvertOk);
-  EXPECT_EQ(bytes[0], 1);
-  EXPECT_EQ(bytes[3], 4);
-  EXPECT_EQ(text_to_decimal(nullptr, 0, 0, d), kConvertNotNumber);
-}
-
-int64_t to_integer(const std::string& text, uint32_t size, uint32_t flags, int* rc) {
-  uint8_t bytes[8] = {};
-  FieldDescriptor d{size, 0, bytes};
-  *rc = text_to_integer(text.data(), text.size(), flags, d);
-  uint64_t v = 0;
-  for (uint32_t i = 0; i < size && i < 8; ++i) v |= uint64_t{bytes[i]} << (8 * i);
-  if (size < 8 && size > 0 && (v >> (8 * size - 1)) & 1) v |= ~uint64_t{0} << (8 * size);
-  return static_cast<int64_t>(v);
-}
-
-TEST(TextToInteger, SizesAndLimits) {
-  int rc;
-  EXPECT_EQ(to_integer("300", 1, 0, &rc) & 0xFF, 0x2C);
-  EXPECT_EQ(rc, kConvertOverflow);
-  EXPECT_EQ(to_integer("127", 1, 0, &rc), 127);
-  EXPECT_EQ(rc, kConvertOk);
-  EXPECT_EQ(to_integer("-128", 1, 0, &rc), -128);
-  EXPECT_EQ(rc, kConvertOverflow) << "-128 does not fit one byte by the layer's rule";
-  EXPECT_EQ(to_integer("-32767", 2, 0, &rc), -32767);
-  EXPECT_EQ(rc, kConvertOk);
-  EXPECT_EQ(to_integer("32768", 2, 0, &rc), -32768);
-  EXPECT_EQ(rc, kConvertOverflow);
-  EXPECT_EQ(to_integer("2147483647", 4, 0, &rc), 2147483647);
-  EXPECT_EQ(rc, kConvertOk);
-  EXPECT_EQ(to_integer("-2147483648", 4, 0, &rc), -2147483648LL);
-  EXPECT_EQ(rc, kConvertOverflow);
-  EXPECT_EQ(to_integer("-9223372036854775808", 8, 0, &rc), std::numeric_limits<int64_t>::min());
-  EXPECT_EQ(rc, kConvertOk);
-  EXPECT_EQ(to_integer("9223372036854775807", 8, 0, &rc), std::numeric_limits<int64_t>::max());
-  EXPECT_EQ(rc, kConvertOk);
-  // Beyond 64 bits is reported, not silently wrapped.
-  to_integer("9223372036854775808", 8, 0, &rc);
-  EXPECT_EQ(rc, kConvertOverflow);
-  to_integer("99999999999999999999999", 8, 0, &rc);
-  EXPECT_EQ(rc, kConvertOverflow);
-  to_integer("5", 3, 0, &rc);
-  EXPECT_EQ(rc, kConvertOverflow);
-}
-
-TEST(TextToInteger, FractionsAndErrors) {
-  int rc;
-  EXPECT_EQ(to_integer("12.9", 4, 0, &rc), 12);
-  EXPECT_EQ(rc, kConvertOk);
-  EXPECT_EQ(to_integer("12.5", 4, kConvertRound, &rc), 13);
-  EXPECT_EQ(to_integer("-12.5", 4, kConvertRound, &rc), -13);
-  EXPECT_EQ(to_integer("12.49", 4, kConvertRound, &rc), 12);
-  EXPECT_EQ(to_integer("  -7  ", 2, 0, &rc), -7);
-  EXPECT_EQ(rc, kConvertOk);
-  to_integer("1.2.3", 4, 0, &rc);
-  EXPECT_EQ(rc, kConvertSecondPoint);
-  to_integer("1.2", 4, kConvertWhole, &rc);
-  EXPECT_EQ(rc, kConvertNotNumber);
-  to_integer("1e3", 4, 0, &rc);
-  EXPECT_EQ(rc, kConvertNotNumber);
-  to_integer("12a", 4, 0, &rc);
-  EXPECT_EQ(rc, kConvertTrailing);
-  to_integer("abc", 4, 0, &rc);
-  EXPECT_EQ(rc, kConvertNotNumber);
-}
-
-TEST(DecimalToInteger, SignDigitsAndLimits) {
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>("00123"), 5), 123);
-  const std::string neg = negative_of("00123");
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(neg.data()), 5), -123);
-  // Only the low four bits are digits: "p" is a negative 0, "y" a negative 9.
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>("1y"), 2), -19);
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>("123"), 0), 0);
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>("123"), -4), 0);
-  // Long fields: leading zeros skipped, at most 19 digits used.
-  const std::string long_field = std::string(20, '0') + "42";
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(long_field.data()), 22), 42);
-  const std::string zeros(30, '0');
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(zeros.data()), 30), 0);
-  const std::string max = "009223372036854775807";
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(max.data()), 21),
-            std::numeric_limits<int64_t>::max());
-  const std::string too_big = "009223372036854775808";
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(too_big.data()), 21), 0);
-  const std::string min = negative_of("009223372036854775808");
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(min.data()), 21),
-            std::numeric_limits<int64_t>::min());
-  const std::string nines(25, '9');
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(nines.data()), 25), 0);
-}
-
-TEST(IntegerToDecimal, RoundTripAndTruncation) {
-  char f[8];
-  integer_to_decimal(reinterpret_cast<uint8_t*>(f), 5, 42);
-  EXPECT_EQ(std::string(f, 5), "00042");
-  integer_to_decimal(reinterpret_cast<uint8_t*>(f), 5, -42);
-  EXPECT_EQ(std::string(f, 5), negative_of("00042"));
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<uint8_t*>(f), 5), -42);
-  integer_to_decimal(reinterpret_cast<uint8_t*>(f), 3, 12345);
-  EXPECT_EQ(std::string(f, 3), "345");
-  // A negative value that does not fit loses its sign too.
-  integer_to_decimal(reinterpret_cast<uint8_t*>(f), 3, -12345);
-  EXPECT_EQ(std::string(f, 3), "345");
-  integer_to_decimal(reinterpret_cast<uint8_t*>(f), 3, -345);
-  EXPECT_EQ(std::string(f, 3), negative_of("345"));
-  integer_to_decimal(reinterpret_cast<uint8_t*>(f), 1, 0);
-  EXPECT_EQ(f[0], '0');
-  std::memset(f, '#', sizeof f);
-  integer_to_decimal(reinterpret_cast<uint8_t*>(f), 0, 5);
-  EXPECT_EQ(f[0], '#');
-  char big[20];
-  integer_to_decimal(reinterpret_cast<uint8_t*>(big), 19, std::numeric_limits<int64_t>::min());
-  EXPECT_EQ(std::string(big, 19), negative_of("9223372036854775808"));
-  EXPECT_EQ(decimal_to_integer(reinterpret_cast<uint8_t*>(big), 19),
-            std::numeric_limits<int64_t>::min());
-}
-
-TEST(IntegerSize, Boundaries) {
-  EXPECT_EQ(integer_size(0), 1);
-  EXPECT_EQ(integer_size(127), 1);
-  EXPECT_EQ(integer_size(128), 2);
-  EXPECT_EQ(integer_size(-128), 1);
-  EXPECT_EQ(integer_size(-129), 2);
-  EXPECT_EQ(integer_size(32767), 2);
-  EXPECT_EQ(integer_size(32768), 4);
-  EXPECT_EQ(integer_size(-32768), 2);
-  EXPECT_EQ(integer_size(-32769), 4);
-  EXPECT_EQ(integer_size(2147483647LL), 4);
-  EXPECT_EQ(integer_size(2147483648LL), 8);
-  EXPECT_EQ(integer_size(-2147483648LL), 4);
-  EXPECT_EQ(integer_size(-2147483649LL), 8);
-  EXPECT_EQ(integer_size(std::numeric_limits<int64_t>::min()), 8);
+// integer_to_decimal then decimal_to_integer gives the value back when it
+// fits; integer_size is the smallest of 1, 2, 4, 8 bytes that holds it.
+TEST(DecimalFields, RoundTripAndSizes) {
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 3000; ++i) {
+    const int64_t v = i == 0 ? kMin : i == 1 ? ~kMin : int64_t(rng()) >> (rng() % 64);
+    std::string f(19, '#');
+    integer_to_decimal(reinterpret_cast<uint8_t*>(f.data()), 19, v);
+    ASSERT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(f.data()), 19), v) << f;
+    int expected = 8;
+    for (int width : {4, 2, 1}) {
+      if (v >= -(int64_t{1} << (8 * width - 1)) && v < (int64_t{1} << (8 * width - 1))) {
+        expected = width;
+      }
+    }
+    ASSERT_EQ(integer_size(v), expected) << v;
+  }
+  for (const auto& r : test::read_table("tables/decimal_to_integer.txt", 3)) {
+    const std::string f = field(r.f[0]);
+    EXPECT_EQ(decimal_to_integer(reinterpret_cast<const uint8_t*>(f.data()), std::stoll(r.f[1])),
+              std::stoll(r.f[2]))
+        << r.where;
+  }
+  const struct {
+    int64_t length, value;
+    std::string field;
+  } encode[] = {
+      {3, 12345, "345#"}, {3, -12345, "345#"}, {3, -345, field("345-") + "#"}, {0, 5, "####"}};
+  for (const auto& e : encode) {  // no room: the sign goes too
+    std::string f(4, '#');
+    integer_to_decimal(reinterpret_cast<uint8_t*>(f.data()), e.length, e.value);
+    EXPECT_EQ(f, e.field) << e.value;
+  }
 }
 
 }  // namespace

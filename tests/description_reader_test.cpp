@@ -2,273 +2,93 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "ismgr/describe/xdl_keywords.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
+#include "support/detail_capture.h"
 
 namespace ismgr {
 namespace {
 
-struct Detail {
-  int code;
-  std::string text;
-  std::string value;
-};
-std::vector<Detail> g_details;
+using testing_support::DetailCapture;
+using testing_support::status_of;
 
-void capture(void*, int code, const char* text, int64_t value) {
-  g_details.push_back(
-      {code, text ? text : "",
-       detail_value_is_text(code) ? detail_value_text(value) : std::to_string(value)});
+std::string xdl(const std::string& text) {
+  std::string name;
+  return description_from_xdl(text, "test.xdl", &name);
 }
 
-class ReaderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_details.clear();
-    set_detail_hook(capture);
-  }
-  void TearDown() override { set_detail_hook(nullptr); }
-
-  static std::string xdl(const std::string& text) {
-    std::string name;
-    return description_from_xdl(text, "test.xdl", &name);
-  }
-  // The status an XDL text fails with, 0 when it does not fail.
-  static int xdl_status(const std::string& text, std::string* name) {
-    try {
-      description_from_xdl(text, "bad.xdl", name);
-    } catch (const StatusError& e) {
-      return e.code();
-    }
-    return 0;
-  }
-};
-
-TEST_F(ReaderTest, SectionsDecideWhatIsCopied) {
-  EXPECT_EQ(xdl("TITLE \"x\"\nIDENT y\nFILE\n  NAME cust\n  SIZE 100 FORMAT fixed\n"),
-            "FILE;NAME cust;SIZE 100;FORMAT fixed;");
-  // Everything in an AREA section is dropped until the next section.
-  EXPECT_EQ(xdl("FILE\nAREA 0\n  ALLOCATION 10\n  SIZE 5\nRECORD\n  SIZE 7\n"),
-            "FILE;RECORD;SIZE 7;");
-  // Words after the first section that are not keywords take their line along.
-  EXPECT_EQ(xdl("FILE\nBOGUS SIZE 5\nSIZE 6\n"), "FILE;SIZE 6;");
-  // Section words keep the rest of their line.
-  EXPECT_EQ(xdl("FILE\nSYSTEM SIZE 5\n"), "FILE;SIZE 5;");
-  // Ignored keywords past TITLE are not copied even inside a section.
-  EXPECT_EQ(xdl("FILE\nOWNER me\nPROTECTION x\nSIZE 1\n"), "FILE;SIZE 1;");
-}
-
-TEST_F(ReaderTest, SegmentWordsAndFileMonitoring) {
-  EXPECT_EQ(xdl("KEY 0\nSEG3_POSITION 10\nSEG0_LENGTH 4\n"), "KEY 0;SEGPOS 10;SEGLEN 4;");
-  // Both words in one: LENGTH wins.
-  EXPECT_EQ(xdl("KEY 0\nSEG_POSITION_LENGTH 3\n"), "KEY 0;SEGLEN 3;");
-  EXPECT_EQ(xdl("FILE\nFILE_MONITORING no\nSIZE 3\n"), "FILE;static_rfa yes ;SIZE 3;");
-  EXPECT_EQ(xdl("FILE\nFILE_MON\nSIZE 3\n"), "FILE;static_rfa yes ;SIZE 3;");
-  // Outside a section it is dropped like any other keyword.
-  EXPECT_EQ(xdl("FILE_MONITORING yes\n"), "");
-}
-
-TEST_F(ReaderTest, ValuesAndLineEnds) {
-  // A keyword alone at the end of its line gets a blank and a semicolon.
-  EXPECT_EQ(xdl("FILE\nKEY\n"), "FILE;KEY ;");
-  // One blank and a line end: the value is on the next line.
-  EXPECT_EQ(xdl("FILE\nSIZE \n100\n"), "FILE;SIZE 100;");
-  // Two blanks, or a blank line: the value is empty.
-  EXPECT_EQ(xdl("FILE\nSIZE  \n100\n"), "FILE;SIZE ;");
-  // A comment right after the word: the value is on the next line.
-  EXPECT_EQ(xdl("FILE\nSIZE! record size\n100\n"), "FILE;SIZE 100;");
-  // Quoted values keep their quotes, blanks, semicolons and comment signs.
-  EXPECT_EQ(xdl("FILE\nNAME \"a b;c!d\"\n"), "FILE;NAME \"a b;c!d\";");
-  EXPECT_EQ(xdl("FILE\nNAME 'x y'\n"), "FILE;NAME 'x y';");
-  // An unterminated quote runs to the end of the text.
-  EXPECT_EQ(xdl("FILE\nNAME \"open"), "FILE;NAME \"open;");
-  // A comment after a value is read as words, dropped unless they are keywords.
-  EXPECT_EQ(xdl("FILE\nSIZE 100 ! blah\n"), "FILE;SIZE 100;");
-  EXPECT_EQ(xdl("FILE\nSIZE 100!zz\n"), "FILE;SIZE 100;");
-  // ... even a comment word that happens to be a keyword prefix: "note" is
-  // "te" negated, ambiguous between TEXT_ALLOCATION and TEXT.
-  EXPECT_EQ(xdl("FILE\nSIZE 100!note\n"), "FILE;SIZE 100;NOTE ;");
-  // Lower case keywords are folded, values are not.
-  EXPECT_EQ(xdl("file\nname Cust\n"), "FILE;NAME Cust;");
-  // Ambiguous words are copied for the parser to report.
-  EXPECT_EQ(xdl("FILE\nNUL x\n"), "FILE;NUL x;");
+TEST(Reader, XdlTexts) {
   EXPECT_EQ(xdl(""), "");
-  EXPECT_EQ(xdl("! only a comment"), "");
-}
-
-TEST_F(ReaderTest, WindowsTextFiles) {
-  EXPECT_EQ(xdl("FILE\r\n  NAME cust\r\n  SIZE 100\r\n\x1a"), "FILE;NAME cust;SIZE 100;");
-  EXPECT_EQ(xdl("FILE\r\nKEY\r\n"), "FILE;KEY ;");
-  // Text after a Ctrl-Z is not read.
-  EXPECT_EQ(xdl("FILE\nSIZE 1\n\x1aSIZE 2\n"), "FILE;SIZE 1;");
-}
-
-TEST_F(ReaderTest, CommentBeforeValueFails) {
-  std::string name;
-  EXPECT_EQ(xdl_status("FILE\nSIZE ! comment\n100\n", &name), kStatusXdlFile);
-  EXPECT_EQ(name, "bad.xdl");
-  ASSERT_EQ(g_details.size(), 2u);
-  EXPECT_EQ(g_details[0].text, "No value supplied before comment");
-  EXPECT_EQ(g_details[1].code, kDetailKeywordSpecified);
-  EXPECT_EQ(g_details[1].value, "SIZE");
-}
-
-TEST_F(ReaderTest, OverlongValuesAndWords) {
-  std::string name;
-  const std::string ok_value(532, 'v');
-  EXPECT_EQ(xdl("FILE\nNAME " + ok_value + "\n"), "FILE;NAME " + ok_value + ";");
-  EXPECT_EQ(xdl_status("FILE\nNAME " + ok_value + "v\n", &name), kStatusXdlFile);
-  ASSERT_EQ(g_details.size(), 3u);
-  EXPECT_EQ(g_details[0].text, "String exceeds maximum length");
-  EXPECT_EQ(g_details[2].value, "NAME");
-  g_details.clear();
-  EXPECT_EQ(xdl_status("FILE\nNAME \"" + std::string(600, 'q'), &name), kStatusXdlFile);
-  // A word longer than the word buffer is cut, never overrun, and not found.
-  EXPECT_EQ(xdl("FILE\n" + std::string(500, 'S') + " 5\nSIZE 4\n"), "FILE;SIZE 4;");
-}
-
-TEST_F(ReaderTest, MissingFile) {
-  std::string name;
-  try {
-    read_description_file("/nonexistent/dir/none.xdl", &name);
-    FAIL() << "no status raised";
-  } catch (const StatusError& e) {
-    EXPECT_EQ(e.code(), kStatusFileNotFound);
+  for (const auto& r : test::data_rows("xdl_texts.tsv")) {
+    EXPECT_EQ(xdl(r[0]), r.fields.size() > 1 ? r[1] : "") << r.where;
   }
+}
+
+// Refusals: a comment where the value should be, an overlong value (532
+// characters are a value, 533 not), a missing file; the name is kept.
+TEST(Reader, RefusalsAndFiles) {
+  DetailCapture d;
+  std::string name;
+  EXPECT_EQ(status_of([&] { description_from_xdl("FILE\nSIZE ! c\n100\n", "bad.xdl", &name); }),
+            kStatusXdlFile);
+  EXPECT_EQ(name, "bad.xdl");
+  ASSERT_EQ(d.details().size(), 2u);
+  EXPECT_EQ(d.details()[0].text, "No value supplied before comment");
+  EXPECT_EQ(d.details()[1].code, kDetailKeywordSpecified);
+  EXPECT_EQ(d.details()[1].value, "SIZE");
+  d.clear();
+  const std::string v533 = "FILE\nNAME " + std::string(533, 'v') + "\n";
+  EXPECT_EQ(status_of([&] { description_from_xdl(v533, "b.xdl", &name); }), kStatusXdlFile);
+  ASSERT_EQ(d.details().size(), 3u);
+  EXPECT_EQ(d.details()[0].text, "String exceeds maximum length");
+  EXPECT_EQ(d.details()[2].value, "NAME");
+  const std::string quoted = "FILE\nNAME \"" + std::string(600, 'q');
+  EXPECT_EQ(status_of([&] { description_from_xdl(quoted, "b.xdl", &name); }), kStatusXdlFile);
+  EXPECT_EQ(status_of([&] { read_description_file("/nonexistent/dir/none.xdl", &name); }),
+            kStatusFileNotFound);
   EXPECT_EQ(name, "/nonexistent/dir/none.xdl");
 }
 
-TEST_F(ReaderTest, ReadsAFileFromDisk) {
-  const std::string path = ::testing::TempDir() + "reader_test.xdl";
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("FILE\r\n NAME x\r\n", f);
-  std::fclose(f);
-  EXPECT_EQ(read_description_file(path.c_str(), nullptr), "FILE;NAME x;");
-  std::remove(path.c_str());
-}
-
-TEST(Scanners, KeywordsAndValues) {
-  const std::string s = "FILE;NAME \"a b;c\";seg2_position 4;KE x;  SIZE 100;;TYPE";
-  const char* p = s.c_str();
-  std::string word, value;
-  EXPECT_EQ(next_keyword(p, &word), kKwFile);
-  EXPECT_EQ(next_keyword(p, &word), kKwName);
-  EXPECT_EQ(next_value(p, &value), 5u);
-  EXPECT_EQ(value, "a b;c");
-  EXPECT_EQ(next_keyword(p, &word), kKwSegPos);
-  EXPECT_EQ(word, "SEGPOS");
-  EXPECT_EQ(next_value(p, &value), 1u);
-  EXPECT_EQ(next_keyword(p, &word), kKeywordAmbiguous);
-  EXPECT_EQ(word, "KE");
-  EXPECT_EQ(next_value(p, &value), 1u);
-  EXPECT_EQ(next_keyword(p, &word), kKwSize);
-  EXPECT_EQ(next_value(p, &value), 3u);
-  EXPECT_EQ(value, "100");
-  EXPECT_EQ(next_keyword(p, &word), kKwType);
-  EXPECT_EQ(*p, '\0');
-  EXPECT_EQ(next_value(p, &value), 0u);
-}
-
-TEST(Scanners, ValueEdgeCases) {
-  std::string value;
-  const std::string missing = "KEY ;SIZE 4;";
-  const char* p = missing.c_str() + 4;
-  EXPECT_EQ(next_value(p, &value), 0u);
-  EXPECT_EQ(std::string(p), "SIZE 4;");
-  // An empty quoted value is no value; an unterminated one stops at the NUL.
-  const std::string empty_quoted = "'';X";
-  p = empty_quoted.c_str();
-  EXPECT_EQ(next_value(p, &value), 0u);
-  EXPECT_EQ(std::string(p), "X");
-  const std::string open = "\"abc";
-  p = open.c_str();
-  EXPECT_EQ(next_value(p, &value), 3u);
-  EXPECT_EQ(*p, '\0');
-  // 529 characters are a value, 530 are not.
-  const std::string v529 = std::string(529, 'a') + ";";
-  p = v529.c_str();
-  EXPECT_EQ(next_value(p, &value), 529u);
-  const std::string v530 = std::string(530, 'a') + ";NEXT";
-  p = v530.c_str();
-  EXPECT_EQ(next_value(p, &value), 0u);
-  EXPECT_EQ(std::string(p), "NEXT");
-}
-
-std::vector<int64_t> numbers(const std::string& list) {
-  const char* p = list.data();
-  int64_t remaining = static_cast<int64_t>(list.size());
-  std::vector<int64_t> out;
-  int more = 1;
-  while (more) out.push_back(next_list_item(p, remaining, &more, kListNumber, nullptr));
-  return out;
-}
-
-TEST(Scanners, ListItems) {
-  EXPECT_EQ(numbers("1:11:21"), (std::vector<int64_t>{1, 11, 21}));
-  EXPECT_EQ(numbers("10:20,30"), (std::vector<int64_t>{10, 20}));
-  EXPECT_EQ(numbers("'A':5"), (std::vector<int64_t>{65}));
-  EXPECT_EQ(numbers("\"\\42\""), (std::vector<int64_t>{42}));
-  EXPECT_EQ(numbers("::"), (std::vector<int64_t>{-1, -1}));
-  EXPECT_EQ(numbers(""), (std::vector<int64_t>{-1}));
-  EXPECT_EQ(numbers("-3x"), (std::vector<int64_t>{-3}));
-  EXPECT_EQ(numbers(std::string(531, '1')), (std::vector<int64_t>{-1}));
-  // The list length bounds the scan even without a terminator in memory.
-  const char bytes[] = {'7', ':', '8', ':', '9'};
-  const char* p = bytes;
-  int64_t remaining = 3;
-  int more = 0;
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListNumber, nullptr), 7);
-  EXPECT_EQ(more, 1);
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListNumber, nullptr), 8);
-  EXPECT_EQ(more, 0);
-  EXPECT_EQ(remaining, 0);
-
-  const std::string types = "int4:dstring";
-  p = types.data();
-  remaining = static_cast<int64_t>(types.size());
-  std::string item;
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListText, &item), 4);
-  EXPECT_EQ(item, "int4");
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListText, &item), 7);
-  EXPECT_EQ(item, "dstring");
-  EXPECT_EQ(more, 0);
-  EXPECT_EQ(next_list_item(p, remaining, &more, kListText, &item), 0);
-}
-
-TEST(Scanners, CountKeySections) {
-  EXPECT_EQ(count_key_sections("FILE;NAME x;KEY 0;LENGTH 4;KEY 1;START 1;"), 2);
-  // A final keyword with nothing after it is not counted.
-  EXPECT_EQ(count_key_sections("FILE;KEY 0;LENGTH 4;KEY"), 1);
-  // A quoted value holding "KEY" is a value, not a section.
-  EXPECT_EQ(count_key_sections("FILE;NAME \"KEY 0;\";KEY 0;X 1;"), 1);
-  // Only the exact word counts.
-  EXPECT_EQ(count_key_sections("FILE;KE 0;KEYS 2;X 1;"), 0);
-  EXPECT_EQ(count_key_sections(""), 0);
-  EXPECT_EQ(count_key_sections(nullptr), 0);
+TEST(Scanners, ValuesAndLists) {
+  for (const auto& r : test::data_rows("scanner_values.tsv")) {
+    std::string value;
+    const char* p = r[1].c_str();
+    if (r[0] == "value") {
+      EXPECT_EQ(next_value(p, &value), std::stoul(r[2])) << r.where;
+      EXPECT_EQ(std::string(p), r.fields.size() > 3 ? r[3] : "") << r.where;
+      continue;
+    }
+    int64_t remaining = static_cast<int64_t>(r[1].size());
+    std::istringstream want(r[2]);
+    int more = 1;
+    for (int64_t n; want >> n;) {
+      EXPECT_EQ(more, 1) << r.where;
+      EXPECT_EQ(next_list_item(p, remaining, &more, kListNumber, nullptr), n) << r.where;
+    }
+    EXPECT_EQ(more, 0) << r.where;
+  }
 }
 
 TEST(Numbers, DecimalAndBasePrefixes) {
   EXPECT_EQ(description_number("  42abc"), 42);
   EXPECT_EQ(description_number("-7"), -7);
-  EXPECT_EQ(description_number("abc"), 0);
   EXPECT_EQ(description_number("99999999999999999999999"), INT64_MAX);
-  size_t end = 0;
-  EXPECT_EQ(description_number_with_base("0x1F", &end), 31);
-  EXPECT_EQ(end, 4u);
-  EXPECT_EQ(description_number_with_base("010K", &end), 8);
-  EXPECT_EQ(end, 3u);
-  EXPECT_EQ(description_number_with_base("2K", &end), 2);
-  EXPECT_EQ(end, 1u);
-  EXPECT_EQ(description_number_with_base("K", &end), 0);
-  EXPECT_EQ(end, 0u);
-  EXPECT_EQ(description_number_with_base("0", &end), 0);
-  EXPECT_EQ(end, 1u);
+  const struct {
+    const char* text;
+    int64_t value;
+    size_t end;
+  } rows[] = {{"0x1F", 31, 4}, {"010K", 8, 3}, {"2K", 2, 1}, {"K", 0, 0}, {"0", 0, 1}};
+  for (const auto& r : rows) {
+    size_t end = 99;
+    EXPECT_EQ(description_number_with_base(r.text, &end), r.value) << r.text;
+    EXPECT_EQ(end, r.end) << r.text;
+  }
 }
 
 }  // namespace

@@ -3,469 +3,212 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "ismgr/platform/platform.h"
-#include "support/child_process.h"
 #include "support/scratch_dir.h"
 
 namespace ismgr {
 namespace {
 
-using test::ChildProcess;
-using test::Link;
 using test::ScratchDir;
 
-// Installs hooks for one test and restores the platform's own afterwards;
-// also restores "RETRYTIME" to what the suite runs with.
+// Installs hooks for one test (pauses are counted, not slept) and restores
+// the platform's own and the suite's "RETRYTIME" afterwards.
 class FileIoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { install(); }
+  void TearDown() override {
+    set_file_io_hooks_for_testing(FileIoHooks{});
+    platform::put_env("RETRYTIME=0");
+    reset_file_retry_count_for_testing();
+  }
+  void install() {
     hooks_.sleep = [this](uint32_t ms) {
       sleeps_.push_back(ms);
       if (on_sleep_) on_sleep_();
     };
     set_file_io_hooks_for_testing(hooks_);
   }
-  void TearDown() override {
-    set_file_io_hooks_for_testing(FileIoHooks{});
-    platform::put_env("RETRYTIME=0");
+  void set_retry_time(const char* value) {
+    platform::put_env((std::string("RETRYTIME=") + value).c_str());
     reset_file_retry_count_for_testing();
   }
-  void set_retry_time(const std::string& value) {
-    platform::put_env(("RETRYTIME=" + value).c_str());
-    reset_file_retry_count_for_testing();
-  }
-  void install() { set_file_io_hooks_for_testing(hooks_); }
-
   FileIoHooks hooks_;
   std::vector<uint32_t> sleeps_;
   std::function<void()> on_sleep_;
+  ScratchDir dir_;
 };
 
-// A child that holds `name` open denying everything until told to let go.
-int hold_exclusively(const std::string& name, Link& link) {
-  FileHandle h = file_open(name.c_str(), kOpenReadWrite, kShareDenyReadWrite, 0666);
-  link.send(h != kInvalidFileHandle ? 'o' : 'x');
-  link.receive();
-  file_close(h);
-  link.send('c');
-  link.receive();
-  return 0;
-}
-
-// ---------------------------------------------------------------------------
-// Open
-// ---------------------------------------------------------------------------
-
-TEST_F(FileIoTest, AppendIsRefusedWithErrnoUntouched) {
-  ScratchDir dir;
-  std::string name = dir.write("a.dat", "x");
-  errno = 4321;
+TEST_F(FileIoTest, OpenFlagsAndShareCodes) {
+  std::string name = dir_.write("a.dat", "contents");
+  errno = 4321;  // append is refused, errno untouched
   EXPECT_EQ(file_open(name.c_str(), kOpenWriteOnly | kOpenAppend, kShareDenyNone, 0666),
             kInvalidFileHandle);
   EXPECT_EQ(errno, 4321);
-}
-
-TEST_F(FileIoTest, TruncateOpenEmptiesAnExistingFileAndCreatesNone) {
-  ScratchDir dir;
-  EXPECT_EQ(file_open(dir.file("missing.dat").c_str(), kOpenReadWrite | kOpenTruncate,
-                      kShareDenyNone, 0666),
+  // Truncate empties an existing file and creates none.
+  EXPECT_EQ(file_open(dir_.file("none").c_str(), kOpenReadWrite | kOpenTruncate, 0, 0666),
             kInvalidFileHandle);
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_FALSE(dir.exists("missing.dat"));
-  std::string name = dir.write("t.dat", "contents");
-  FileHandle h = file_open(name.c_str(), kOpenReadWrite | kOpenTruncate, kShareDenyNone, 0666);
-  ASSERT_NE(h, kInvalidFileHandle);
-  EXPECT_EQ(file_seek(h, 0, 2), 0);
-  EXPECT_EQ(file_close(h), 0);
-  EXPECT_EQ(dir.read("t.dat"), "");
-}
-
-TEST_F(FileIoTest, CreateDispositionsAndTemporary) {
-  ScratchDir dir;
-  std::string name = dir.file("c.dat");
-  FileHandle h =
-      file_open(name.c_str(), kOpenReadWrite | kOpenCreate | kOpenExclusive, kShareDenyNone, 0666);
-  ASSERT_NE(h, kInvalidFileHandle);
-  EXPECT_EQ(file_write(h, "abc", 3), 3);
-  file_close(h);
-  EXPECT_EQ(
-      file_open(name.c_str(), kOpenReadWrite | kOpenCreate | kOpenExclusive, kShareDenyNone, 0666),
-      kInvalidFileHandle);
+  EXPECT_FALSE(dir_.exists("none"));
+  file_close(file_open(name.c_str(), kOpenReadWrite | kOpenTruncate, kShareDenyNone, 0666));
+  EXPECT_EQ(dir_.read("a.dat"), "");
+  const int exclusive = kOpenReadWrite | kOpenCreate | kOpenExclusive;
+  EXPECT_EQ(file_open(name.c_str(), exclusive, kShareDenyNone, 0666), kInvalidFileHandle);
   EXPECT_EQ(errno, EEXIST);
-  // Create without exclusive empties.
-  h = file_open(name.c_str(), kOpenWriteOnly | kOpenCreate, kShareDenyNone, 0666);
-  ASSERT_NE(h, kInvalidFileHandle);
-  file_close(h);
-  EXPECT_EQ(dir.read("c.dat"), "");
-  // A temporary file goes away when closed.
-  h = file_open(dir.file("tmp.dat").c_str(), kOpenReadWrite | kOpenCreate | kOpenTemporary,
-                kShareDenyNone, 0666);
-  ASSERT_NE(h, kInvalidFileHandle);
-  EXPECT_TRUE(dir.exists("tmp.dat"));
-  file_close(h);
-  EXPECT_FALSE(dir.exists("tmp.dat"));
-}
-
-TEST_F(FileIoTest, ShareCodes) {
-  ScratchDir dir;
-  std::string name = dir.write("s.dat", "x");
-  FileHandle deny_write = file_open(name.c_str(), 0, kShareDenyWrite, 0666);
-  ASSERT_NE(deny_write, kInvalidFileHandle);
-  EXPECT_EQ(file_open(name.c_str(), kOpenWriteOnly, kShareDenyNone, 0666), kInvalidFileHandle);
-  EXPECT_EQ(errno, EACCES);
-  FileHandle reader = file_open(name.c_str(), 0, 0x40, 0666);
-  EXPECT_NE(reader, kInvalidFileHandle);
-  file_close(reader);
-  file_close(deny_write);
+  file_close(file_open(dir_.file("t").c_str(), exclusive | kOpenTemporary, 0, 0666));
+  EXPECT_FALSE(dir_.exists("t"));  // a temporary file goes when closed
+  // The share codes: deny read keeps readers out; 0 denies nothing.
   FileHandle deny_read = file_open(name.c_str(), kOpenWriteOnly, kShareDenyRead, 0666);
-  ASSERT_NE(deny_read, kInvalidFileHandle);
   EXPECT_EQ(file_open(name.c_str(), 0, kShareDenyNone, 0666), kInvalidFileHandle);
-  FileHandle writer = file_open(name.c_str(), kOpenWriteOnly, 0, 0666);  // 0 denies nothing
+  EXPECT_EQ(errno, EACCES);
+  FileHandle writer = file_open(name.c_str(), kOpenWriteOnly, 0, 0666);
   EXPECT_NE(writer, kInvalidFileHandle);
   file_close(writer);
   file_close(deny_read);
 }
 
-// ---------------------------------------------------------------------------
-// Retries against a file another process holds
-// ---------------------------------------------------------------------------
-
-TEST_F(FileIoTest, RetryCountFromEnvironment) {
-  set_retry_time("7");
-  EXPECT_EQ(file_retry_count(), 7);
-  platform::put_env("RETRYTIME=9");
-  EXPECT_EQ(file_retry_count(), 7);  // read once
-  set_retry_time("not a number");
-  EXPECT_EQ(file_retry_count(), 0);
-  set_retry_time("12abc");
-  EXPECT_EQ(file_retry_count(), 12);
-  set_retry_time("99999999999999");
-  EXPECT_EQ(file_retry_count(), INT32_MAX);
-  platform::put_env("RETRYTIME=");
-  reset_file_retry_count_for_testing();
-  EXPECT_EQ(file_retry_count(), 50);
-}
-
-TEST_F(FileIoTest, OpenRetriesOnlyWhenAskedAndGivesUp) {
-  ScratchDir dir;
-  std::string name = dir.write("held.dat", "x");
+// "In use" failures are retried "RETRYTIME" times, 100 ms apart.
+TEST_F(FileIoTest, RetriesAgainstAFileInUse) {
+  const struct {
+    const char* value;
+    int count;
+  } rows[] = {{"7", 7}, {"not a number", 0}, {"99999999999999", INT32_MAX}, {"", 50}};
+  for (const auto& r : rows) {
+    set_retry_time(r.value);
+    EXPECT_EQ(file_retry_count(), r.count) << r.value;
+    platform::put_env("RETRYTIME=9");
+    EXPECT_EQ(file_retry_count(), r.count) << r.value;  // read once
+  }
+  std::string name = dir_.write("held.dat", "x"), other = dir_.file("renamed.dat");
+  FileHandle holder = file_open(name.c_str(), kOpenReadWrite, kShareDenyReadWrite, 0666);
+  set_retry_time("0");  // the first failure is final
+  EXPECT_EQ(file_open(name.c_str(), kOpenRetryInUse, kShareDenyNone, 0666), kInvalidFileHandle);
   set_retry_time("3");
-  ChildProcess child([&](Link& link) { return hold_exclusively(name, link); });
-  ASSERT_EQ(child.link().receive(), 'o');
-
-  EXPECT_EQ(file_open(name.c_str(), 0, kShareDenyNone, 0666), kInvalidFileHandle);
-  EXPECT_EQ(errno, EACCES);
-  EXPECT_TRUE(sleeps_.empty());  // no retry flag: the first failure is final
-
-  EXPECT_EQ(
-      file_open(name.c_str(), kOpenReadWrite | kOpenCreate | kOpenRetryInUse, kShareDenyNone, 0666),
-      kInvalidFileHandle);
-  EXPECT_TRUE(sleeps_.empty());  // a create is never retried
-  EXPECT_EQ(dir.read("held.dat"), "x");
-
-  EXPECT_EQ(file_open(name.c_str(), kOpenRetryInUse, kShareDenyNone, 0666), kInvalidFileHandle);
-  EXPECT_EQ(errno, EACCES);
-  EXPECT_EQ(sleeps_, (std::vector<uint32_t>{100, 100}));  // three attempts
-
-  // Released during the first pause: the second attempt succeeds.
-  sleeps_.clear();
-  on_sleep_ = [&] {
-    if (sleeps_.size() == 1) {
-      child.link().send('r');
-      child.link().receive();
-    }
-  };
-  FileHandle h = file_open(name.c_str(), kOpenRetryInUse, kShareDenyNone, 0666);
-  EXPECT_NE(h, kInvalidFileHandle);
-  EXPECT_EQ(sleeps_.size(), 1u);
-  file_close(h);
-  EXPECT_EQ(child.wait(), 0);
-}
-
-TEST_F(FileIoTest, RetryTimeZeroMakesFirstFailureFinal) {
-  ScratchDir dir;
-  std::string name = dir.write("held.dat", "x");
-  set_retry_time("0");
-  ChildProcess child([&](Link& link) { return hold_exclusively(name, link); });
-  ASSERT_EQ(child.link().receive(), 'o');
-  EXPECT_EQ(file_open(name.c_str(), kOpenRetryInUse, kShareDenyNone, 0666), kInvalidFileHandle);
-  EXPECT_EQ(file_delete(name.c_str()), -1);
+  EXPECT_EQ(file_open(name.c_str(), 0, kShareDenyNone, 0666), kInvalidFileHandle);  // not asked
+  EXPECT_EQ(file_open(name.c_str(), kOpenReadWrite | kOpenCreate | kOpenRetryInUse, 0, 0666),
+            kInvalidFileHandle);  // a create is never retried
   EXPECT_TRUE(sleeps_.empty());
-  EXPECT_EQ(child.wait(), 0);
-}
-
-TEST_F(FileIoTest, DeleteAndRenameRetryWhileInUse) {
-  ScratchDir dir;
-  std::string name = dir.write("held.dat", "x");
-  std::string other = dir.file("renamed.dat");
-  set_retry_time("4");
-  ChildProcess child([&](Link& link) { return hold_exclusively(name, link); });
-  ASSERT_EQ(child.link().receive(), 'o');
-
-  EXPECT_EQ(file_delete(name.c_str()), -1);
-  EXPECT_EQ(errno, EACCES);
-  EXPECT_EQ(sleeps_.size(), 3u);
-  EXPECT_TRUE(dir.exists("held.dat"));
-  sleeps_.clear();
-  EXPECT_EQ(file_rename(name.c_str(), other.c_str()), -1);
-  EXPECT_EQ(errno, EACCES);
-  EXPECT_EQ(sleeps_.size(), 3u);
-
-  sleeps_.clear();
-  on_sleep_ = [&] {
-    if (sleeps_.size() == 2) {
-      child.link().send('r');
-      child.link().receive();
-    }
-  };
+  for (int what = 0; what < 3; ++what) {
+    EXPECT_EQ(what == 0   ? file_open(name.c_str(), kOpenRetryInUse, 0, 0666)
+              : what == 1 ? file_delete(name.c_str())
+                          : file_rename(name.c_str(), other.c_str()),
+              -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(sleeps_, (std::vector<uint32_t>{100, 100})) << what;  // three attempts
+    sleeps_.clear();
+  }
+  EXPECT_EQ(dir_.read("held.dat"), "x");
+  on_sleep_ = [&] { file_close(holder); };  // released during the first pause
   EXPECT_EQ(file_rename(name.c_str(), other.c_str()), 0);
-  EXPECT_EQ(sleeps_.size(), 2u);
-  EXPECT_TRUE(dir.exists("renamed.dat"));
-  EXPECT_EQ(child.wait(), 0);
-}
-
-TEST_F(FileIoTest, DeleteAndRenameFailuresThatAreNotRetried) {
-  ScratchDir dir;
-  std::string a = dir.write("a", "1");
-  std::string b = dir.write("b", "2");
-  set_retry_time("5");
-  EXPECT_EQ(file_rename(a.c_str(), b.c_str()), -1);
+  EXPECT_EQ(sleeps_.size(), 1u);
+  // Failures that are not "in use" are not retried.
+  EXPECT_EQ(file_rename(other.c_str(), dir_.write("b", "2").c_str()), -1);
   EXPECT_EQ(errno, EEXIST);
-  EXPECT_EQ(dir.read("b"), "2");
-  EXPECT_EQ(file_delete(dir.file("none").c_str()), -1);
+  EXPECT_EQ(file_delete(dir_.file("none").c_str()), -1);
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_TRUE(sleeps_.empty());
-  EXPECT_EQ(file_delete(a.c_str()), 0);
-  EXPECT_FALSE(dir.exists("a"));
+  EXPECT_EQ(sleeps_.size(), 1u);
 }
 
-// ---------------------------------------------------------------------------
-// Transfers
-// ---------------------------------------------------------------------------
-
-TEST(TransferPieces, SplitAtMultiplesOf64K) {
-  EXPECT_EQ(transfer_piece(65000, 70000), 536u);
-  EXPECT_EQ(transfer_piece(65536, 69464), 65536u);
-  EXPECT_EQ(transfer_piece(131072, 3928), 3928u);
-  EXPECT_EQ(transfer_piece(0, 70000), 65536u);
-  EXPECT_EQ(transfer_piece(65535, 10), 1u);
+// A split transfer moves the same bytes as one transfer, in pieces that never
+// cross a multiple of 64 KiB (a transfer up to 64 KiB is one piece); only the low 32 bits of a
+// narrow offset count.
+TEST_F(FileIoTest, SplitTransfersEqualOneTransfer) {
+  std::vector<uint32_t> pieces;
+  hooks_.read = [&](FileHandle h, void* buf, uint32_t n, uint32_t* done) {
+    pieces.push_back(n);
+    return platform::read(h, buf, n, done);
+  };
+  hooks_.write = [&](FileHandle h, const void* buf, uint32_t n, uint32_t* done) {
+    pieces.push_back(n);
+    return platform::write(h, buf, n, done);
+  };
+  install();
+  FileHandle h = file_open(dir_.file("big").c_str(), kOpenReadWrite | kOpenCreate, 0, 0666);
+  std::mt19937 rng(4);
+  for (int round = 0; round < 40; ++round) {
+    const uint32_t count = 1 + rng() % 200000;
+    const int64_t offset = rng() % 300000, high = round % 2 ? int64_t{1} << 32 : 0;
+    std::vector<unsigned char> out(count), in(count), single(count);
+    for (auto& c : out) c = static_cast<unsigned char>(rng());
+    pieces.clear();
+    ASSERT_EQ(file_write_at(h, out.data(), count, offset + high, false), count);
+    uint64_t at = offset;
+    for (uint32_t piece : pieces) {  // up to 64 KiB in one piece
+      ASSERT_TRUE(count <= 65536 ? piece == count : at / 65536 == (at + piece - 1) / 65536) << at;
+      at += piece;
+    }
+    ASSERT_EQ(at, uint64_t(offset + count));
+    ASSERT_EQ(file_read_at(h, in.data(), count, offset + high, false), count);
+    ASSERT_EQ(file_read_at_single(h, single.data(), count, offset, true), count);
+    ASSERT_EQ(in, out);
+    ASSERT_EQ(single, out);
+  }
+  file_close(h);
   EXPECT_EQ(transfer_piece((uint64_t{1} << 40) + 1, 0xFFFFFFFFu), 65535u);
 }
 
-class SplitTest : public FileIoTest {
- protected:
-  void record_pieces() {
-    hooks_.read = [this](FileHandle h, void* buf, uint32_t n, uint32_t* done) {
-      pieces_.push_back(n);
-      if (fail_piece_ == pieces_.size()) {
-        platform::set_last_error(platform::kErrAccessDenied);
-        return false;
-      }
-      return platform::read(h, buf, n, done);
-    };
-    hooks_.write = [this](FileHandle h, const void* buf, uint32_t n, uint32_t* done) {
-      pieces_.push_back(n);
-      return platform::write(h, buf, n, done);
-    };
-    install();
-  }
-  std::vector<uint32_t> pieces_;
-  size_t fail_piece_ = 0;
-};
-
-TEST_F(SplitTest, PositionedTransfersAreSplitAndCorrect) {
-  ScratchDir dir;
-  FileHandle h =
-      file_open(dir.file("big.dat").c_str(), kOpenReadWrite | kOpenCreate, kShareDenyNone, 0666);
-  ASSERT_NE(h, kInvalidFileHandle);
-  record_pieces();
-  std::vector<unsigned char> out(70000);
-  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<unsigned char>(i * 7 + i / 251);
-  EXPECT_EQ(file_write_at(h, out.data(), 70000, 65000, false), 70000);
-  EXPECT_EQ(pieces_, (std::vector<uint32_t>{536, 65536, 3928}));
-
-  pieces_.clear();
-  std::vector<unsigned char> in(70000);
-  // Without the wide flag only the low 32 bits of the offset count.
-  EXPECT_EQ(file_read_at(h, in.data(), 70000, (int64_t{1} << 32) + 65000, false), 70000);
-  EXPECT_EQ(pieces_, (std::vector<uint32_t>{536, 65536, 3928}));
-  EXPECT_EQ(in, out);
-
-  pieces_.clear();
-  EXPECT_EQ(file_read_at(h, in.data(), 65537, 65536, true), 65537);
-  EXPECT_EQ(pieces_, (std::vector<uint32_t>{65536, 1}));
-  pieces_.clear();
-  EXPECT_EQ(file_read_at(h, in.data(), 65536, 65000, true), 65536);  // no split
-  EXPECT_EQ(pieces_, (std::vector<uint32_t>{65536}));
-  pieces_.clear();
-  EXPECT_EQ(file_read_at_single(h, in.data(), 70000, 65000, true), 70000);
-  EXPECT_EQ(pieces_, (std::vector<uint32_t>{70000}));
-  EXPECT_EQ(in, out);
-  file_close(h);
-}
-
-TEST_F(SplitTest, ShortOrFailedPieceEndsTheTransfer) {
-  ScratchDir dir;
-  std::string name = dir.write("f.dat", std::string(66000, 'z'));
-  FileHandle h = file_open(name.c_str(), 0, kShareDenyNone, 0666);
-  ASSERT_NE(h, kInvalidFileHandle);
-  record_pieces();
-  std::vector<char> in(70000);
-  // End of file inside the second piece: the bytes read so far.
-  EXPECT_EQ(file_read_at(h, in.data(), 70000, 65000, false), 1000);
-  EXPECT_EQ(pieces_, (std::vector<uint32_t>{536, 65536}));
-  // Wholly beyond the end: nothing.
-  pieces_.clear();
-  EXPECT_EQ(file_read_at(h, in.data(), 70000, 200000, false), 0);
-  EXPECT_EQ(pieces_, (std::vector<uint32_t>{62144}));  // 200000 + 62144 = 4 * 65536
-  // A failing piece fails the whole transfer.
-  pieces_.clear();
-  fail_piece_ = 2;
-  EXPECT_EQ(file_read_at(h, in.data(), 70000, 0, false), -1);
-  EXPECT_EQ(pieces_, (std::vector<uint32_t>{65536, 4464}));
-  // A failed seek fails before any transfer.
-  pieces_.clear();
-  EXPECT_EQ(file_read_at(h, in.data(), 10, -5, true), -1);
-  EXPECT_TRUE(pieces_.empty());
-  file_close(h);
-}
-
-TEST_F(FileIoTest, ReadRetriesLockViolations) {
-  int failures_left = 3;
-  int calls = 0;
-  hooks_.read = [&](FileHandle, void*, uint32_t n, uint32_t* done) {
-    ++calls;
-    if (failures_left-- > 0) {
-      platform::set_last_error(platform::kErrLockViolation);
-      return false;
-    }
-    *done = n;
-    return true;
-  };
-  install();
-  char buf[4];
-  EXPECT_EQ(file_read(7, buf, 4), 4);
-  EXPECT_EQ(sleeps_, (std::vector<uint32_t>{500, 500, 500}));
-
-  failures_left = 1000;
-  calls = 0;
-  sleeps_.clear();
-  EXPECT_EQ(file_read(7, buf, 4), -1);
-  EXPECT_EQ(calls, 20);
-  EXPECT_EQ(sleeps_.size(), 19u);
-}
-
-TEST_F(FileIoTest, ReadOfBrokenPipeIsEndOfFile) {
-  uint32_t error = platform::kErrBrokenPipe;
-  hooks_.read = [&](FileHandle, void*, uint32_t, uint32_t*) {
-    platform::set_last_error(error);
-    return false;
-  };
-  install();
-  char buf[4];
-  EXPECT_EQ(file_read(7, buf, 4), 0);
-  error = platform::kErrAccessDenied;
-  EXPECT_EQ(file_read(7, buf, 4), -1);
-  EXPECT_TRUE(sleeps_.empty());
-}
-
-TEST_F(FileIoTest, WriteFailureErrno) {
-  uint32_t error = platform::kErrDiskFull;
-  int calls = 0;
-  hooks_.write = [&](FileHandle, const void*, uint32_t, uint32_t*) {
-    ++calls;
-    platform::set_last_error(error);
-    return false;
-  };
-  install();
-  EXPECT_EQ(file_write(7, "x", 1), -1);
-  EXPECT_EQ(errno, ENOSPC);
-  error = platform::kErrAccessDenied;
-  errno = 99;
-  EXPECT_EQ(file_write(7, "x", 1), -1);
-  EXPECT_EQ(errno, 0);
-  calls = 0;
-  error = platform::kErrLockViolation;
-  errno = 99;
-  EXPECT_EQ(file_write(7, "x", 1), -1);
-  EXPECT_EQ(errno, 0);
-  EXPECT_EQ(calls, 20);
-  EXPECT_EQ(sleeps_.size(), 19u);
-}
-
-// ---------------------------------------------------------------------------
-// Seeks, flush, probe, error mapping
-// ---------------------------------------------------------------------------
-
-TEST_F(FileIoTest, SeekVariants) {
-  ScratchDir dir;
-  FileHandle h =
-      file_open(dir.file("s.dat").c_str(), kOpenReadWrite | kOpenCreate, kShareDenyNone, 0666);
-  ASSERT_NE(h, kInvalidFileHandle);
+TEST_F(FileIoTest, SeeksFlushAndProbe) {
+  std::string name = dir_.file("s.dat");
+  FileHandle h = file_open(name.c_str(), kOpenReadWrite | kOpenCreate, kShareDenyNone, 0666);
   ASSERT_EQ(file_write(h, "0123456789", 10), 10);
-  // The plain seek takes the low 32 bits as unsigned.
-  EXPECT_EQ(file_seek(h, -1, 0), 0xFFFFFFFFll);
+  EXPECT_EQ(file_seek(h, -1, 0), 0xFFFFFFFFll);  // the low 32 bits, unsigned
   EXPECT_EQ(file_seek(h, (int64_t{5} << 32) + 3, 0), 3);
   EXPECT_EQ(file_seek(h, 0, 9), 10);  // any other method: from the end
   EXPECT_EQ(file_seek_plain(h, -4, platform::kSeekEnd), 6);
   errno = 77;
   EXPECT_EQ(file_seek_plain(h, -11, platform::kSeekEnd), -1);
   EXPECT_EQ(errno, 77);
-  EXPECT_EQ(file_seek_plain(h, 0, 5), -1);
-  EXPECT_EQ(file_seek_width(h, -1, 0, 0), 0xFFFFFFFFll);
-  EXPECT_EQ(file_seek_width(h, 0xFFFFFFFFFFll, 0, 40), 0xFFFFFFFFFFll);
-  EXPECT_EQ(file_seek_width(h, 0x10000000000ll, 0, 40), -1);
-  EXPECT_EQ(file_seek_width(h, 0x10000000000ll, 0, 48), 0x10000000000ll);
-  EXPECT_EQ(file_seek_width(h, 0x1000000000000ll, 0, 48), -1);
-  EXPECT_EQ(file_seek_width(h, 0x20000000000ll, 0, 64), 0x20000000000ll);
+  const int64_t rows[][3] = {{0xFFFFFFFFFFll, 40, 0xFFFFFFFFFFll},
+                             {0x10000000000ll, 40, -1},
+                             {0x1000000000000ll, 48, -1},
+                             {0x20000000000ll, 64, 0x20000000000ll}};
+  for (const auto& r : rows) EXPECT_EQ(file_seek_width(h, r[0], 0, r[1]), r[2]) << r[0];
   EXPECT_EQ(file_seek_width(h, -20, 2, 64), -1);
-  EXPECT_EQ(errno, EINVAL);  // negative seek
-  EXPECT_EQ(file_flush(h, kInvalidFileHandle), 0);
-  EXPECT_EQ(file_flush(kInvalidFileHandle, kInvalidFileHandle), 0);
+  EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(file_flush(12345, h), 0);  // failures are ignored
-  file_close(h);
-  EXPECT_EQ(file_close(h), 1);
-}
-
-TEST_F(FileIoTest, LargeFileProbe) {
-  ScratchDir dir;
-  std::string name = dir.file("p.dat");
-  FileHandle h = file_open(name.c_str(), kOpenReadWrite | kOpenCreate, kShareDenyNone, 0666);
-  ASSERT_NE(h, kInvalidFileHandle);
-  ASSERT_EQ(file_write(h, "abc", 3), 3);
-  // The scratch directory lives on the system's temporary file system, one
-  // that keeps large files wherever this suite runs (ext4, xfs, tmpfs...).
   EXPECT_EQ(large_file_probe(h, name.c_str()), 1);
   EXPECT_EQ(file_seek(h, 0, 1), 0);  // back at the start
   EXPECT_EQ(large_file_probe(h, "/proc/self/status"), 0);
   file_close(h);
+  EXPECT_EQ(file_close(h), 1);
 }
 
-TEST(FileIoErrors, OsErrorTable) {
-  const struct {
-    uint32_t os;
-    int err;
-  } rows[] = {
-      {1, EINVAL},  {12, EINVAL}, {87, EINVAL},  {131, EINVAL}, {186, EINVAL}, {1004, EINVAL},
-      {4, EMFILE},  {36, EMFILE}, {113, EMFILE}, {5, EACCES},   {19, EACCES},  {32, EACCES},
-      {33, EACCES}, {8, ENOMEM},  {80, EEXIST},  {183, EEXIST}, {112, ENOSPC}, {665, ENOSPC},
-      {2, ENOENT},  {3, ENOENT},  {206, ENOENT}, {0, ENOENT},   {6, ENOENT},   {109, ENOENT},
-  };
-  for (const auto& row : rows) EXPECT_EQ(errno_for_os_error(row.os), row.err) << row.os;
-}
-
-TEST(FileIoErrors, MapOsErrorActsOnNegativeResultsOnly) {
+// The errno a caller sees for each OS error a user-visible status depends on,
+// and the OS error each errno of the system becomes.
+TEST(FileIoErrors, ErrnoAndOsErrorTables) {
+  const int rows[][3] = {// errno, the OS error it becomes, the errno that gives
+                         {ENOENT, 2, ENOENT},   {ENOTDIR, 3, ENOENT},  {ENAMETOOLONG, 206, ENOENT},
+                         {EBADF, 6, ENOENT},    {EPIPE, 109, ENOENT},  {EMFILE, 4, EMFILE},
+                         {ENFILE, 4, EMFILE},   {EACCES, 5, EACCES},   {EPERM, 5, EACCES},
+                         {EISDIR, 5, EACCES},   {EROFS, 19, EACCES},   {ETXTBSY, 32, EACCES},
+                         {EAGAIN, 33, EACCES},  {ENOMEM, 8, ENOMEM},   {EEXIST, 80, EEXIST},
+                         {ENOSPC, 112, ENOSPC}, {EDQUOT, 112, ENOSPC}, {EFBIG, 665, ENOSPC},
+                         {EINVAL, 87, EINVAL}};
+  for (const auto& r : rows) {
+    platform::set_last_error_from_errno(r[0], "relative-name");
+    EXPECT_EQ(platform::last_error(), uint32_t(r[1])) << "errno " << r[0];
+    EXPECT_EQ(errno_for_os_error(r[1]), r[2]) << "OS error " << r[1];
+  }
+  EXPECT_EQ(errno_for_os_error(183), EEXIST);
+  EXPECT_EQ(errno_for_os_error(0), ENOENT);
   platform::set_last_error(platform::kErrDiskFull);
   errno = 5555;
-  EXPECT_EQ(map_os_error(12), 12);
-  EXPECT_EQ(errno, 5555);
-  EXPECT_EQ(map_os_error(0), 0);
+  EXPECT_EQ(map_os_error(12), 12);  // acts on negative results only
   EXPECT_EQ(errno, 5555);
   EXPECT_EQ(map_os_error(-1), -1);
   EXPECT_EQ(errno, ENOSPC);
+}
+
+// The environment the suite relies on is in force however the program runs.
+TEST(SuiteEnvironment, IsInForce) {
+  EXPECT_STREQ(std::getenv("TZ"), "UTC");
+  EXPECT_STREQ(std::getenv("RETRYTIME"), "0");
+  reset_file_retry_count_for_testing();
+  EXPECT_EQ(file_retry_count(), 0);
+  EXPECT_EQ(platform::ctime_text(0), "Thu Jan 01 00:00:00 1970\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -10,9 +11,7 @@
 #include "ismgr/isam/isam_close.h"
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/platform/platform.h"
-#include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/status.h"
-#include "support/child_process.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"
 
@@ -47,280 +46,145 @@ class FileLockTest : public ::testing::Test {
   IsamFileControl* open(const std::string& leaf, uint32_t mode = IM_UPDATE | IM_ISAM) {
     return isam_open(ctl_, dir_.file(leaf).c_str(), mode, nullptr);
   }
-  // Takes the file lock, returning the status it unwound with as -status.
-  static int take(IsamFileControl* fc) {
+  // What `step` returned, or -status when it unwound with a status.
+  template <typename Step>
+  static int result(Step step) {
     try {
-      return take_file_lock(fc);
+      return step();
     } catch (const StatusError& e) {
       return -e.code();
     }
+  }
+  static int take(IsamFileControl* fc) {
+    return result([&] { return take_file_lock(fc); });
   }
   static int release(IsamFileControl* fc) {
-    try {
-      release_file_lock(fc);
-      return 0;
-    } catch (const StatusError& e) {
-      return e.code();
-    }
+    return result([&] { return release_file_lock(fc), 0; });
   }
   static int auto_lock(IsamFileControl* fc, int kind) {
-    try {
-      return automatic_lock(fc, kind, 0);
-    } catch (const StatusError& e) {
-      return -e.code();
-    }
+    return result([&] { return automatic_lock(fc, kind, 0); });
+  }
+  // Takes and releases the file lock; what the take returned.
+  static int cycle(IsamFileControl* fc) {
+    const int changed = take(fc);
+    EXPECT_EQ(release(fc), 0);
+    return changed;
   }
 
   test::ScratchDir dir_;
   ismgr_control* ctl_ = nullptr;
 };
 
-TEST_F(FileLockTest, TwoProcessesSeeEachOthersUpdateCount) {
-  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "shared"));
-  const std::string name = dir_.file("shared");
-  test::ChildProcess child([&](test::Link& link) -> int {
-    ismgr_control* ctl = current_context();
-    IsamFileControl* fc = isam_open(ctl, name.c_str(), IM_UPDATE | IM_ISAM, nullptr);
-    if (fc == nullptr) return 11;
-    link.send('r');
-    if (link.receive() != 'a') return 10;
-    if (take_file_lock(fc) != 1) return 12;  // the parent raised the count
-    if (fc->counters.update_count != 8) return 13;
-    fc->engine.header_changed = 1;
-    release_file_lock(fc);
-    link.send('b');
-    if (link.receive() != 'c') return 14;
-    // The parent holds the file lock now: the same byte is refused here.
-    const bool got =
-        platform::lock_range(fc->index_handle, fx_lock_offset(0), 1, /*fail_immediately=*/true);
-    link.send('d');
-    if (got) return 15;
-    if (isam_close(fc, 0) != 0) return 16;
-    return 0;
-  });
-
-  ASSERT_EQ(child.link().receive(), 'r');
-  IsamFileControl* fc = open("shared");
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  ASSERT_NE(fc->cache, nullptr);
-  EXPECT_EQ(take(fc), 0);  // nothing changed since the open
-  fc->engine.header_changed = 1;
-  EXPECT_EQ(release(fc), 0);
-  EXPECT_EQ(fc->counters.update_count, 8u);
-  EXPECT_EQ(fc->engine.header_changed, 0);  // a shared file's header is on disk now
-
-  child.link().send('a');
-  const int answer = child.link().receive();
-  if (answer != 'b') {
-    FAIL() << "child ended with " << child.wait();
+// The file is changed for another opener when the update count moved; below
+// revision 6 also when the record count moved or a minute has passed.
+TEST_F(FileLockTest, RefreshSeesOtherOpeners) {
+  for (int revision : {5, 6}) {
+    SCOPED_TRACE(revision);
+    const bool old = revision < 6;
+    ASSERT_TRUE(basic(revision).write_files(dir_.path().string(), "r"));
+    IsamFileControl* a = open("r");
+    IsamFileControl* b = open("r");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(cycle(a), old ? 1 : 0);  // never refreshed: the minute has passed
+    EXPECT_EQ(cycle(a), 0);
+    b->free_list.record_count = 40;
+    ASSERT_EQ(write_dynamic_header(b), 0);
+    EXPECT_EQ(cycle(a), old ? 1 : 0);
+    EXPECT_EQ(a->free_list.record_count, 40u);  // refreshed all the same
+    g_now += 60;
+    EXPECT_EQ(cycle(a), 0);
+    g_now += 61;
+    EXPECT_EQ(cycle(a), old ? 1 : 0);
+    take(b);  // b changes the file: the update count moves
+    b->engine.header_changed = 1;
+    EXPECT_EQ(release(b), 0);
+    EXPECT_EQ(b->engine.header_changed, 0);  // a shared file's header is on disk now
+    EXPECT_EQ(take(a), 1);
+    EXPECT_EQ(a->counters.update_count, 8u);
+    EXPECT_EQ(take(a), 0);  // already held: nothing is done
+    EXPECT_FALSE(platform::lock_range(b->index_handle, fx_lock_offset(0), 1, true));
+    EXPECT_EQ(release(a), 0);
+    EXPECT_EQ(isam_close(a, 0), 0);
+    EXPECT_EQ(isam_close(b, 0), 0);
   }
-  EXPECT_EQ(take(fc), 1);
-  EXPECT_EQ(fc->counters.update_count, 9u);
-  child.link().send('c');
-  EXPECT_EQ(child.link().receive(), 'd');
-  EXPECT_EQ(release(fc), 0);
-  EXPECT_EQ(child.wait(), 0);
-  EXPECT_EQ(isam_close(fc, 0), 0);
 }
 
-TEST_F(FileLockTest, OlderRevisionsAlsoWatchTheCountsAndTheClock) {
-  ASSERT_TRUE(basic(5).write_files(dir_.path().string(), "r5"));
-  IsamFileControl* a = open("r5");
-  IsamFileControl* b = open("r5");
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(take(a), 1);  // never refreshed: the minute has passed
-  EXPECT_EQ(release(a), 0);
-  EXPECT_EQ(take(a), 0);
-  EXPECT_EQ(release(a), 0);
-
-  // Another opener changes the record count but not the update count.
-  b->free_list.record_count = 40;
-  ASSERT_EQ(write_dynamic_header(b), 0);
-  EXPECT_EQ(take(a), 1);
-  EXPECT_EQ(a->free_list.record_count, 40u);
-  EXPECT_EQ(release(a), 0);
-
-  g_now += 60;
-  EXPECT_EQ(take(a), 0);
-  EXPECT_EQ(release(a), 0);
-  g_now += 61;
-  EXPECT_EQ(take(a), 1);
-  EXPECT_EQ(release(a), 0);
-  EXPECT_EQ(isam_close(a, 0), 0);
-  EXPECT_EQ(isam_close(b, 0), 0);
-}
-
-TEST_F(FileLockTest, Revision6ChangesOnlyThroughTheUpdateCount) {
-  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "r6"));
-  IsamFileControl* a = open("r6");
-  IsamFileControl* b = open("r6");
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  b->free_list.record_count = 40;
-  ASSERT_EQ(write_dynamic_header(b), 0);
-  g_now += 1000;
-  EXPECT_EQ(take(a), 0);
-  EXPECT_EQ(a->free_list.record_count, 40u);  // refreshed all the same
-  EXPECT_EQ(release(a), 0);
-
-  EXPECT_EQ(take(b), 0);
-  b->engine.header_changed = 1;
-  EXPECT_EQ(release(b), 0);
-  EXPECT_EQ(take(a), 1);
-  EXPECT_EQ(take(a), 0);  // already held: nothing is done
-  EXPECT_EQ(release(a), 0);
-  EXPECT_EQ(isam_close(a, 0), 0);
-  EXPECT_EQ(isam_close(b, 0), 0);
-}
-
-TEST_F(FileLockTest, TrackingAreaIsReReadWhenItsMarkChanges) {
-  IsamBuilder builder = basic(6).change_tracking(1, 2, 3, 1000);
-  ASSERT_TRUE(builder.write_files(dir_.path().string(), "t"));
-  IsamFileControl* fc = open("t");
-  ASSERT_NE(fc, nullptr);
-  ASSERT_TRUE(fc->has_tracking);
-  // The data file's copy of the area is what the refresh reads.
-  std::vector<uint8_t> time(4);
-  put_u32(time.data(), 4242);
-  IsamFileControl* other = open("t");
-  ASSERT_NE(other, nullptr);
-  other->counters.tracking_mark = 7;
-  ASSERT_EQ(write_dynamic_header(other), 0);
-  ASSERT_TRUE(IsamBuilder::write_file(dir_.file("patch"), time));
-  const uint64_t at = fc->tracking_file_offset + 4;
-  {
-    platform::OpenOptions options;
-    options.access = platform::Access::kReadWrite;
-    platform::Handle h = platform::open_file(dir_.file("t.is1").c_str(), options);
-    ASSERT_NE(h, platform::kInvalidHandle);
-    ASSERT_TRUE(platform::seek(h, static_cast<int64_t>(at), platform::kSeekBegin, nullptr));
-    uint32_t done = 0;
-    ASSERT_TRUE(platform::write(h, time.data(), 4, &done));
-    platform::close_file(h);
-  }
-  EXPECT_EQ(take(fc), 0);
-  EXPECT_EQ(fc->tracking.times[1], 4242u);
-  EXPECT_EQ(release(fc), 0);
-  isam_close(other, 0);
-  isam_close(fc, 0);
-}
-
-TEST_F(FileLockTest, ExclusiveFileKeepsTheMarkUntilTheClose) {
-  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "ex"));
-  IsamFileControl* fc = open("ex", IM_UPDATE | IM_ISAM | IM_EXRW);
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(take(fc), 0);
-  fc->free_list.record_count = 11;
-  fc->engine.header_changed = 1;
-  EXPECT_EQ(release(fc), 0);
-  EXPECT_EQ(fc->engine.header_changed, 1);
-  EXPECT_EQ(fc->state & kStateFileLock, 0u);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  fc = open("ex", IM_INPUT | IM_ISAM);
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(fc->free_list.record_count, 11u);
-  EXPECT_EQ(fc->counters.update_count, 8u);
-  isam_close(fc, 0);
-}
-
-TEST_F(FileLockTest, DropWritesNothing) {
-  ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "d"));
-  IsamFileControl* fc = open("d");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(take(fc), 0);
-  fc->free_list.record_count = 99;
-  fc->engine.header_changed = 1;
-  drop_file_lock(fc);
-  EXPECT_EQ(fc->state & kStateFileLock, 0u);
-  fc->engine.header_changed = 0;
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  fc = open("d", IM_INPUT | IM_ISAM);
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(fc->free_list.record_count, 3u);
-  EXPECT_EQ(fc->counters.update_count, 7u);
-  isam_close(fc, 0);
-}
-
-TEST_F(FileLockTest, LockListNodesFillAndEmpty) {
-  // Lock logging on: every call of the lock primitives leaves a line.
-  platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
-  platform::put_env("ISMGR_AUDIT_LOCK=1");
-  reset_audit_for_test();
-  reset_process_for_test();
-  ctl_ = current_context();
-  ASSERT_NE(ctl_, nullptr);
+// Random adds, moves and removals on a lock-free file checked against a
+// vector of nodes: the entries, their order, the node sizes and which entry
+// a position finds (with static vectoring either of its two positions).
+TEST_F(FileLockTest, LockListBehavesLikeAVectorOfNodes) {
   for (bool vectoring : {false, true}) {
     SCOPED_TRACE(vectoring);
     const std::string leaf = vectoring ? "v" : "p";
     ASSERT_TRUE(basic(6).file_flags(vectoring ? 0x18 : 0).write_files(dir_.path().string(), leaf));
     IsamFileControl* fc = open(leaf, IM_UPDATE | IM_ISAM | IM_EXRW);  // lock-free
-    ASSERT_NE(fc, nullptr) << ctl_->status->code;
-    const int per_node = vectoring ? 16 : 32;
-    for (int i = 0; i < per_node; ++i) ASSERT_EQ(lock_list_add(fc, 1000 + i, 2000 + i), 1);
-    EXPECT_EQ(fc->lock_list->next, fc->lock_list);  // one full node
-    ASSERT_EQ(lock_list_add(fc, 5000, 5000), 1);
-    EXPECT_NE(fc->lock_list->next, fc->lock_list);  // a second node
-    EXPECT_EQ(lock_list_size(fc), static_cast<uint32_t>(per_node + 1));
-
-    // With vectoring both positions of an entry find it; without, the
-    // position given last.
-    EXPECT_EQ(lock_list_contains(fc, 2003), 1);
-    EXPECT_EQ(lock_list_contains(fc, 1003), vectoring ? 1 : 0);
-    EXPECT_EQ(lock_list_contains(fc, 5000), 1);
-    EXPECT_EQ(lock_list_contains(fc, 7777), 0);
-
-    EXPECT_EQ(lock_list_move(fc, 9000, 2003), 1);
-    EXPECT_EQ(lock_list_contains(fc, 9000), 1);
-    EXPECT_EQ(lock_list_contains(fc, 2003), 0);
-    EXPECT_EQ(lock_list_move(fc, 1, 424242), 0);
-
-    EXPECT_EQ(lock_list_remove(fc, 5000), 1);  // the second node empties and goes
-    EXPECT_EQ(fc->lock_list->next, fc->lock_list);
-    EXPECT_EQ(lock_list_remove(fc, 5000), 0);
-    EXPECT_EQ(lock_list_remove(fc, 2000), 1);
-    EXPECT_EQ(lock_list_contains(fc, 2000), 0);
-    EXPECT_EQ(lock_list_contains(fc, 2000 + per_node - 1), 1);  // moved into its place
-    EXPECT_EQ(lock_list_size(fc), static_cast<uint32_t>(per_node - 1));
-
+    ASSERT_NE(fc, nullptr);
+    const size_t capacity = vectoring ? 16 : 32;
+    struct Entry {
+      uint64_t first, second;  // without vectoring only `first`
+    };
+    std::vector<std::vector<Entry>> nodes;
+    auto find = [&](uint64_t at, size_t* n, size_t* i) {
+      for (*n = 0; *n < nodes.size(); ++*n) {
+        for (*i = 0; *i < nodes[*n].size(); ++*i) {
+          const Entry& e = nodes[*n][*i];
+          if (e.first == at || (vectoring && e.second == at)) return true;
+        }
+      }
+      return false;
+    };
+    std::mt19937 rng(vectoring ? 5 : 6);
+    for (int step = 0; step < 3000; ++step) {
+      const uint64_t a = 1 + rng() % 60, b = 1 + rng() % 60;
+      size_t n = 0, i = 0;
+      const int op = rng() % 7;
+      if (op < 3) {
+        ASSERT_EQ(lock_list_add(fc, a, b), 1);
+        size_t k = 0;
+        while (k < nodes.size() && nodes[k].size() == capacity) ++k;
+        if (k == nodes.size()) nodes.emplace_back();
+        nodes[k].push_back(vectoring ? Entry{a, a == b ? 0 : b} : Entry{b, 0});
+      } else if (op < 5) {
+        const bool found = find(a, &n, &i);
+        ASSERT_EQ(lock_list_remove(fc, a), found ? 1 : 0) << step;
+        if (found) {
+          nodes[n][i] = nodes[n].back();
+          nodes[n].pop_back();
+          if (nodes[n].empty()) nodes.erase(nodes.begin() + n);
+        }
+      } else if (op < 6) {
+        const bool found = find(a, &n, &i);
+        ASSERT_EQ(lock_list_move(fc, 100 + b, a), found ? 1 : 0) << step;
+        if (found) (vectoring ? nodes[n][i].second : nodes[n][i].first) = 100 + b;
+      } else {
+        ASSERT_EQ(lock_list_contains(fc, a), find(a, &n, &i) ? 1 : 0) << step;
+      }
+      size_t total = 0, k = 0;
+      for (const auto& node : nodes) total += node.size();
+      ASSERT_EQ(lock_list_size(fc), total) << step;
+      RecordLockNode* node = fc->lock_list;
+      ASSERT_EQ(node == nullptr, nodes.empty()) << step;
+      for (; k < nodes.size(); ++k, node = node->next) {
+        ASSERT_EQ(node->count, nodes[k].size()) << step << " node " << k;
+        for (size_t j = 0; j < nodes[k].size(); ++j) {
+          ASSERT_EQ(node->slots[j], nodes[k][j].first) << step;
+          if (vectoring) {
+            ASSERT_EQ(node->slots[16 + j], nodes[k][j].second) << step;
+          }
+        }
+        if (k + 1 < nodes.size()) {
+          ASSERT_NE(node->next, fc->lock_list) << step;
+        }
+      }
+      if (node != nullptr) {  // the ring closes
+        ASSERT_EQ(node, fc->lock_list) << step;
+      }
+    }
     EXPECT_EQ(release_all_record_locks(fc), 0);
     EXPECT_EQ(fc->lock_list, nullptr);
     EXPECT_EQ(isam_close(fc, 0), 0);
   }
-  std::fflush(thread_audit_stream());
-  const std::string log = dir_.read("audit.log");
-  EXPECT_EQ(log.find("FX_DLOCK"), std::string::npos) << log;  // lock-free: no lock calls
-  reset_process_for_test();
-  platform::put_env("ISMGR_AUDIT=");
-  platform::put_env("ISMGR_AUDIT_LOCK=");
-  reset_audit_for_test();
-}
-
-TEST_F(FileLockTest, LockedFileUnlocksEveryListedPosition) {
-  platform::put_env(("ISMGR_AUDIT=" + dir_.file("audit.log")).c_str());
-  platform::put_env("ISMGR_AUDIT_LOCK=1");
-  reset_audit_for_test();
-  reset_process_for_test();
-  ctl_ = current_context();
-  ASSERT_TRUE(basic(6).file_flags(0x18).write_files(dir_.path().string(), "v"));
-  IsamFileControl* fc = open("v");
-  ASSERT_NE(fc, nullptr);
-  ASSERT_EQ(lock_list_add(fc, 100, 100), 1);  // same position: no second value
-  ASSERT_EQ(lock_list_add(fc, 200, 300), 1);  // vectored: unlocked at 300
-  EXPECT_EQ(release_all_record_locks(fc), 0);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  std::fflush(thread_audit_stream());
-  const std::string log = dir_.read("audit.log");
-  size_t unlocks = 0;
-  for (size_t at = log.find("Start FX_DLOCK(unlock)"); at != std::string::npos;
-       at = log.find("Start FX_DLOCK(unlock)", at + 1)) {
-    ++unlocks;
-  }
-  EXPECT_EQ(unlocks, 2u) << log;
-  reset_process_for_test();
-  platform::put_env("ISMGR_AUDIT=");
-  platform::put_env("ISMGR_AUDIT_LOCK=");
-  reset_audit_for_test();
 }
 
 TEST_F(FileLockTest, AutomaticLockAgainstAnotherOpener) {

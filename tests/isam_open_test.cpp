@@ -1,22 +1,24 @@
-// The ISAM open and close over crafted files of every revision.
+// The ISAM open and close over crafted files of every revision: what opens,
+// what is refused with which status, and the header the close writes back.
 #include "ismgr/isam/isam_open.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "ismgr/fileio/block_cache.h"
+#include "ismgr/isam/file_control.h"
 #include "ismgr/isam/isam_close.h"
 #include "ismgr/isam/isam_io.h"
 #include "ismgr/platform/platform.h"
-#include "ismgr/runtime/audit.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
+#include "support/damaged_headers.h"
+#include "support/detail_capture.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"
 
@@ -26,49 +28,27 @@ namespace {
 using testing::IsamBuilder;
 using testing::KeySpec;
 
-std::vector<std::string> g_details;
-
-void capture_detail(void*, int code, const char* text, int64_t value) {
-  std::string line = std::to_string(code) + ":" + (text != nullptr ? text : "");
-  if (detail_value_is_text(code)) line += std::string("=") + detail_value_text(value);
-  g_details.push_back(line);
-}
-
 class IsamOpenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_details.clear();
-    set_detail_hook(capture_detail);
     ctl_ = current_context();
     ASSERT_NE(ctl_, nullptr);
     reset_isam_open_for_test();
   }
-  void TearDown() override { set_detail_hook(nullptr); }
-
   std::string dir() const { return dir_.path().string(); }
   std::string path(const std::string& leaf) const { return dir_.file(leaf); }
-
-  IsamFileControl* open(const std::string& leaf, uint32_t mode = IM_INPUT | IM_ISAM,
-                        int32_t flags = 0) {
-    ctl_->status->open_flags = flags;
+  IsamFileControl* open(const std::string& leaf, uint32_t mode = IM_INPUT | IM_ISAM) {
+    ctl_->status->open_flags = 0;
     return isam_open(ctl_, path(leaf).c_str(), mode, nullptr);
   }
-  // Opens, expects `status` and no control block.
-  void expect_refused(const std::string& leaf, int status, uint32_t mode = IM_INPUT | IM_ISAM,
-                      int32_t flags = 0) {
-    IsamFileControl* fc = open(leaf, mode, flags);
-    EXPECT_EQ(fc, nullptr) << leaf;
-    if (fc != nullptr) isam_close(fc, 0);
-    EXPECT_EQ(ctl_->status->code, status) << leaf;
+  // Opens and gives the status: 0 when it opened (and was closed again).
+  int status_of(const std::string& leaf, uint32_t mode = IM_INPUT | IM_ISAM) {
+    IsamFileControl* fc = open(leaf, mode);
+    if (fc == nullptr) return ctl_->status->code;
+    isam_close(fc, 0);
+    return 0;
   }
-  bool has_detail(const std::string& text) const {
-    for (const std::string& d : g_details) {
-      if (d.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  std::string current_name() const { return ctl_->current_name; }
-
+  testing_support::DetailCapture details_;
   test::ScratchDir dir_;
   ismgr_control* ctl_ = nullptr;
 };
@@ -76,457 +56,101 @@ class IsamOpenTest : public ::testing::Test {
 IsamBuilder basic(int revision) {
   IsamBuilder b;
   b.revision(revision).record_length(64).add_key(KeySpec::alpha("CUST", 0, 10));
-  b.add_key(KeySpec::alpha("NAME", 10, 20, 0x04));
-  b.counts(3, 1, 7, 2);
-  return b;
+  return b.add_key(KeySpec::alpha("NAME", 10, 20, 0x04)).counts(3, 1, 7, 2);
 }
 
-// ---------------------------------------------------------------------------
-// Every revision and layout opens and closes, reading without writing.
-// ---------------------------------------------------------------------------
-struct Variant {
-  const char* name;
-  std::function<IsamBuilder()> build;
-  int revision;
-  bool cached;
-};
-
-const Variant kVariants[] = {
-    {"rev0", [] { return basic(0); }, 0, false},
-    {"rev1", [] { return basic(1); }, 1, false},
-    {"rev2", [] { return basic(2); }, 2, false},
-    {"rev3", [] { return basic(3); }, 3, true},
-    {"rev4", [] { return basic(4); }, 4, true},
-    {"rev5", [] { return basic(5); }, 5, true},
-    {"rev6", [] { return basic(6); }, 6, true},
-    {"patched4", [] { return basic(6).patched_from(4); }, 6, true},
-    {"patched5", [] { return basic(6).patched_from(5); }, 6, true},
-    {"rev5counters", [] { return basic(5).short_with_counters(); }, 5, true},
-    {"tbyte", [] { return basic(6).tbyte(); }, 6, true},
-    {"tbyte48", [] { return basic(6).tbyte(true); }, 6, true},
-    {"tbyte5", [] { return basic(5).tbyte(); }, 5, true},
-    {"tracking", [] { return basic(6).change_tracking(2, 3, 10, 1700000000); }, 6, true},
-    {"text8", [] { return basic(6).file_text_prefixed("hello text"); }, 6, true},
-    {"text8patched", [] { return basic(6).patched_from(5).file_text_prefixed("old text"); }, 6,
-     true},
-    {"text16", [] { return basic(6).file_text_extension("extension text", 1); }, 6, true},
-    {"prealloc", [] { return basic(6).preallocation(8); }, 6, true},
-    {"pages4k", [] { return basic(5).page_units(16); }, 5, true},
-};
-
+// Every layout opens for input with the right cache choice and closes
+// without changing a byte of either file.
 TEST_F(IsamOpenTest, EveryRevisionOpensForInputAndClosesWithoutWriting) {
-  for (const Variant& v : kVariants) {
+  const struct {
+    const char* name;
+    std::function<IsamBuilder()> build;
+    bool cached;
+  } variants[] = {
+      {"rev0", [] { return basic(0); }, false},
+      {"rev3", [] { return basic(3); }, true},
+      {"rev4", [] { return basic(4); }, true},
+      {"patched4", [] { return basic(6).patched_from(4); }, true},
+      {"tbyte48", [] { return basic(6).tbyte(true); }, true},
+      {"tbyte5", [] { return basic(5).tbyte(); }, true},
+      {"tracking", [] { return basic(6).change_tracking(2, 3, 10, 1700000000); }, true},
+      {"text8patched", [] { return basic(6).patched_from(5).file_text_prefixed("old"); }, true},
+      {"text16", [] { return basic(6).file_text_extension("extension text", 1); }, true},
+      {"pages4k", [] { return basic(5).page_units(16); }, true},
+  };
+  for (const auto& v : variants) {
     SCOPED_TRACE(v.name);
     IsamBuilder b = v.build();
     ASSERT_TRUE(b.write_files(dir(), v.name));
-    const std::string index = path(std::string(v.name) + ".ism");
-    const std::string data = path(std::string(v.name) + ".is1");
-    platform::FileStatus before_index, before_data;
-    ASSERT_TRUE(platform::file_status(index.c_str(), &before_index));
-    ASSERT_TRUE(platform::file_status(data.c_str(), &before_data));
-
     IsamFileControl* fc = open(v.name);
-    ASSERT_NE(fc, nullptr) << ctl_->status->code << " " << (g_details.empty() ? "" : g_details[0]);
-    EXPECT_EQ(ctl_->status->code, 0);
-    EXPECT_EQ(current_name(), index);
-    EXPECT_EQ(fc->header.magic, kMagicIndex);
-    EXPECT_EQ(fc->header.revision, v.revision);
-    EXPECT_EQ(fc->keys.size(), b.key_count());
+    ASSERT_NE(fc, nullptr) << ctl_->status->code << " " << details_.dump();
+    EXPECT_EQ(ctl_->current_name, path(std::string(v.name) + ".ism"));
+    EXPECT_EQ(fc->keys.size(), b.index_file()[4]);  // key_count
     EXPECT_EQ(fc->free_list.record_count, 3u);
     EXPECT_EQ(fc->state & (kStateOpen | kStateUpdate | kStateLocking), kStateOpen);
     EXPECT_EQ(fc->cache != nullptr, v.cached);
-    EXPECT_NE(fc->index_handle, platform::kInvalidHandle);
-    EXPECT_NE(fc->data_handle, platform::kInvalidHandle);
-    EXPECT_EQ(fc->control, ctl_);
-    EXPECT_EQ(fc->lock_list, nullptr);
     EXPECT_EQ(isam_close(fc, 0), 0);
-
-    const std::vector<uint8_t> index_bytes = b.index_file();
-    const std::vector<uint8_t> data_bytes = b.data_file();
-    EXPECT_EQ(dir_.read(std::string(v.name) + ".ism"),
-              std::string(index_bytes.begin(), index_bytes.end()));
-    EXPECT_EQ(dir_.read(std::string(v.name) + ".is1"),
-              std::string(data_bytes.begin(), data_bytes.end()));
-    platform::FileStatus after_index, after_data;
-    ASSERT_TRUE(platform::file_status(index.c_str(), &after_index));
-    ASSERT_TRUE(platform::file_status(data.c_str(), &after_data));
-    EXPECT_EQ(after_index.modified, before_index.modified);
-    EXPECT_EQ(after_data.modified, before_data.modified);
+    const std::vector<uint8_t> index = b.index_file(), data = b.data_file();
+    EXPECT_EQ(dir_.read(std::string(v.name) + ".ism"), std::string(index.begin(), index.end()));
+    EXPECT_EQ(dir_.read(std::string(v.name) + ".is1"), std::string(data.begin(), data.end()));
   }
 }
 
-// ---------------------------------------------------------------------------
-// Name handling.
-// ---------------------------------------------------------------------------
-TEST_F(IsamOpenTest, NamesGetTheDefaultExtensionOrFail58) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust"));
-  IsamFileControl* fc = open("cust");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(current_name(), path("cust.ism"));
-  isam_close(fc, 0);
-
-  ASSERT_TRUE(basic(6).write_files(dir(), "UPPER", ".ISM"));
-  fc = open("UPPER");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(current_name(), path("UPPER.ISM"));
-  isam_close(fc, 0);
-
-  expect_refused("cust.", kStatusBadFileSpec);
-  EXPECT_EQ(current_name(), path("cust."));
+// The shared table of damaged headers, each refused with the decoder's
+// status, and the details that explain the revision refusals.
+TEST_F(IsamOpenTest, DamagedAndForeignHeadersAreRefused) {
+  for (const testing::DamagedHeader& d : testing::damaged_headers()) {
+    ASSERT_TRUE(d.build().write_files(dir(), "damaged"));
+    EXPECT_EQ(status_of("damaged"), d.open_status >= 0 ? d.open_status : d.status) << d.name;
+    EXPECT_TRUE(d.status != kStatusIncompatible || errno == 0) << d.name;
+  }
+  const std::pair<IsamBuilder, const char*> details[] = {
+      {basic(7), "File revision newer than ISMGR"},
+      {basic(0).file_flags(0x10), "Old revision, run fmaint -p"},
+      {basic(6).compat_level(1), "File compatability level newer than ISMGR"},
+  };
+  for (const auto& [b, detail] : details) {
+    details_.clear();
+    ASSERT_TRUE(b.write_files(dir(), "detail"));
+    EXPECT_EQ(status_of("detail"),
+              b.index_file()[2] == 6 ? kStatusUnsupportedIsam : kStatusIncompatible);
+    EXPECT_NE(details_.dump().find(detail), std::string::npos) << detail;
+  }
 }
 
-TEST_F(IsamOpenTest, DataFileNameFollowsTheLastCharacter) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust", ".dt5"));
-  // The builder wrote cust.dt1; the open looks for cus_.dt5.
-  expect_refused("cust.dt5", kStatusCannotOpenData);
-  std::filesystem::rename(path("cust.dt1"), path("cus_.dt5"));
-  IsamFileControl* fc = open("cust.dt5");
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  isam_close(fc, 0);
-}
-
-// ---------------------------------------------------------------------------
-// Refusals.
-// ---------------------------------------------------------------------------
-TEST_F(IsamOpenTest, MissingFilesAndWrongKinds) {
-  expect_refused("none.ism", kStatusCannotOpenIndex);
-  EXPECT_EQ(errno, ENOENT);  // kept for the refinement
-
+// One row per distinct refusal of a file or a mode.
+TEST_F(IsamOpenTest, RefusalsOfFilesAndModes) {
   ASSERT_TRUE(basic(6).write_files(dir(), "nodata"));
   std::filesystem::remove(path("nodata.is1"));
-  expect_refused("nodata.ism", kStatusCannotOpenData);
-  EXPECT_EQ(current_name(), path("nodata.ism"));
-
   ASSERT_TRUE(basic(6).magic(0x1234).write_files(dir(), "alien"));
   std::filesystem::remove(path("alien.is1"));
-  expect_refused("alien.ism", kStatusNotIsam);  // not an index and no data file
-
   ASSERT_TRUE(basic(6).write_files(dir(), "baddata"));
   IsamBuilder::write_file(path("baddata.is1"), std::vector<uint8_t>(5000, 0x11));
-  expect_refused("baddata.ism", kStatusCannotOpenData);
-}
-
-// Each refused with its status (and the detail that explains it), never
-// read past.
-TEST_F(IsamOpenTest, DamagedAndForeignHeadersAreRefused) {
-  struct Case {
-    const char* name;
-    std::function<IsamBuilder()> build;
-    int status;
-    const char* detail;
-  } cases[] = {
-      {"r7", [] { return basic(7); }, kStatusIncompatible, "1052:File revision newer than ISMGR"},
-      {"r0", [] { return basic(0).file_flags(0x10); }, kStatusIncompatible,
-       "Old revision, run fmaint -p"},
-      {"r1", [] { return basic(1).file_flags(0x20); }, kStatusIncompatible, nullptr},
-      {"compat", [] { return basic(6).compat_level(1); }, kStatusUnsupportedIsam,
-       "File compatability level newer than ISMGR"},
-      {"wrongmagic", [] { return basic(6).magic(0x1234); }, kStatusNotIsam, nullptr},
-      {"other", [] { return basic(6).magic(0x6CA6); }, kStatusIncompatible, nullptr},
-      {"short6", [] { return basic(6).truncate_index(2048); }, kStatusIncompatible, nullptr},
-      {"empty", [] { return basic(6).truncate_index(0); }, kStatusNotIsam, nullptr},
-      {"short5", [] { return basic(5).truncate_index(1000); }, kStatusIncompatible, nullptr},
-      {"bigdynamic", [] { return basic(6).dynamic_size_override(60000); }, kStatusBadFileControl,
-       nullptr},
-      {"keycount", [] { return basic(6).key_count_override(200); }, kStatusBadFileControl, nullptr},
-      {"headersize", [] { return basic(6).header_size_override(9000); }, kStatusBadFileControl,
-       nullptr},
-      {"headershort", [] { return basic(6).header_size_override(9000).truncate_index(5000); },
-       kStatusReadFailure, nullptr},
-      {"dynamicpastend",
-       [] {
-         IsamBuilder b = basic(6);
-         return b.truncate_index(b.dynamic_offset() + 10);
-       },
-       kStatusReadFailure, nullptr},
-      {"textalloc", [] { return basic(6).file_text_extension("t", 1).data_start_override(5000); },
-       kStatusBadFileControl, nullptr},
-      {"slots", [] { return basic(6).slot_count_override(200); }, kStatusBadFileControl, nullptr},
-      {"slots5", [] { return basic(5).slot_count_override(33); }, kStatusBadFileControl, nullptr},
-  };
-  for (const Case& c : cases) {
-    g_details.clear();
-    ASSERT_TRUE(c.build().write_files(dir(), c.name));
-    expect_refused(c.name, c.status);
-    if (c.detail != nullptr) {
-      EXPECT_TRUE(has_detail(c.detail)) << c.name;
-    }
-    if (c.status == kStatusIncompatible) {
-      EXPECT_EQ(errno, 0) << c.name;
-    }
-  }
-
-  // Revision 2 ignores the old-revision flag; revision 5 needs only 1024
-  // bytes of header page, so a 2048-byte file passes the check.
-  ASSERT_TRUE(basic(2).file_flags(0x10).write_files(dir(), "r2"));
-  IsamBuilder r5 = basic(5);
-  ASSERT_LE(r5.dynamic_offset() + r5.dynamic_size(), 2048u);
-  ASSERT_TRUE(r5.truncate_index(2048).write_files(dir(), "r5"));
-  for (const char* leaf : {"r2", "r5"}) {
-    IsamFileControl* fc = open(leaf);
-    ASSERT_NE(fc, nullptr) << leaf << " " << ctl_->status->code;
-    isam_close(fc, 0);
-  }
-}
-
-TEST_F(IsamOpenTest, Is2MarkerBlocksOnlyTheNormalOpen) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust"));
-  dir_.write("cust_ism.is2", "x");
-  expect_refused("cust", kStatusCannotOpenIndex);
-  EXPECT_EQ(errno, 0);
-  EXPECT_TRUE(has_detail("Cannot open file with existing .is2"));
-
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  isam_close(fc, 0);
-
-  reset_isam_open_for_test();
-  platform::put_env("IGNIS2=1");
-  fc = open("cust");
-  platform::put_env("IGNIS2=");
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  isam_close(fc, 0);
-}
-
-TEST_F(IsamOpenTest, ModeChecks) {
   ASSERT_TRUE(basic(2).write_files(dir(), "r2"));
-  expect_refused("r2", kStatusNoCaching, IM_INPUT | IM_CACHE);
-  IsamFileControl* fc = open("r2", IM_INPUT | IM_CACHE | IM_EXRW);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_NE(fc->cache, nullptr);
-  isam_close(fc, 0);
-
-  expect_refused("r2", 9, IM_OUTPUT);  // output without description
-  expect_refused("r2", 9, IM_APPEND | IM_INPUT);
+  const struct {
+    const char* leaf;
+    uint32_t mode;
+    int status;
+  } rows[] = {
+      {"none", IM_INPUT | IM_ISAM, kStatusCannotOpenIndex},
+      {"nodata", IM_INPUT | IM_ISAM, kStatusCannotOpenData},
+      {"alien", IM_INPUT | IM_ISAM, kStatusNotIsam},  // not an index and no data file
+      {"baddata", IM_INPUT | IM_ISAM, kStatusCannotOpenData},
+      {"r2", IM_INPUT | IM_CACHE, kStatusNoCaching},
+      {"r2", IM_INPUT | IM_CACHE | IM_EXRW, 0},  // an exclusive open may cache
+      {"r2", IM_OUTPUT, 9},                      // output without description
+      {"r2", IM_APPEND | IM_INPUT, 9},
+  };
+  for (const auto& r : rows) EXPECT_EQ(status_of(r.leaf, r.mode), r.status) << r.leaf << r.mode;
   EXPECT_EQ(isam_open(ctl_, path("new").c_str(), IM_OUTPUT, "RECORD_SIZE 10"), nullptr);
   EXPECT_EQ(ctl_->status->code, kStatusXdlString);
 }
 
-TEST_F(IsamOpenTest, DescriptionWithoutCreationIsRefusedAfterParsing) {
-  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, "FILE;NAME x;RECORD;"), nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusXdlString);
-  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, "FILE;NAME x;RECORD;SIZE 10;"), nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusCannotCreate);
-  EXPECT_EQ(isam_open(ctl_, "x", IM_OUTPUT, ("@" + path("none")).c_str()), nullptr);
-  EXPECT_EQ(ctl_->status->code, kStatusFileNotFound);
-  EXPECT_EQ(current_name(), path("none.xdl"));
-}
-
-TEST(IsamOpenCreation, RevisionBelowFourIsRefused) {
-  platform::put_env("ISAMC_REV=3");
-  reset_process_for_test();
-  ismgr_control* ctl = current_context();
-  ASSERT_NE(ctl, nullptr);
-  EXPECT_EQ(isam_open(ctl, "x", IM_OUTPUT, "FILE;NAME x;RECORD;SIZE 10;"), nullptr);
-  EXPECT_EQ(ctl->status->code, 145);
-  platform::put_env("ISAMC_REV=");
-  reset_process_for_test();
-}
-
-// ---------------------------------------------------------------------------
-// Work files and data-file-only opens.
-// ---------------------------------------------------------------------------
-TEST_F(IsamOpenTest, WorkFileInPlaceOfTheDataFile) {
-  IsamBuilder b = basic(6);
-  ASSERT_TRUE(b.write_files(dir(), "cust"));
-  ASSERT_TRUE(
-      IsamBuilder::write_file(path("cust.is1"), IsamBuilder::work_file_page(path("target.tmp"))));
-  expect_refused("cust", kStatusSortWorkFile);
-  EXPECT_TRUE(has_detail("In-progress work file exists"));
-  EXPECT_TRUE(has_detail("You must re-run fmaint"));
-
-  // Through the data file alone, the work file leads to the shifted copy.
-  expect_refused("cust", kStatusCannotOpenData, IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  EXPECT_TRUE(has_detail("1053:Cannot open in-progress work file %s=" + path("target.tmp")));
-  EXPECT_EQ(current_name(), path("cust.is1"));
-
-  ASSERT_TRUE(IsamBuilder::write_file(path("target.tmp"), b.shifted_data_file()));
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_EQ(fc->header.magic, kMagicData);
-  EXPECT_EQ(fc->index_handle, platform::kInvalidHandle);
-  EXPECT_EQ(fc->free_list.record_count, 3u);
-  EXPECT_EQ(fc->cache, nullptr);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-}
-
-TEST_F(IsamOpenTest, WorkFileTargetFallsBackToTheCurrentDirectory) {
-  IsamBuilder b = basic(6);
-  ASSERT_TRUE(b.write_files(dir(), "cust"));
-  const std::string leaf = "ismgr-wt-" + std::to_string(platform::process_id()) + ".tmp";
-  ASSERT_TRUE(IsamBuilder::write_file(path("cust.is1"),
-                                      IsamBuilder::work_file_page("/no/such/dir/" + leaf)));
-  ASSERT_TRUE(IsamBuilder::write_file(leaf, b.shifted_data_file()));
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  std::filesystem::remove(leaf);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_EQ(fc->header.magic, kMagicData);
-  isam_close(fc, 0);
-
-  // A stored name without terminator runs to the end of the page, no further.
-  ASSERT_TRUE(IsamBuilder::write_file(path("cust.is1"),
-                                      IsamBuilder::work_file_page("/no/such/dir/", false, 600)));
-  expect_refused("cust", kStatusCannotOpenData, IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  ASSERT_TRUE(IsamBuilder::write_file(path("cust.is1"), IsamBuilder::work_file_page("", true, 20)));
-  expect_refused("cust", kStatusCannotOpenData, IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-}
-
-TEST_F(IsamOpenTest, DataFileOnlyOpen) {
-  ASSERT_TRUE(basic(6).change_tracking(1, 2, 3, 1000).write_files(dir(), "cust"));
-  std::filesystem::remove(path("cust.ism"));
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_EQ(fc->header.magic, kMagicData);
-  EXPECT_TRUE(fc->has_tracking);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  EXPECT_EQ(ctl_->status->open_flags, 0);  // read and cleared
-
-  std::filesystem::remove(path("cust.is1"));
-  expect_refused("cust", kStatusCannotOpenData, IM_INPUT | IM_ISAM, kOpenFlagDataFileOnly);
-  EXPECT_EQ(current_name(), path("cust.is1"));
-}
-
-// ---------------------------------------------------------------------------
-// Temporary index.
-// ---------------------------------------------------------------------------
-TEST_F(IsamOpenTest, TemporaryIndexWithTheDataHandleMovedOver) {
-  IsamBuilder b = basic(6);
-  ASSERT_TRUE(b.write_files(dir(), "cust"));
-  ASSERT_TRUE(IsamBuilder::write_file(path("tk.ism"), b.temp_index_file()));
-  IsamFileControl* main = open("cust", IM_INPUT | IM_ISAM | IM_NOLOCK);
-  ASSERT_NE(main, nullptr);
-  IsamFileControl* temp = open("tk", IM_INPUT | IM_ISAM | IM_NOLOCK | IM_TEMP);
-  ASSERT_NE(temp, nullptr) << ctl_->status->code;
-  EXPECT_EQ(temp->header.magic, kMagicTempIndex);
-  EXPECT_EQ(temp->data_handle, platform::kInvalidHandle);
-  EXPECT_EQ(temp->state & kStateTemp, kStateTemp);
-
-  const platform::Handle data = main->data_handle;
-  ASSERT_TRUE(isam_move_data_handle(main, temp));
-  EXPECT_EQ(temp->data_handle, data);
-  EXPECT_FALSE(isam_move_data_handle(main, temp));
-  EXPECT_EQ(isam_close(main, 0), 0);  // released although its data handle moved
-  uint8_t byte = 0;
-  EXPECT_EQ(isam_read_at(data, &byte, 1, 0), 1);  // the temporary index still holds it
-  EXPECT_EQ(isam_close(temp, 0), 0);
-}
-
-TEST_F(IsamOpenTest, TemporaryIndexTakesTheHandleLeftInTheStatusBlock) {
-  ASSERT_TRUE(IsamBuilder::write_file(path("tk.ism"), basic(6).temp_index_file()));
-  platform::Handle h = isam_file_open(path("tk.ism"), false, 0, false);
-  ASSERT_NE(h, platform::kInvalidHandle);
-  uint8_t skip[10];
-  ASSERT_EQ(isam_read(h, skip, sizeof skip), 10);
-  ctl_->status->handle = h;
-  IsamFileControl* temp = open("no-such-name", IM_INPUT | IM_ISAM | IM_TEMP);
-  ASSERT_NE(temp, nullptr) << ctl_->status->code;
-  EXPECT_EQ(temp->index_handle, h);
-  EXPECT_EQ(ctl_->status->handle, kNoHandle);
-  EXPECT_EQ(isam_close(temp, 0), 0);
-
-  // A normal index is not a temporary one.
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust"));
-  expect_refused("cust", kStatusIncompatible, IM_INPUT | IM_ISAM | IM_TEMP);
-}
-
-// ---------------------------------------------------------------------------
-// Locking, caching and allocation choices.
-// ---------------------------------------------------------------------------
-TEST_F(IsamOpenTest, NoLockNeedsEnableNoLockOrExclusivity) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust"));
-  IsamFileControl* fc = open("cust", IM_UPDATE | IM_ISAM | IM_NOLOCK);
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(fc->state & kStateNoLock, 0u);
-  EXPECT_EQ(fc->state & kStateUpdate, kStateUpdate);
-  isam_close(fc, 0);
-
-  platform::put_env("ENABLE_NOLOCK=1");
-  fc = open("cust", IM_UPDATE | IM_ISAM | IM_NOLOCK);
-  platform::put_env("ENABLE_NOLOCK=");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(fc->state & (kStateNoLock | kStateSequential), kStateNoLock | kStateSequential);
-  EXPECT_EQ(fc->state & kStateLocking, 0u);
-  isam_close(fc, 0);
-
-  fc = open("cust", IM_UPDATE | IM_ISAM | IM_EXW | IM_WAIT);
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(fc->state & (kStateNoLock | kStateExw | kStateLocking | kStateWait),
-            kStateNoLock | kStateExw | kStateLocking | kStateWait);
-  isam_close(fc, 0);
-}
-
-TEST_F(IsamOpenTest, StatusBlockFlagsAreReadOnceAndCleared) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "cust"));
-  IsamFileControl* fc = open("cust", IM_INPUT | IM_ISAM, kOpenFlagKeep40000);
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(fc->state & kStateNoStatusFlag80, 0u);
-  EXPECT_EQ(ctl_->status->open_flags, 0);
-  isam_close(fc, 0);
-  fc = open("cust");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_NE(fc->state & kStateNoStatusFlag80, 0u);
-  isam_close(fc, 0);
-}
-
-TEST_F(IsamOpenTest, DataBuffersFromNumdbufs) {
-  platform::put_env("NUMDBUFS=");
-  EXPECT_EQ(data_cache_buffers(), 4u);
-  for (auto [value, expected] :
-       {std::pair{"0", 1u}, {"11", 1u}, {"7", 7u}, {"1", 1u}, {"10", 10u}, {"x", 1u}}) {
-    platform::put_env((std::string("NUMDBUFS=") + value).c_str());
-    EXPECT_EQ(data_cache_buffers(), expected) << value;
-  }
-  platform::put_env("NUMDBUFS=");
-}
-
-TEST_F(IsamOpenTest, BadPreallocationWithdrawsUpdatePermission) {
-  IsamBuilder b = basic(6).preallocation(8);
-  const size_t data_size = b.data_file().size();
-  b.leofs(data_size, 0);  // the data end lies at the physical end
-  ASSERT_TRUE(b.write_files(dir(), "bad"));
-  IsamFileControl* fc = open("bad", IM_UPDATE | IM_ISAM);
-  ASSERT_NE(fc, nullptr) << ctl_->status->code;
-  EXPECT_TRUE(fc->bad_allocation);
-  EXPECT_EQ(fc->state & kStateUpdate, 0u);
-  isam_close(fc, 0);
-
-  platform::put_env("IGNORE_BADALLOC=1");
-  fc = open("bad", IM_UPDATE | IM_ISAM);
-  platform::put_env("IGNORE_BADALLOC=");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_FALSE(fc->bad_allocation);
-  EXPECT_NE(fc->state & kStateUpdate, 0u);
-  isam_close(fc, 0);
-
-  IsamBuilder good = basic(6).preallocation(8);
-  ASSERT_TRUE(good.write_files(dir(), "good"));
-  fc = open("good", IM_UPDATE | IM_ISAM);
-  ASSERT_NE(fc, nullptr);
-  EXPECT_FALSE(fc->bad_allocation);
-  isam_close(fc, 0);
-}
-
-// ---------------------------------------------------------------------------
-// Close and flush.
-// ---------------------------------------------------------------------------
-uint32_t record_count_on_disk(ismgr_control* ctl, const std::string& name) {
-  IsamFileControl* fc = isam_open(ctl, name.c_str(), IM_INPUT | IM_ISAM, nullptr);
-  if (fc == nullptr) return 0xFFFFFFFF;
-  const uint32_t n = fc->free_list.record_count;
-  isam_close(fc, 0);
-  return n;
-}
-
 TEST_F(IsamOpenTest, CloseWritesTheChangedHeaderOfEveryCachedKind) {
-  const std::pair<const char*, uint32_t> opens[] = {
-      {"shared", IM_UPDATE | IM_ISAM},
-      {"exclusive", IM_UPDATE | IM_ISAM | IM_EXRW},  // its cache keeps the end of file
-      {"exw", IM_UPDATE | IM_ISAM | IM_EXW},
-  };
-  for (auto [name, mode] : opens) {
+  for (uint32_t mode :
+       {IM_UPDATE | IM_ISAM, IM_UPDATE | IM_ISAM | IM_EXRW, IM_UPDATE | IM_ISAM | IM_EXW}) {
     for (int revision : {3, 5, 6}) {
-      SCOPED_TRACE(std::string(name) + std::to_string(revision));
-      const std::string leaf = std::string(name) + std::to_string(revision);
+      const std::string leaf = std::to_string(mode) + "r" + std::to_string(revision);
       ASSERT_TRUE(basic(revision).write_files(dir(), leaf));
       IsamFileControl* fc = open(leaf, mode);
       ASSERT_NE(fc, nullptr) << ctl_->status->code;
@@ -534,93 +158,38 @@ TEST_F(IsamOpenTest, CloseWritesTheChangedHeaderOfEveryCachedKind) {
       fc->free_list.record_count = 77;
       fc->engine.header_changed = 1;
       EXPECT_EQ(isam_close(fc, 0), 0);
-      EXPECT_EQ(record_count_on_disk(ctl_, path(leaf)), 77u);
+      fc = open(leaf);
+      ASSERT_NE(fc, nullptr);
+      EXPECT_EQ(fc->free_list.record_count, 77u) << leaf;
+      isam_close(fc, 0);
     }
   }
 }
 
-TEST_F(IsamOpenTest, FailedWriteBackLeavesTheFileOpen) {
-  ASSERT_TRUE(basic(6).write_files(dir(), "ro"));
-  IsamFileControl* fc = open("ro");  // read-only handles: the write must fail
-  ASSERT_NE(fc, nullptr);
-  fc->free_list.record_count = 99;
-  fc->engine.header_changed = 1;
-  EXPECT_EQ(isam_flush(fc), -1);
-  EXPECT_EQ(ctl_->status->code, kStatusWriteFailure);
-  EXPECT_EQ(isam_close(fc, 0), -1);
-  EXPECT_EQ(ctl_->status->code, kStatusWriteFailure);
-  ASSERT_TRUE(isam_control_valid(fc));  // still open and usable
-  fc->engine.header_changed = 0;
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  EXPECT_EQ(record_count_on_disk(ctl_, path("ro")), 3u);
-}
-
-TEST_F(IsamOpenTest, TrackingAreaIsNotWrittenBack) {
-  IsamBuilder b = basic(6).change_tracking(1, 2, 3, 1234);
-  ASSERT_TRUE(b.write_files(dir(), "t"));
-  IsamFileControl* fc = open("t", IM_UPDATE | IM_ISAM);
-  ASSERT_NE(fc, nullptr);
-  fc->tracking.times[1] = 999;
-  fc->free_list.record_count = 5;
-  fc->engine.header_changed = 1;
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  fc = open("t");
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(fc->free_list.record_count, 5u);
-  EXPECT_EQ(fc->tracking.times[1], 1234u);
-  isam_close(fc, 0);
-}
-
+// A control block is valid when its magic matches the handles it holds; the
+// close, flush and release refuse any other with -2.
 TEST_F(IsamOpenTest, InvalidControlBlocksAreRefused) {
+  EXPECT_FALSE(file_control_valid(nullptr));
   EXPECT_EQ(isam_close(nullptr, 0), -2);
   EXPECT_EQ(isam_flush(nullptr), -2);
   EXPECT_EQ(isam_release(nullptr), -2);
-  IsamFileControl fake;
-  fake.header.magic = kMagicIndex;
-  fake.index_handle = platform::kInvalidHandle;
-  EXPECT_EQ(isam_close(&fake, 0), -2);
-  fake.header.magic = kMagicData;
-  fake.index_handle = 3;
-  fake.data_handle = 4;
-  EXPECT_EQ(isam_flush(&fake), -2);
-}
-
-// ---------------------------------------------------------------------------
-// Audit lines.
-// ---------------------------------------------------------------------------
-TEST(IsamOpenAudit, NoLockWarningAndFlushLine) {
-  test::ScratchDir dir;
-  platform::put_env(("ISMGR_AUDIT=" + dir.file("audit.log")).c_str());
-  reset_audit_for_test();
-  reset_process_for_test();
-  ismgr_control* ctl = current_context();
-  ASSERT_NE(ctl, nullptr);
-  ASSERT_TRUE(basic(6).write_files(dir.path().string(), "cust"));
-  IsamFileControl* fc =
-      isam_open(ctl, dir.file("cust").c_str(), IM_UPDATE | IM_ISAM | IM_NOLOCK, nullptr);
-  ASSERT_NE(fc, nullptr);
-  fc->engine.written = true;
-  EXPECT_EQ(isam_flush(fc), 0);
-  EXPECT_EQ(isam_release(fc), 0);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  // A context that is not the thread's own is noted.
-  ismgr_control other;
-  other.status = default_status();
-  other.config = process_config();
-  other.current_name = ctl->current_name;
-  fc = isam_open(&other, dir.file("cust").c_str(), IM_INPUT | IM_ISAM, nullptr);
-  ASSERT_NE(fc, nullptr);
-  EXPECT_EQ(fc->control, &other);
-  EXPECT_EQ(isam_close(fc, 0), 0);
-  std::fflush(thread_audit_stream());
-  const std::string log = dir.read("audit.log");
-  EXPECT_NE(log.find("Mismatched ISMGR_CONTROL"), std::string::npos) << log;
-  EXPECT_NE(log.find("IM_NOLOCK mode ignored to protect file integrity"), std::string::npos) << log;
-  EXPECT_NE(log.find("ismgr_flush("), std::string::npos) << log;
-  EXPECT_NE(log.find("free("), std::string::npos) << log;
-  reset_process_for_test();
-  platform::put_env("ISMGR_AUDIT=");
-  reset_audit_for_test();
+  const struct {
+    uint16_t magic;
+    int index, data;
+    bool valid;
+  } rows[] = {
+      {kMagicIndex, 3, 0, true},  // descriptor 0 is a handle like any other
+      {kMagicIndex, 3, -1, false},     {kMagicData, 3, 0, false},     {kMagicData, -1, 0, true},
+      {kMagicTempIndex, -1, 0, false}, {kMagicTempIndex, 5, 0, true}, {0, 5, 0, false},  // closed
+  };
+  for (const auto& r : rows) {
+    IsamFileControl fc;
+    fc.header.magic = r.magic;
+    fc.index_handle = r.index < 0 ? platform::kInvalidHandle : r.index;
+    fc.data_handle = r.data < 0 ? platform::kInvalidHandle : r.data;
+    EXPECT_EQ(file_control_valid(&fc), r.valid) << std::hex << r.magic << " " << r.index;
+    EXPECT_TRUE(r.valid || isam_flush(&fc) == -2) << std::hex << r.magic << " " << r.index;
+  }
 }
 
 }  // namespace

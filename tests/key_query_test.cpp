@@ -10,6 +10,7 @@
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/status.h"
+#include "support/data_rows.h"
 #include "support/isam_builder.h"
 #include "support/open_crafted.h"
 
@@ -21,206 +22,124 @@ using testing::IsamBuilder;
 using testing::KeySpec;
 using testing::SegmentSpec;
 
-struct KeyText {
-  int64_t rc;
+// Slot 13: the text with its terminator, and the byte after it; "" when
+// refused (then nothing at all may be written).
+std::string key_text(const CraftedFile& f, int32_t key) {
   char text[128];
-};
-
-KeyText key_text(const CraftedFile& f, int32_t key) {
-  KeyText r;
-  std::memset(r.text, '#', sizeof r.text);
+  std::memset(text, '#', sizeof text);
   ChannelCall call;
   call.key = key;
-  call.text = r.text;
+  call.text = text;
   f.ctl()->status->code = -7;
-  r.rc = channel_call(f.ch(), kSlotKeyText, call);
-  return r;
+  const int64_t rc = channel_call(f.ch(), kSlotKeyText, call);
+  if (rc != 90)
+    return rc < 0 && text[0] == '#' && text[127] == '#' ? "" : "rc " + std::to_string(rc);
+  return std::string(text, 92);
 }
 
-int64_t by_name(const CraftedFile& f, const std::string& name, int32_t length) {
-  ChannelCall call;
-  std::string bytes = name;
-  call.text = bytes.data();
-  call.capacity = length;
+int64_t call(const CraftedFile& f, int slot, int32_t key, std::string name, int32_t length) {
+  ChannelCall c;
+  c.key = key;
+  c.text = name.data();
+  c.capacity = length;
   f.ctl()->status->code = -7;
-  return channel_call(f.ch(), kSlotKeyByName, call);
+  return channel_call(f.ch(), slot, c);
 }
+
 int64_t by_name(const CraftedFile& f, const std::string& name) {
-  return by_name(f, name, static_cast<int32_t>(name.size()));
+  return call(f, kSlotKeyByName, 0, name, static_cast<int32_t>(name.size()));
 }
 
-int64_t by_position(const CraftedFile& f, int32_t start, int32_t length) {
-  ChannelCall call;
-  call.key = start;
-  call.capacity = length;
-  f.ctl()->status->code = -7;
-  return channel_call(f.ch(), kSlotKeyByPosition, call);
-}
-
-// ---------------------------------------------------------------------------
-// Key parameter text (slot 13).
-// ---------------------------------------------------------------------------
-TEST(KeyParamTextTest, OneSegmentAtByteZeroCharacterByCharacter) {
+TEST(KeyParamText, CharacterByCharacter) {
   IsamBuilder b;
-  b.record_length(100).add_key(KeySpec::alpha("ID", 0, 6, 0x08));
-  CraftedFile f(b);
-  ASSERT_TRUE(f.ok()) << f.status();
-  KeyText t = key_text(f, 0);
-  ASSERT_EQ(t.rc, 90);
-  std::string expected = "00001006";
-  expected += "011";                        // no duplicates, ascending, modifiable
-  expected += std::string(13, ' ') + "ID";  // "%15s"
-  expected += "00001" + std::string(35, '0');
-  expected += "006" + std::string(21, '0');
-  ASSERT_EQ(expected.size(), 90u);
-  EXPECT_EQ(std::string(t.text, 90), expected);
-  EXPECT_EQ(t.text[90], '\0');
-  EXPECT_EQ(t.text[91], '#');
-  EXPECT_EQ(f.code(), 0);
-}
-
-TEST(KeyParamTextTest, NulPaddedAndBlankPaddedNamesGiveTheSameText) {
-  IsamBuilder b;
-  b.record_length(100);
+  b.record_length(200).add_key(KeySpec::alpha("ID", 0, 6, 0x08));
   b.add_key(KeySpec::alpha("CUSTNO", 0, 8, 0x04));            // NUL-padded
-  b.add_key(KeySpec::alpha("CUSTNO          ", 0, 8, 0x04));  // blank-padded, 16 bytes
-  CraftedFile f(b);
-  ASSERT_TRUE(f.ok()) << f.status();
-  KeyText nul = key_text(f, 0);
-  KeyText blank = key_text(f, 1);
-  ASSERT_EQ(nul.rc, 90);
-  ASSERT_EQ(blank.rc, 90);
-  EXPECT_EQ(std::string(nul.text, 91), std::string(blank.text, 91));
-  EXPECT_EQ(std::string(nul.text + 11, 15), std::string(9, ' ') + "CUSTNO");
-  // Duplicates of size 8 (key_size 11): described with size 8.
-  EXPECT_EQ(std::string(nul.text, 11), "00001008110");
-}
-
-TEST(KeyParamTextTest, SegmentFieldsAndLongNames) {
-  IsamBuilder b;
-  b.record_length(200);
+  b.add_key(KeySpec::alpha("CUSTNO          ", 0, 8, 0x04));  // blank-padded
   KeySpec k;
   k.name = "ABCDEFGHIJKLMNOP";  // 16 characters: no NUL within the name
   k.segments = {SegmentSpec{0x01, 9, 12}, SegmentSpec{0x24, 99, 4}, SegmentSpec{0x28, 150, 2}};
-  b.add_key(k);
-  CraftedFile f(b);
+  CraftedFile f(b.add_key(k));
   ASSERT_TRUE(f.ok()) << f.status();
-  KeyText t = key_text(f, 0);
-  ASSERT_EQ(t.rc, 90);
-  const std::string text(t.text, 90);
-  EXPECT_EQ(text.substr(0, 11), "00010018000");  // descending first segment
-  EXPECT_EQ(text.substr(11, 15), "ABCDEFGHIJKLMNO");
-  EXPECT_EQ(text.substr(26, 40), "000100010000151" + std::string(25, '0'));
-  EXPECT_EQ(text.substr(66, 24), "012004002" + std::string(15, '0'));
+  const std::string end = std::string(1, '\0') + "#";
+  const std::string custno = "00001008110" + std::string(9, ' ') + "CUSTNO" + "00001" +
+                             std::string(35, '0') + "008" + std::string(21, '0') + end;
+  const std::string rows[] = {
+      // start, size, dups, ascending, modifiable, "%15s" name, starts, lengths
+      "00001006011" + std::string(13, ' ') + "ID" + "00001" + std::string(35, '0') + "006" +
+          std::string(21, '0') + end,
+      custno,  // duplicates: described with the size less the qualifier
+      custno,  // blank-padded names read as NUL-padded ones
+      "00010018000ABCDEFGHIJKLMNO000100010000151" + std::string(25, '0') + "012004002" +
+          std::string(15, '0') + end};
+  for (int key = 0; key < 4; ++key) EXPECT_EQ(key_text(f, key), rows[key]) << "key " << key;
+  EXPECT_EQ(f.code(), 0);
 }
 
-TEST(KeyParamTextTest, ChangeTrackingKeyIsNeverDescribed) {
+TEST(KeyParamText, TrackingKeyAndDamagedValuesAreRefusedNotWidened) {
   IsamBuilder b;
-  b.record_length(100);
-  b.add_key(KeySpec::alpha("A", 0, 4)).add_key(KeySpec::alpha("B", 4, 4));
-  b.change_tracking(0, 0, 0, 1);
-  CraftedFile f(b);
+  b.record_length(100).add_key(KeySpec::alpha("A", 0, 6)).add_key(KeySpec::alpha("B", 4, 4));
+  CraftedFile f(b.change_tracking(0, 0, 0, 1));
   ASSERT_TRUE(f.ok()) << f.status();
   ASSERT_EQ(f.fc()->keys.size(), 3u);
-  EXPECT_EQ(key_text(f, 0).rc, 90);
-  EXPECT_EQ(key_text(f, 1).rc, 90);
-  for (int32_t key : {2, -1, 70000}) {
-    KeyText t = key_text(f, key);
-    EXPECT_EQ(t.rc, -2) << key;
+  EXPECT_NE(key_text(f, 1), "");
+  for (int32_t key : {2, -1, 70000}) {  // the tracking key is never described
+    EXPECT_EQ(key_text(f, key), "") << key;
     EXPECT_EQ(f.code(), kStatusIllegalKey) << key;
-    EXPECT_EQ(t.text[0], '#') << key;
   }
-  // The lookup by name still finds it.
-  EXPECT_EQ(by_name(f, "Change Tracking"), 2);
-}
-
-TEST(KeyParamTextTest, DamagedValuesAreRefusedNotWidened) {
-  IsamBuilder b;
-  b.record_length(100).add_key(KeySpec::alpha("K", 0, 6));
-  CraftedFile f(b);
-  ASSERT_TRUE(f.ok());
+  EXPECT_EQ(by_name(f, "Change Tracking"), 2);  // but found by name
   KeyDescriptor& k = f.fc()->keys[0];
   const KeyDescriptor saved = k;
   k.key_size = 1000;
-  KeyText t = key_text(f, 0);
-  EXPECT_EQ(t.rc, -1);
+  EXPECT_EQ(key_text(f, 0), "");
   EXPECT_EQ(f.code(), kStatusBadFileControl);
-  for (char c : t.text) ASSERT_EQ(c, '#');
   k = saved;
   k.seg_length[7] = 4000;  // even a segment after the key's last is shown
-  t = key_text(f, 0);
-  EXPECT_EQ(t.rc, -1);
-  for (char c : t.text) ASSERT_EQ(c, '#');
+  EXPECT_EQ(key_text(f, 0), "");
   k = saved;
-  k.key_flags = 0x04;  // duplicates: key_size 6 less a 3-byte qualifier
-  k.key_size = 2;      // less than the qualifier
-  EXPECT_EQ(key_text(f, 0).rc, -1);
+  k.key_flags = 0x04;  // duplicates, key_size less than the qualifier
+  k.key_size = 2;
+  EXPECT_EQ(key_text(f, 0), "");
   k = saved;
   k.seg_start[0] = 65535;  // start 65536 still fits five digits
-  t = key_text(f, 0);
-  EXPECT_EQ(t.rc, 90);
-  EXPECT_EQ(std::string(t.text, 5), "65536");
-  EXPECT_EQ(t.text[90], '\0');
+  EXPECT_EQ(key_text(f, 0).substr(0, 5), "65536");
   k = saved;
 }
 
-// ---------------------------------------------------------------------------
-// Key parameter record (slot 14).
-// ---------------------------------------------------------------------------
-TEST(KeyParamRecordTest, FieldsByteByByte) {
+TEST(KeyParamRecord, FieldsByteByByteAndNames) {
   IsamBuilder b;
-  b.record_length(100);
-  b.add_key(KeySpec::alpha("PRIMARY", 0, 4));
+  b.record_length(100).add_key(KeySpec::alpha("PRIMARY", 0, 4));
   KeySpec k;
   k.name = "SEGS   ";  // trailing blanks are removed
   k.flags = 0x04 | 0x08;
-  k.segments = {SegmentSpec{0x21, 10, 6}, SegmentSpec{0x04, 300 - 260, 4}};
-  b.add_key(k);
+  k.segments = {SegmentSpec{0x21, 10, 6}, SegmentSpec{0x04, 40, 4}};
+  b.add_key(k).add_key(KeySpec::alpha("CUSTNO          ", 0, 8));
+  b.add_key(KeySpec::alpha("ABCDEFGHIJKLMNOP", 0, 8)).add_key(KeySpec::alpha("CUST\tNO \t", 0, 8));
   CraftedFile f(b);
   ASSERT_TRUE(f.ok()) << f.status();
   uint8_t record[64];
   std::memset(record, 0xEE, sizeof record);
-  ChannelCall call;
-  call.key = 1;
-  call.text = reinterpret_cast<char*>(record);
-  ASSERT_EQ(channel_call(f.ch(), kSlotKeyRecord, call), 0);
-  EXPECT_EQ(get_u16(record + 0), 11);  // start
-  EXPECT_EQ(get_u16(record + 2), 10);  // 6 + 4, the qualifier left out
-  EXPECT_EQ(record[4], 1);             // duplicates
-  EXPECT_EQ(record[5], 1);             // ascending (first segment)
-  EXPECT_EQ(record[6], 1);             // modifiable
-  EXPECT_EQ(record[7], 0xEE);          // not written
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(record + 8)), "SEGS");
-  for (int i = 12; i < 24; ++i) EXPECT_EQ(record[i], 0) << i;
-  EXPECT_EQ(get_u16(record + 24), 11);
-  EXPECT_EQ(get_u16(record + 26), 41);
-  for (int s = 2; s < 8; ++s) EXPECT_EQ(get_u16(record + 24 + 2 * s), 0) << s;
-  EXPECT_EQ(get_u16(record + 40), 6);
-  EXPECT_EQ(get_u16(record + 42), 4);
-  for (int s = 2; s < 8; ++s) EXPECT_EQ(get_u16(record + 40 + 2 * s), 0) << s;
-  EXPECT_EQ(record[56], 0xEE);
-}
-
-TEST(KeyParamRecordTest, NamesArePaddedOutAndCutAtFifteen) {
-  IsamBuilder b;
-  b.record_length(100);
-  b.add_key(KeySpec::alpha("CUSTNO", 0, 8));
-  b.add_key(KeySpec::alpha("CUSTNO          ", 0, 8));
-  b.add_key(KeySpec::alpha("ABCDEFGHIJKLMNOP", 0, 8));
-  b.add_key(KeySpec::alpha("CUST\tNO \t", 0, 8));
-  CraftedFile f(b);
-  ASSERT_TRUE(f.ok()) << f.status();
-  const char* names[] = {"CUSTNO", "CUSTNO", "ABCDEFGHIJKLMNO", "CUST\tNO"};
-  for (int key = 0; key < 4; ++key) {
-    uint8_t record[56];
+  ChannelCall c;
+  c.key = 1;
+  c.text = reinterpret_cast<char*>(record);
+  ASSERT_EQ(channel_call(f.ch(), kSlotKeyRecord, c), 0);
+  std::vector<uint8_t> want = {11, 0, 10, 0, 1, 1, 1, 0xEE, 'S', 'E', 'G', 'S'};  // size less
+  want.resize(24, 0);  // the qualifier; duplicates, ascending, modifiable; byte 7 untouched
+  for (uint16_t v : {11, 41, 0, 0, 0, 0, 0, 0, 6, 4, 0, 0, 0, 0, 0, 0}) {
+    want.push_back(static_cast<uint8_t>(v));
+    want.push_back(0);
+  }
+  want.push_back(0xEE);
+  EXPECT_EQ(std::vector<uint8_t>(record, record + 57), want);
+  const char* names[] = {"CUSTNO", "ABCDEFGHIJKLMNO", "CUST\tNO"};  // padded out, cut at 15
+  for (int key = 2; key < 5; ++key) {
     std::memset(record, 0xEE, sizeof record);
     ASSERT_EQ(key_param_record(f.fc(), key, record, f.ctl()), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(record + 8)), names[key]) << key;
-    EXPECT_EQ(record[23], 0) << key;  // the 16th byte is always the terminator
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(record + 8)), names[key - 2]) << key;
+    EXPECT_EQ(record[23], 0) << key;
   }
 }
 
-TEST(KeyParamRecordTest, RefusalsAndTheRecordedContext) {
+TEST(KeyParamRecord, RefusalsAndTheRecordedContext) {
   IsamBuilder b;
   b.record_length(100).add_key(KeySpec::alpha("A", 0, 4)).change_tracking(0, 0, 0, 1);
   CraftedFile f(b);
@@ -240,107 +159,60 @@ TEST(KeyParamRecordTest, RefusalsAndTheRecordedContext) {
   EXPECT_EQ(key_param_record(f.fc(), 0, record, f.ctl()), 0);
 }
 
-// ---------------------------------------------------------------------------
-// Key by name (slot 24).
-// ---------------------------------------------------------------------------
-TEST(KeyByNameTest, FirstKeyWhoseNameBeginsWithTheBytes) {
-  IsamBuilder b;
-  b.record_length(100);
-  b.add_key(KeySpec::alpha("CUSTNO", 0, 8));
-  b.add_key(KeySpec::alpha("CUSTNAME", 8, 8));
-  b.add_key(KeySpec::alpha("ABCDEFGHIJKLMNOP", 16, 8));
-  CraftedFile f(b);
-  ASSERT_TRUE(f.ok());
-  EXPECT_EQ(by_name(f, "CUSTNAME"), 1);
-  EXPECT_EQ(f.code(), 0);
-  EXPECT_EQ(by_name(f, "CUST"), 0);  // both begin so: the first wins
-  EXPECT_EQ(by_name(f, "CUSTN"), 0);
-  EXPECT_EQ(by_name(f, "CUSTNA"), 1);
-  // With the terminator counted, only the whole name matches.
-  EXPECT_EQ(by_name(f, std::string("CUSTNO\0", 7)), 0);
-  EXPECT_EQ(by_name(f, std::string("CUST\0", 5)), -1);
-  EXPECT_EQ(by_name(f, "ABCDEFGHIJKLMNOP"), 2);  // all 16 bytes
-}
-
-TEST(KeyByNameTest, NoMatchGivesIllegalAlphaKey) {
+// The rows of tests/data/lookups.tsv.
+TEST(KeyByName, Table) {
   IsamBuilder b;
   // The full-width name comes first: past its 16 bytes lie the next key's
   // flags, a 0 byte that a name with its terminator would match.
-  b.record_length(100).add_key(KeySpec::alpha("ABCDEFGHIJKLMNOP", 8, 8));
-  b.add_key(KeySpec::alpha("CUSTNO", 0, 8));
+  b.record_length(100).add_key(KeySpec::alpha("ABCDEFGHIJKLMNOP", 16, 8));
+  b.add_key(KeySpec::alpha("CUSTNO", 0, 8)).add_key(KeySpec::alpha("CUSTNAME", 8, 8));
   CraftedFile f(b);
   ASSERT_TRUE(f.ok());
-  EXPECT_EQ(by_name(f, "custno"), -1);
+  for (const auto& r : test::data_rows("lookups.tsv")) {
+    if (r[0] != "key") continue;
+    EXPECT_EQ(by_name(f, r[1]), r.number(2)) << r.where;
+    EXPECT_EQ(f.code(), r.number(2) < 0 ? 8 : 0) << r.where;
+  }
+  EXPECT_EQ(call(f, kSlotKeyByName, 0, "CUSTNO", -3), -1);  // a negative length
   EXPECT_EQ(f.code(), 8);
-  // Longer than a key name: no key matches, nothing is read past the names.
-  EXPECT_EQ(by_name(f, "ABCDEFGHIJKLMNOPQ"), -1);
-  EXPECT_EQ(f.code(), 8);
-  EXPECT_EQ(by_name(f, std::string("ABCDEFGHIJKLMNOP\0", 17)), -1);
-  // A negative length names nothing.
-  EXPECT_EQ(by_name(f, "CUSTNO", -3), -1);
-  EXPECT_EQ(f.code(), 8);
-  ChannelCall call;
-  call.capacity = 4;  // no name bytes at all
-  EXPECT_EQ(channel_call(f.ch(), kSlotKeyByName, call), -1);
+  ChannelCall c;
+  c.capacity = 4;  // no name bytes at all
+  EXPECT_EQ(channel_call(f.ch(), kSlotKeyByName, c), -1);
 }
 
-// ---------------------------------------------------------------------------
-// Key by position and length (slot 25).
-// ---------------------------------------------------------------------------
-IsamBuilder position_file() {
+// An exact single-segment key first, else the first covering key, else the
+// primary without a status; with option 45 a miss is status 7.
+TEST(KeyByPosition, TableWithAndWithoutOption45) {
   IsamBuilder b;
-  b.record_length(100);
   KeySpec segmented;  // key 0: starts at 10, first segment 8 long
   segmented.name = "SEG";
   segmented.segments = {SegmentSpec{0x21, 10, 8}, SegmentSpec{0x21, 30, 2}};
-  b.add_key(segmented);
-  b.add_key(KeySpec::alpha("LONG", 40, 12));       // key 1
-  b.add_key(KeySpec::alpha("EXACT", 10, 4));       // key 2
-  b.add_key(KeySpec::alpha("DUPS", 60, 6, 0x04));  // key 3: key_size 9
-  b.add_key(KeySpec::alpha("SHORTER", 40, 6));     // key 4
-  return b;
-}
-
-TEST(KeyByPositionTest, ExactSingleSegmentKeyComesFirst) {
-  CraftedFile f(position_file());
-  ASSERT_TRUE(f.ok()) << f.status();
-  EXPECT_EQ(by_position(f, 10, 4), 2);  // exact, although key 0 covers it
-  EXPECT_EQ(by_position(f, 40, 6), 4);  // exact, although key 1 covers it
-  EXPECT_EQ(by_position(f, 60, 6), 3);  // the size without its qualifier
-  EXPECT_EQ(by_position(f, 40, 12), 1);
-}
-
-TEST(KeyByPositionTest, OtherwiseTheFirstCoveringKey) {
-  CraftedFile f(position_file());
-  ASSERT_TRUE(f.ok());
-  EXPECT_EQ(by_position(f, 10, 8), 0);  // segmented: its first segment covers
-  EXPECT_EQ(by_position(f, 10, 3), 0);
-  EXPECT_EQ(by_position(f, 40, 9), 1);
-  EXPECT_EQ(by_position(f, 40, 3), 1);
-  EXPECT_EQ(by_position(f, 60, 5), 3);
-}
-
-TEST(KeyByPositionTest, NoKeyGivesThePrimaryWithoutStatus) {
-  CraftedFile f(position_file());
-  ASSERT_TRUE(f.ok());
-  EXPECT_EQ(by_position(f, 11, 2), 0);   // no key starts there
-  EXPECT_EQ(f.code(), -7);               // no status set
-  EXPECT_EQ(by_position(f, 40, 13), 0);  // none long enough
-  EXPECT_EQ(by_position(f, -1, 4), 0);
-  EXPECT_EQ(f.code(), -7);
-}
-
-TEST(KeyByPositionTest, Option45MakesAMissAnError) {
-  // Each test runs in its own process: the configuration is read anew.
-  platform::put_env("VRXOPT=45");
-  reset_process_for_test();
-  {
-    CraftedFile f(position_file());
-    ASSERT_TRUE(f.ok());
-    EXPECT_EQ(by_position(f, 11, 2), -2);
-    EXPECT_EQ(f.code(), 7);
-    EXPECT_EQ(by_position(f, 10, 4), 2);  // a found key is unaffected
-    EXPECT_EQ(by_position(f, 40, 3), 1);
+  b.record_length(100).add_key(segmented).add_key(KeySpec::alpha("LONG", 40, 12));
+  b.add_key(KeySpec::alpha("EXACT", 10, 4)).add_key(KeySpec::alpha("DUPS", 60, 6, 0x04));
+  b.add_key(KeySpec::alpha("SHORTER", 40, 6));
+  const struct {
+    int32_t start, length;
+    int64_t want, want45;
+  } rows[] = {{10, 4, 2, 2}, {40, 6, 4, 4},  {60, 6, 3, 3},   {40, 12, 1, 1},
+              {10, 8, 0, 0}, {10, 3, 0, 0},  {40, 9, 1, 1},   {40, 3, 1, 1},
+              {60, 5, 3, 3}, {11, 2, 0, -2}, {40, 13, 0, -2}, {-1, 4, 0, -2}};
+  for (const char* option : {"VRXOPT=", "VRXOPT=45"}) {
+    platform::put_env(option);
+    reset_process_for_test();  // the configuration is read anew
+    {
+      CraftedFile f(b);
+      ASSERT_TRUE(f.ok()) << f.status();
+      const bool strict = option[7] != '\0';
+      for (const auto& r : rows) {
+        const int64_t want = strict ? r.want45 : r.want;
+        EXPECT_EQ(call(f, kSlotKeyByPosition, r.start, std::string(), r.length), want)
+            << option << " " << r.start << ":" << r.length;
+        EXPECT_EQ(f.code(), r.want45 != -2 ? 0
+                            : strict       ? 7
+                                           : -7)
+            << option << " " << r.start << ":" << r.length;
+      }
+    }
   }
   platform::put_env("VRXOPT=");
   reset_process_for_test();

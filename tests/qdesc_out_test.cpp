@@ -23,24 +23,9 @@ TEST_F(OutputTest, PlainOutputIsUnchangedAndCounted) {
   EXPECT_EQ(out.out(sink, "%u\t;Record size\n", 512u), 17);
   EXPECT_EQ(out.text(sink, "100% sure; %s %d"), 16);  // never used as a format
   EXPECT_EQ(sink.text(), "512\t;Record size\n100% sure; %s %d");
-}
-
-TEST_F(OutputTest, PieceLongerThanBufferIsCutToFit) {
-  std::string big(3000, 'x');
-  EXPECT_EQ(out.text(sink, big.c_str()), 1023);
+  sink.clear();
+  EXPECT_EQ(out.text(sink, std::string(3000, 'x').c_str()), 1023);  // cut to the buffer
   EXPECT_EQ(sink.text(), std::string(1023, 'x'));
-}
-
-TEST_F(OutputTest, BareStripsCommentAndWhiteSpaceBeforeIt) {
-  out.set_bare(true);
-  EXPECT_EQ(out.out(sink, "%u\t;Record size\n", 512u), 4);
-  EXPECT_EQ(sink.text(), "512\n");
-}
-
-TEST_F(OutputTest, BareDropsLinesThatHoldOnlyAComment) {
-  out.set_bare(true);
-  EXPECT_EQ(out.text(sink, "\t;File created on Thu Jan 01 00:00:00 1970\n"), 0);
-  EXPECT_EQ(run({"  \t ;x\n", "KEY 0\n"}), "KEY 0\n");
 }
 
 TEST_F(OutputTest, BareKeepsCommentCharactersInsideQuotes) {
@@ -53,18 +38,6 @@ TEST_F(OutputTest, BareKeepsCommentCharactersInsideQuotes) {
   sink.clear();
   // An unclosed quote hides the rest of its line only.
   EXPECT_EQ(run({"O'BRIEN ;c\nA\t;x\n"}), "O'BRIEN ;c\nA\n");
-}
-
-TEST_F(OutputTest, BareUsesTheCurrentCommentCharacter) {
-  out.set_bare(true);
-  out.set_comment_char('!');
-  EXPECT_EQ(run({"\tSIZE\t\t512\n", "\t!512 byte longest key\n", "a;b\n"}), "\tSIZE\t\t512\na;b\n");
-}
-
-TEST_F(OutputTest, BareFiltersEveryLineOfOnePiece) {
-  out.set_bare(true);
-  EXPECT_EQ(run({"Y\t;Duplicates allowed\nN\t;Insert at front\n\t;only\nplain\n"}),
-            "Y\nN\nplain\n");
 }
 
 TEST_F(OutputTest, BareHoldsAnOpenCommentUntilItsLineFeed) {
@@ -81,28 +54,6 @@ TEST_F(OutputTest, BareHoldsAnOpenCommentUntilItsLineFeed) {
   EXPECT_EQ(sink.text(), "12\n");
 }
 
-TEST_F(OutputTest, HeldTextKeepsEarlierLinesOfTheSamePiece) {
-  out.set_bare(true);
-  EXPECT_EQ(out.text(sink, "A\t;a\n\t;%u bytes unusable"), 24);
-  EXPECT_EQ(sink.text(), "");
-  out.text(sink, "; 3 vectors\nB\n");
-  EXPECT_EQ(sink.text(), "A\nB\n");
-}
-
-TEST_F(OutputTest, UnfinishedLineWithoutCommentIsWrittenAtOnce) {
-  out.set_bare(true);
-  EXPECT_EQ(out.text(sink, "CUSTNO"), 6);
-  EXPECT_EQ(out.text(sink, "/modify"), 7);
-  EXPECT_EQ(sink.text(), "CUSTNO/modify");
-}
-
-TEST_F(OutputTest, QuoteStateDoesNotCarryAcrossCalls) {
-  out.set_bare(true);
-  out.text(sink, "\"open");  // no comment: written, quote forgotten
-  out.text(sink, " ;c\n");   // the comment is outside quotes: the line vanishes
-  EXPECT_EQ(sink.text(), "\"open");
-}
-
 TEST_F(OutputTest, HeldTextIsCutAtTheBuffer) {
   out.set_bare(true);
   std::string comment = ";" + std::string(1500, 'c');
@@ -112,14 +63,6 @@ TEST_F(OutputTest, HeldTextIsCutAtTheBuffer) {
   out.text(sink, "\n");
   EXPECT_TRUE(out.holding());
   EXPECT_EQ(sink.text(), "");
-}
-
-TEST(Reporters, StatusReporterWritesThreeLinesAndUnwinds) {
-  StringSink err;
-  EXPECT_THROW(report_status(err, 43, "cust.ism"), DescribeAbort);
-  EXPECT_EQ(err.text(),
-            "\n%QDESC-E-43: Encountered incompatible ISAM file\n"
-            "%QDESC-I-01: File specified was cust.ism\n");
 }
 
 TEST(Reporters, StatusReporterPadsAndNamesUnknownCodes) {
@@ -132,27 +75,6 @@ TEST(Reporters, StatusReporterPadsAndNamesUnknownCodes) {
   err.clear();
   EXPECT_THROW(report_status(err, 122, "y"), DescribeAbort);
   EXPECT_EQ(err.text().substr(0, 15), "\n%QDESC-E-122: ");
-}
-
-TEST(Reporters, ToolErrorTexts) {
-  StringSink err;
-  EXPECT_THROW(report_tool_error(err, kToolCantCreate, "cust.par"), DescribeAbort);
-  EXPECT_EQ(err.text(), "\n%QDESC-E-00: Can't create 'cust.par'\n");
-  err.clear();
-  EXPECT_THROW(report_tool_error(err, kToolNotIsamIndex, "f"), DescribeAbort);
-  EXPECT_EQ(err.text(), "\n%QDESC-E-01: 'f' not an ISAM index file\n");
-  err.clear();
-  EXPECT_THROW(report_tool_error(err, kToolNoMemory, nullptr, 4096), DescribeAbort);
-  EXPECT_EQ(err.text(), "\n%QDESC-E-02: Insufficient memory to allocate 4096 bytes\n");
-  err.clear();
-  EXPECT_THROW(report_tool_error(err, kToolCannotOpen, "g"), DescribeAbort);
-  EXPECT_EQ(err.text(), "\n%QDESC-E-03: Cannot open 'g'\n");
-  err.clear();
-  EXPECT_THROW(report_tool_error(err, kToolBadKey, nullptr, 3), DescribeAbort);
-  EXPECT_EQ(err.text(), "\n%QDESC-E-04: Bad key #3 definition\n");
-  err.clear();
-  EXPECT_THROW(report_tool_error(err, 9, "z"), DescribeAbort);
-  EXPECT_EQ(err.text(), "\n%QDESC-E-09: Unknown error code 9\n");
 }
 
 }  // namespace

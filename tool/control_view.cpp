@@ -99,7 +99,7 @@ FileView view_of_control(const IsamFileControl& fc) {
 
 bool ControlIo::read_data(uint64_t offset, void* buffer, uint32_t count) {
   if (fc_->data_handle == platform::kInvalidHandle || offset > INT64_MAX) return false;
-  return isam_read_at(fc_->data_handle, buffer, count, static_cast<int64_t>(offset)) ==
+  return isam_pread(fc_->data_handle, buffer, count, static_cast<int64_t>(offset)) ==
          static_cast<int64_t>(count);
 }
 

@@ -52,36 +52,49 @@ int current_code() {
 
 }  // namespace
 
-std::unique_ptr<OpenedFile> ChannelOpener::open(DescribeContext& ctx, const std::string& name) {
-  StringSink no_errors;
-  Sink& err = ctx.err != nullptr ? *ctx.err : no_errors;
-
+channel* open_for_description(ismgr_control* ctl, const std::string& name,
+                              DescribeOpenFailure* failure) {
   // The full name, for the messages: the expansion of the ISAM open itself,
   // with the per-open flags this open passes (none that change the name).
+  // Both opens below leave other names behind (the data file's, after the
+  // retry), so the messages name this one.
   std::string resolved;
-  int code = isam_expand_name(ctl_, name, kOpenFlagNetworkOk, &resolved);
+  int code = isam_expand_name(ctl, name, kOpenFlagNetworkOk, &resolved);
   if (code != 0) {
-    const char* current = ctl_ != nullptr && ctl_->current_name != nullptr && *ctl_->current_name
-                              ? ctl_->current_name
-                              : name.c_str();
-    report_status(err, code, current);
+    failure->code = code;
+    failure->name = ctl != nullptr && ctl->current_name != nullptr && *ctl->current_name
+                        ? ctl->current_name
+                        : name;
+    return nullptr;
   }
 
   // Flag 0x40: accept a file that requires network encryption although its
   // data file lies on a share. Without ENABLE_NOLOCK the open would ignore
   // IM_NOLOCK.
   default_status()->open_flags = kOpenFlagNetworkOk;
-  if (!nolock_set_) nolock_set_ = platform::put_env("ENABLE_NOLOCK=1");
-  ChannelGuard main(channel_open(name.c_str(), kDescribeMode, 0, 0, nullptr, nullptr));
-  if (main.ch == nullptr) {
-    code = current_code();
-    if (code == kStatusIncompatible) report_status(err, code, resolved.c_str());
-    if (code == kStatusSortWorkFile) ctx.in_progress_sort = true;
-    // Retry through the data file alone: it holds the header as created.
-    default_status()->open_flags = kOpenFlagDataFileOnly;
-    main.ch = channel_open(name.c_str(), kDescribeMode, 0, 0, nullptr, nullptr);
-    if (main.ch == nullptr) report_status(err, current_code(), resolved.c_str());
-  }
+  static const bool nolock_set = platform::put_env("ENABLE_NOLOCK=1");
+  (void)nolock_set;
+  failure->name = resolved;
+  channel* ch = channel_open(name.c_str(), kDescribeMode, 0, 0, nullptr, nullptr);
+  if (ch != nullptr) return ch;
+  failure->code = current_code();
+  if (failure->code == kStatusIncompatible) return nullptr;
+  if (failure->code == kStatusSortWorkFile) failure->in_progress_sort = true;
+  // Retry through the data file alone: it holds the header as created.
+  default_status()->open_flags = kOpenFlagDataFileOnly;
+  ch = channel_open(name.c_str(), kDescribeMode, 0, 0, nullptr, nullptr);
+  failure->code = current_code();
+  return ch;
+}
+
+std::unique_ptr<OpenedFile> ChannelOpener::open(DescribeContext& ctx, const std::string& name) {
+  StringSink no_errors;
+  Sink& err = ctx.err != nullptr ? *ctx.err : no_errors;
+  DescribeOpenFailure failure;
+  ChannelGuard main(open_for_description(ctl_, name, &failure));
+  if (failure.in_progress_sort) ctx.in_progress_sort = true;
+  if (main.ch == nullptr) report_status(err, failure.code, failure.name.c_str());
+  const std::string& resolved = failure.name;
   if (!ctx.options.temp_key) return std::make_unique<ChannelFile>(main.release());
 
   ChannelGuard temp(

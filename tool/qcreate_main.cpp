@@ -5,13 +5,19 @@
 // The file is created by opening a channel in output ISAM mode with the
 // description "@description" and closing it again. The file name may carry
 // creation options after a comma; without one the description's NAME names
-// the file. -r replaces existing files.
+// the file. -r replaces existing files. When the open or the close that
+// follows a successful creation fails, the two files the creation made are
+// deleted again before the failure is reported: a failed qcreate leaves
+// nothing it made behind.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "ismgr/describe/file_creation.h"
 #include "ismgr/describe/open_create.h"
 #include "ismgr/isam/isam_open.h"
+#include "ismgr/isam/open_creation.h"
+#include "ismgr/platform/platform.h"
 #include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/keyword.h"
@@ -33,6 +39,34 @@ int report(int code, const std::string& name) {
   return 1;
 }
 
+// The index and data file names of the pair this run created, if any.
+struct CreatedFiles {
+  bool made = false;
+  std::string index;
+  std::string data;
+};
+CreatedFiles g_created;
+
+// The open's file creation, noting the names of the pair it made.
+int create_and_note(ismgr::ismgr_control* ctl, const ismgr::FileDescription& description,
+                    const std::string& name, uint32_t sprced, int32_t revision) {
+  const int result = ismgr::create_for_open(ctl, description, name, sprced, revision);
+  if (result == 0) {
+    g_created.made = ismgr::creation_file_names(name, &g_created.index, &g_created.data) == 0;
+  }
+  return result;
+}
+
+// Deletes the pair this run created (nothing when the creation itself
+// failed: it removes its own files, and files that existed before are not
+// this run's).
+void remove_created() {
+  if (!g_created.made) return;
+  ismgr::platform::delete_file(g_created.index.c_str());
+  ismgr::platform::delete_file(g_created.data.c_str());
+  g_created.made = false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,7 +83,7 @@ int main(int argc, char** argv) {
 
   ismgr::ismgr_control* ctl = ismgr::ismgr_init();
   if (ctl == nullptr) return report(ismgr::kStatusNoMemory, name);
-  ismgr::install_file_creation();
+  ismgr::set_isam_create(create_and_note);
   ismgr::set_detail_hook(ismgr::tool::print_create_detail);
 
   uint32_t mode = ismgr::kModeOutput | ismgr::kModeIsam;
@@ -63,6 +97,7 @@ int main(int argc, char** argv) {
     // description file) in the current-name buffer.
     std::string shown = name;
     if (ctl->current_name != nullptr && ctl->current_name[0] != '\0') shown = ctl->current_name;
+    remove_created();
     result = report(code != 0 ? code : ismgr::kStatusCannotCreate, shown);
   } else {
     const std::string opened = ch->file_name;
@@ -72,6 +107,7 @@ int main(int argc, char** argv) {
       result = report(code != 0 ? code : ismgr::kStatusCannotCreate, opened);
       // A failed close leaves the channel open: release it regardless.
       if (closed < 0) ismgr::channel_close(ch, ismgr::kClosePurge, nullptr);
+      remove_created();
     }
   }
   ismgr::set_detail_hook(nullptr);

@@ -1,19 +1,24 @@
 // qdesc: describes ISAM files as PAR or XDL text.
+//
+// A host of the public interface for start-up and shutdown; each file is
+// described by the same writers as ismgr_describe_file(), through the
+// opener that falls back to the data file and handles -t.
 #include <cstdio>
 #include <cstdlib>
 
+#include "ismgr/ismgr.h"
 #include "ismgr/runtime/context.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
 
 int main(int argc, char** argv) {
-  ismgr::ismgr_control* ctl = ismgr::ismgr_init();
+  ::ismgr_control* ctl = ismgr_init();
   int status = 1;
   {
-    ismgr::tool::ChannelOpener opener(ctl);
+    ismgr::tool::ChannelOpener opener(ismgr::existing_context());
     status = ismgr::tool::run_qdesc(argc, argv, opener, stdout, stderr);
   }
   std::fflush(stdout);
-  ismgr::ismgr_shutdown(ctl);
+  ismgr_shutdown(ctl);
   std::exit(status);
 }

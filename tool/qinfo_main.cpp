@@ -4,8 +4,9 @@
 //   qinfo FILE ITEM [KEY [SEGMENT]]
 //   qinfo -k FILE KEY | -s FILE | -n FILE NAME | -p FILE START LENGTH
 //
-// The file is opened as qdesc opens it: for input, without record locking,
-// and through its data file alone when the index cannot be opened.
+// The file is opened as qdesc opens it (open_for_description): for input,
+// without record locking, and through its data file alone when the index
+// cannot be opened.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -14,12 +15,12 @@
 
 #include "ismgr/isam/file_control.h"
 #include "ismgr/isam/isam_open.h"
-#include "ismgr/platform/platform.h"
 #include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/info_keywords.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
+#include "tool/open_description.h"
 #include "tool/qinfo_args.h"
 #include "tool/qinfo_details.h"
 
@@ -27,9 +28,6 @@ namespace {
 
 using ismgr::tool::QinfoArgs;
 using ismgr::tool::QinfoMode;
-
-// Input, ISAM file, no record locking.
-constexpr uint32_t kQueryMode = 0x1000042;
 
 int report(int code, const std::string& name) {
   std::fprintf(stderr, "\n%%QINFO-E-%02d: ", code);
@@ -62,17 +60,6 @@ ItemKind item_kind(int item) {
     default:
       return ItemKind::kNumber;
   }
-}
-
-// Opens the file for input without locking; when that fails for any reason
-// but an incompatible file, once more through the data file alone.
-ismgr::channel* open_for_query(const std::string& name) {
-  ismgr::platform::put_env("ENABLE_NOLOCK=1");
-  ismgr::default_status()->open_flags = ismgr::kOpenFlagNetworkOk;
-  ismgr::channel* ch = ismgr::channel_open(name.c_str(), kQueryMode, 0, 0, nullptr, nullptr);
-  if (ch != nullptr || ismgr::default_status()->code == ismgr::kStatusIncompatible) return ch;
-  ismgr::default_status()->open_flags = ismgr::kOpenFlagDataFileOnly;
-  return ismgr::channel_open(name.c_str(), kQueryMode, 0, 0, nullptr, nullptr);
 }
 
 // The status of a failed query; a failure that left none is a damaged file.
@@ -178,13 +165,12 @@ int main(int argc, char** argv) {
   ismgr::set_detail_hook(ismgr::tool::print_qinfo_detail);
 
   int result = 0;
-  ismgr::channel* ch = open_for_query(args.file);
+  // The open of qdesc, which names the file the user asked for, as expanded.
+  ismgr::tool::DescribeOpenFailure failure;
+  ismgr::channel* ch = ismgr::tool::open_for_description(ctl, args.file, &failure);
   if (ch == nullptr) {
-    int code = ismgr::default_status()->code;
-    // The open leaves the expanded name of the file it failed on.
-    std::string shown = args.file;
-    if (ctl->current_name != nullptr && ctl->current_name[0] != '\0') shown = ctl->current_name;
-    result = report(code != 0 ? code : ismgr::kStatusCannotOpenIndex, shown);
+    const int code = failure.code;
+    result = report(code != 0 ? code : ismgr::kStatusCannotOpenIndex, failure.name);
   } else {
     const std::string opened = ch->file_name;
     const int code = ask(ch, args);

@@ -10,6 +10,25 @@ namespace ismgr::tool {
 
 using namespace derive;
 
+namespace {
+
+// The page size a creation chooses for this file's description when it gives
+// none: 4096 bytes for revision 6; for earlier revisions 1024, or 2048 when a
+// key of the description (its duplicate qualifier not counted) is 60 bytes or
+// longer. A description leaves PAGE_SIZE out only when it is that size, so
+// that the file made from it gets the same page size.
+uint32_t creation_page_size(const FileView& f, bool r6) {
+  if (r6) return 4096;
+  const unsigned qualifier = tbyte(f) ? 4 : 3;
+  for (const KeyView& k : f.keys) {
+    const unsigned size = (k.key_flags & 0x04) ? k.key_size - qualifier : k.key_size;
+    if (!(k.autokey_flags & 0x10) && k.key_size >= qualifier && size >= 60) return 2048;
+  }
+  return 1024;
+}
+
+}  // namespace
+
 void write_xdl_description(DescribeContext& ctx, const FileView& f, DescribeIo& io,
                            const std::string& name, Sink& s) {
   Output& o = ctx.output;
@@ -28,7 +47,7 @@ void write_xdl_description(DescribeContext& ctx, const FileView& f, DescribeIo& 
   o.out(s, "\t\t\"%s\"\n", name.c_str());
   o.out(s, "\tADDRESSING");
   o.out(s, tbyte(f) ? (r6 ? "\t48\n" : "\t40\n") : "\t32\n");
-  if ((r6 && page != 4096) || (!r6 && page != 1024)) o.out(s, "\tPAGE_SIZE\t%u\n", page);
+  if (page != creation_page_size(f, r6)) o.out(s, "\tPAGE_SIZE\t%u\n", page);
   o.out(s, "\tNETWORK_ENCRYPT\t%s\n", (f.file_flags & 0x80) ? "yes" : "no");
   if (f.revision >= 6) {
     if (r6) o.out(s, "\tTRACK_CHANGES\t%s\n", change_tracking(f) ? "yes" : "no");

@@ -863,7 +863,15 @@ int store_null_value(FileDescription& description, KeyDescription& key, const ch
     if (type & kSegDecimal) {
       if (text_to_decimal(text, length, 0, field) != kConvertOk) return kNullBadDecimal;
     } else if (type & kSegInteger) {
-      if (text_to_integer(text, length, 0, field) != kConvertOk) return kNullBadInteger;
+      const int rc = text_to_integer(text, length, 0, field);
+      // The conversion refuses the most negative value of a 1-, 2- or 4-byte
+      // field (its bytes are right nonetheless), and the descriptions show a
+      // 1- or 2-byte value as the unsigned number of its bytes: both readings
+      // give the field's bytes back.
+      const int64_t n = description_number(std::string_view(text, length));
+      const int64_t half = size == 1 || size == 2 || size == 4 ? int64_t{1} << (8 * size - 1) : 0;
+      const bool fits = n >= -half && n < (size <= 2 ? 2 * half : half);
+      if (rc != kConvertOk && !(rc == kConvertOverflow && fits)) return kNullBadInteger;
     } else if (type & kSegUnsigned) {
       const int rc = text_to_integer(text, length, 0, field);
       if (rc != kConvertOk && rc != kConvertOverflow) return kNullBadUnsigned;

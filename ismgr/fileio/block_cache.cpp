@@ -1,6 +1,7 @@
 #include "ismgr/fileio/block_cache.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,11 @@
 #include "ismgr/fileio/file_io.h"
 
 namespace ismgr {
+
+uint64_t new_block_epoch() {
+  static std::atomic<uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 namespace {
 
@@ -71,9 +77,6 @@ CacheSettings read_cache_settings() {
   settings.fixed_maximum = fixed > 0 && fixed <= 0x7FFFFFFF ? static_cast<uint32_t>(fixed) : 0;
   settings.index_caching = !env_begins_with("CACHE_INDEX", 'N');
   settings.data_caching = env_begins_with("CACHE_DATA", 'Y');
-  long data_buffers = env_number("NUMDBUFS");
-  settings.data_buffers =
-      data_buffers >= 1 && data_buffers <= 10 ? static_cast<uint32_t>(data_buffers) : 1;
   return settings;
 }
 
@@ -304,6 +307,7 @@ BlockCache::Block* BlockCache::get_block(int64_t position, Purpose purpose) {
   if (purpose == Purpose::kLookOnly) return nullptr;
   Block* block = take_buffer();
   if (block == nullptr) return nullptr;
+  epoch_ = new_block_epoch();
   insert(block, position);
   if (purpose == Purpose::kRead) {
     ++stats_.block_reads;
@@ -339,6 +343,7 @@ int64_t BlockCache::write_block(platform::Handle handle, const void* bytes, uint
   if (length > 0 && bytes == nullptr) return -1;
   Block* block = get_block(position, Purpose::kCreate);
   if (block == nullptr) return -1;
+  epoch_ = new_block_epoch();
   if (length > 0) std::memcpy(block->bytes.get(), bytes, length);
   block->flags |= kDirty;
   const int64_t end = position + block_size_;

@@ -33,13 +33,12 @@ namespace ismgr {
 // call: "NUMBUFS" (decimal) is the fixed number of index buffers, 0 when unset
 // or not a positive number; "CACHE_INDEX" beginning with N or n switches
 // index caching off; "CACHE_DATA" beginning with Y or y switches the data
-// write-behind on; "NUMDBUFS" between 1 and 10 is the number of data buffers,
-// anything else gives 1.
+// write-behind on. The number of data buffers is not kept here: the open
+// reads it afresh (data_cache_buffers).
 struct CacheSettings {
   uint32_t fixed_maximum = 0;
   bool index_caching = true;
   bool data_caching = false;
-  uint32_t data_buffers = 1;
 };
 const CacheSettings& cache_settings();
 // Reads the settings from the environment as the first call does.
@@ -49,6 +48,13 @@ CacheSettings read_cache_settings();
 // for an input-only open the largest index depth of the keys plus 1, for
 // other opens the sum of the depths plus twice the number of keys.
 uint32_t cache_computed_maximum(bool input_only, const uint8_t* key_depths, uint32_t key_count);
+
+// A number never handed out before in this process (never 0). A source of
+// blocks takes a new one whenever the bytes of any block it hands out may
+// have changed, so that (epoch, position) names the bytes of one block; a
+// reader may keep what it learned about a block for as long as the epoch
+// stands.
+uint64_t new_block_epoch();
 
 // Counters of a cache. The physical counts include the header operations.
 struct CacheStatistics {
@@ -90,6 +96,9 @@ class BlockCache {
   bool shared_file() const { return shared_file_; }
   bool size_from_system() const { return size_from_system_; }
   uint32_t block_size() const { return block_size_; }
+  // The cache's epoch (see new_block_epoch): renewed whenever a block buffer
+  // is filled from the disk or written to.
+  const uint64_t* epoch() const { return &epoch_; }
   platform::Handle handle() const { return handle_; }
 
   // Gives the cache a write-behind buffer for the data file: `buffers` times
@@ -198,6 +207,7 @@ class BlockCache {
   int64_t known_end_ = 0;
   int64_t highest_written_end_ = 0;
   CacheStatistics stats_;
+  uint64_t epoch_ = new_block_epoch();
 
   // Valid blocks, most recently used first, and hashed by position; the last
   // used block is tried before the hash. Invalid buffers wait on free_ for

@@ -129,10 +129,16 @@ int64_t map_os_error(int64_t result) {
   return result;
 }
 
-FileHandle file_open(const char* name, int flags, int share, int /*perm*/) {
+namespace {
+
+FileHandle open_with_first_read(const char* name, int flags, int share, void* buffer,
+                                uint32_t count, uint32_t* done) {
   if (flags & kOpenAppend) return kInvalidFileHandle;
 
   os::OpenOptions o;
+  o.first_read = buffer;
+  o.first_read_count = count;
+  o.first_read_done = done;
   if (flags & kOpenReadWrite) {
     o.access = os::Access::kReadWrite;
   } else if (flags & kOpenWriteOnly) {
@@ -166,7 +172,9 @@ FileHandle file_open(const char* name, int flags, int share, int /*perm*/) {
   } else if (flags & kOpenTruncate) {
     // The file must exist and be open-able as asked before it is emptied.
     o.disposition = os::Disposition::kOpenExisting;
-    FileHandle probe = os::open_file(name, o);
+    os::OpenOptions probe_options = o;
+    probe_options.first_read = nullptr;
+    FileHandle probe = os::open_file(name, probe_options);
     if (probe == kInvalidFileHandle) {
       set_errno_from_last_error();
       return kInvalidFileHandle;
@@ -193,6 +201,18 @@ FileHandle file_open(const char* name, int flags, int share, int /*perm*/) {
     pause_ms(kOpenRetryPauseMs);
     errno = saved;
   }
+}
+
+}  // namespace
+
+FileHandle file_open(const char* name, int flags, int share, int /*perm*/) {
+  return open_with_first_read(name, flags, share, nullptr, 0, nullptr);
+}
+
+FileHandle file_open_reading(const char* name, int flags, int share, void* buffer, uint32_t count,
+                             uint32_t* done) {
+  *done = 0;
+  return open_with_first_read(name, flags, share, buffer, count, done);
 }
 
 int file_close(FileHandle h) {
@@ -239,6 +259,13 @@ int64_t file_read(FileHandle h, void* buffer, uint32_t count) {
     if (err != os::kErrLockViolation || attempt >= kTransferAttempts) return -1;
     pause_ms(kTransferRetryPauseMs);
   }
+}
+
+int64_t file_pread(FileHandle h, void* buffer, uint32_t count, int64_t offset) {
+  uint32_t done = 0;
+  if (os::read_at(h, buffer, count, offset, &done)) return done;
+  set_errno_from_last_error();
+  return -1;
 }
 
 int64_t file_write(FileHandle h, const void* buffer, uint32_t count) {

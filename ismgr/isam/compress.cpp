@@ -4,7 +4,9 @@
 // detection work eight bytes at a time; short codes are produced with
 // fixed-size block moves when the buffers have room, so the common business
 // record (blank-padded names, zero-filled numbers, NUL padding) costs a few
-// instructions per code rather than per byte.
+// instructions per code rather than per byte. The expansion decodes those
+// short codes in a loop of its own while both buffers have room for any of
+// them, without the checks every other code needs.
 #include "ismgr/isam/compress.h"
 
 #include <array>
@@ -271,10 +273,62 @@ size_t compress(uint8_t* out, const uint8_t* record, size_t length) {
   return length + 1;
 }
 
+#ifdef ISMGR_CODEC_SSE2
+namespace {
+
+inline void store32(uint8_t* out, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), v);
+}
+
+// Expands the short codes that make up nearly every business record (short
+// literals, blank, zero digit and NUL runs, short runs of 3 to 32 bytes)
+// while at least 32 bytes of room and 34 stored bytes remain: every code
+// then fits, and its output is written as one 32-byte block, so no code
+// needs a check of its own. Returns at a code of another kind, or when room
+// runs short; the caller goes on.
+inline void expand_short_codes(uint8_t* out, size_t* o_at, const uint8_t* in, size_t* ip_at,
+                               size_t in_length, size_t length) {
+  size_t o = *o_at;
+  size_t ip = *ip_at;
+  while (length - o >= 32 && in_length - ip >= 34) {
+    const uint8_t code = in[ip];
+    const size_t n = static_cast<size_t>(code & 0x1F) + 1;
+    const unsigned kind = code >> 5;
+    if (kind == 3) {  // n literal bytes
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + ip + 1));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + ip + 17));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), a);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 16), b);
+      o += n;
+      ip += n + 1;
+    } else if (kind >= 5) {  // n blanks, digits zero or NUL bytes
+      store32(out + o, _mm_set1_epi8(static_cast<char>(kSpecialByte[kind])));
+      o += n;
+      ip += 1;
+    } else if (kind == 1 && n <= 30) {  // n + 2 copies of the next byte
+      store32(out + o, _mm_set1_epi8(static_cast<char>(in[ip + 1])));
+      o += n + 2;
+      ip += 2;
+    } else {
+      break;
+    }
+  }
+  *o_at = o;
+  *ip_at = ip;
+}
+
+}  // namespace
+#endif
+
 int64_t expand(uint8_t* out, const uint8_t* in, size_t in_length, size_t length, bool truncate) {
   size_t o = 0;
   size_t ip = 0;
   while (o < length) {
+#ifdef ISMGR_CODEC_SSE2
+    expand_short_codes(out, &o, in, &ip, in_length, length);
+    if (o >= length) break;
+#endif
     if (ip >= in_length) return -1;  // the stored bytes end before the record does
     const uint8_t code = in[ip++];
     const uint8_t low = code & 0x1F;

@@ -22,7 +22,13 @@ size_t header_areas_size(const IsamHeader& h) {
          pad4(h.null_area_size) + (is_r6_unpatched(h) ? kR6ExtensionSize : 0);
 }
 
-// Checks the keys against the record, the key buffers and the null values.
+// Checks the keys against the record, the key buffers and the null values,
+// with the bounds the creation lays them out by: a segment starts at a
+// 0-based offset and ends at most at the record's last byte; a portable
+// integer's position counts from 1, so it ends at position + length - 1,
+// which may be the record size itself; a duplicate qualifier lies within the
+// record as stored; only a replicating or non-replicating null key has a
+// null value (a short null key has none).
 int check_keys(const IsamFileControl& fc) {
   const IsamHeader& h = fc.header;
   const uint64_t record = h.record_size;
@@ -41,7 +47,7 @@ int check_keys(const IsamFileControl& fc) {
     }
     // The segments are copied into a key of key_size bytes.
     if (total > k.key_size) return kStatusBadFileControl;
-    if (k.key_flags & kKeyNullRules) {
+    if (k.key_flags & (kKeyNullReplicating | kKeyNullNonReplicating)) {
       if (!null_value_at(fc.null_area, k.null_offset, nullptr, nullptr)) {
         return kStatusBadFileControl;
       }
@@ -55,7 +61,9 @@ int check_keys(const IsamFileControl& fc) {
   }
   for (const PortIntSpec& p : fc.port_ints) {
     if (p.kind != kPortIntKind) continue;
-    if (static_cast<uint64_t>(p.position) + p.length > record) return kStatusBadFileControl;
+    if (p.position < 1 || static_cast<uint64_t>(p.position) + p.length - 1 > record) {
+      return kStatusBadFileControl;
+    }
   }
   return 0;
 }

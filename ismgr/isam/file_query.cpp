@@ -204,8 +204,9 @@ std::string key_string(const IsamFileControl& fc, const KeyDescriptor& k, int se
     t += item;
   }
   // The name: the first 14 characters less trailing blanks; a NUL ends it.
-  std::string name(k.key_name.data(), 14);
-  name = name.c_str();
+  const char* chars = k.key_name.data();
+  const void* nul = std::memchr(chars, '\0', 14);
+  std::string name(chars, nul != nullptr ? static_cast<const char*>(nul) - chars : 14);
   while (!name.empty() && name.back() == ' ') name.pop_back();
   if (!name.empty()) t += ", name=" + name;
   bool all_alpha = true;
@@ -259,8 +260,8 @@ std::string file_text(const IsamFileControl& fc) {
   }
   uint64_t at = fc.text_location + ((h.file_flags2 & kFlags2PrefixedText) ? 8 : 0);
   std::string text(fc.text_length, '\0');
-  if (file_seek(fc.data_handle, static_cast<int64_t>(at), 0) < 0) return std::string();
-  int64_t got = file_read(fc.data_handle, text.data(), fc.text_length);
+  if (at > static_cast<uint64_t>(INT64_MAX)) return std::string();
+  int64_t got = file_pread(fc.data_handle, text.data(), fc.text_length, static_cast<int64_t>(at));
   if (got != static_cast<int64_t>(fc.text_length)) throw QueryFailure{kStatusReadFailure};
   return text;
 }

@@ -76,10 +76,20 @@ const uint8_t* read_or_fail(const BlockSource& source, uint64_t address) {
   return block;
 }
 
+// The layout of a separator block kept by a descent: the slot for the block
+// at `address`, or null when nothing may be kept.
+DescentWork::Layout* layout_slot(DescentWork* work, uint64_t epoch, uint64_t address) {
+  if (work == nullptr || epoch == 0) return nullptr;
+  return &work->layouts[(address * 0x9E3779B97F4A7C15ull) >> 58];
+}
+
 // Chooses the child of a separator block for the key. Fills `level` and
-// returns the child pointer. Throws Inconsistent.
+// returns the child pointer. `layout`, when given, holds what an earlier
+// visit learned about this very block (same epoch and address) or receives
+// it. Throws Inconsistent.
 uint64_t choose_child(const IndexGeometry& g, const uint8_t* block, const DescentRequest& req,
-                      std::vector<uint32_t>* work, DescentLevel* level) {
+                      std::vector<uint32_t>* work, DescentWork::Layout* layout, uint64_t epoch,
+                      uint64_t address, DescentLevel* level) {
   SeparatorView sep;
   if (!decode_separator_header(g, block, &sep)) throw Inconsistent{kInvalidEntry};
   if (sep.count == 0) throw Inconsistent{kEmptySeparator};
@@ -90,57 +100,81 @@ uint64_t choose_child(const IndexGeometry& g, const uint8_t* block, const Descen
   const bool binary = req.search_capacity != 0;
   if (binary && sep.count + 1 > req.search_capacity) throw Inconsistent{kTooManySeparators};
   std::vector<uint32_t>& offsets = *work;
-  if (offsets.size() < sep.count) offsets.resize(sep.count);
 
   // Entries are read only inside the block; an entry passed over must end
   // inside the used length, and so must the child pointer finally taken.
   uint32_t stop = sep.count;  // index of the first entry greater than the key
-  uint32_t pos = sep.first_entry;
-  uint32_t walked = 0;
+  const uint32_t first = sep.first_entry;
+  // Separators are nearly always of one length. When every entry at the
+  // stride of the first one has that length, the entries provably stand
+  // exactly there (each one's length leads to the next), so their offsets
+  // follow from the stride without a table. That takes a look at every
+  // entry; a block seen before in the same epoch has had it.
+  bool uniform = false;
+  uint32_t stride = 0;
   if (binary) {
-    // Separators are nearly always of one length. When every entry at the
-    // stride of the first one has that length, the entries provably stand
-    // exactly there (each one's length leads to the next), so the offsets
-    // follow without the walk's chain of dependent reads; otherwise walk.
-    const uint32_t length = block[pos];
-    const uint64_t stride = uint64_t{length} + pw;
-    const uint64_t last = pos + stride * (sep.count - 1);
-    if (length != 0 && last < used && last + stride <= g.block_size) {
-      bool uniform = true;
-      for (uint32_t i = 0; i < sep.count; ++i) {
-        uint32_t at = pos + static_cast<uint32_t>(stride) * i;
-        uniform &= block[at] == length;
-        offsets[i] = at;
+    const uint32_t length = block[first];
+    const uint64_t wide_stride = uint64_t{length} + pw;
+    const uint64_t last = first + wide_stride * (sep.count - 1);
+    if (length != 0 && last < used && last + wide_stride <= g.block_size) {
+      stride = static_cast<uint32_t>(wide_stride);
+      if (layout != nullptr && layout->epoch == epoch && layout->address == address &&
+          layout->count == sep.count && layout->stride == stride) {
+        uniform = true;
+      } else {
+        uniform = true;
+        for (uint32_t i = 1; i < sep.count; ++i) uniform &= block[first + stride * i] == length;
+        if (uniform && layout != nullptr) *layout = {epoch, address, sep.count, stride};
       }
-      if (uniform) walked = sep.count;
     }
   }
-  for (uint32_t i = walked; i < sep.count; ++i) {
-    if (binary && pos >= used) throw Inconsistent{kInvalidEntry};
-    if (pos >= g.block_size) throw Inconsistent{kInvalidEntry};
-    uint32_t length = block[pos];
-    if (length == 0 || pos + length + pw > g.block_size) throw Inconsistent{kInvalidEntry};
-    offsets[i] = pos;
-    if (!binary && compare_prefix(block + pos + 1, length - 1, req.key, req.key_length) > 0) {
-      stop = i;
-      break;
+  auto greater = [&](uint32_t offset) {
+    return compare_prefix(block + offset + 1, block[offset] - 1u, req.key, req.key_length) > 0;
+  };
+  if (uniform) {
+    // First entry whose prefix is greater than the key. Both entries the
+    // next step may probe are fetched while this one is compared.
+    uint32_t lo = 0, n = sep.count;
+    while (n > 0) {
+      const uint32_t half = n / 2;
+      __builtin_prefetch(block + first + stride * (lo + half / 2));
+      __builtin_prefetch(block + first + stride * (lo + half + 1 + (n - half - 1) / 2));
+      if (greater(first + stride * (lo + half))) {
+        n = half;
+      } else {
+        lo += half + 1;
+        n -= half + 1;
+      }
     }
-    if (!binary && pos + length + pw > used) throw Inconsistent{kInvalidEntry};
-    pos += length + pw;
-  }
-  if (binary) {
-    // First entry whose prefix is greater than the key.
-    auto it = std::upper_bound(
-        offsets.begin(), offsets.begin() + sep.count, 0u, [&](uint32_t, uint32_t offset) {
-          return compare_prefix(block + offset + 1, block[offset] - 1u, req.key, req.key_length) >
-                 0;
-        });
-    stop = static_cast<uint32_t>(it - offsets.begin());
+    stop = lo;
+  } else {
+    if (offsets.size() < sep.count) offsets.resize(sep.count);
+    uint32_t pos = first;
+    for (uint32_t i = 0; i < sep.count; ++i) {
+      if (binary && pos >= used) throw Inconsistent{kInvalidEntry};
+      if (pos >= g.block_size) throw Inconsistent{kInvalidEntry};
+      uint32_t length = block[pos];
+      if (length == 0 || pos + length + pw > g.block_size) throw Inconsistent{kInvalidEntry};
+      offsets[i] = pos;
+      if (!binary && greater(pos)) {
+        stop = i;
+        break;
+      }
+      if (!binary && pos + length + pw > used) throw Inconsistent{kInvalidEntry};
+      pos += length + pw;
+    }
+    if (binary) {
+      auto it = std::upper_bound(offsets.begin(), offsets.begin() + sep.count, 0u,
+                                 [&](uint32_t, uint32_t offset) { return greater(offset); });
+      stop = static_cast<uint32_t>(it - offsets.begin());
+    }
   }
 
   // The pointer preceding entry i: P0, or the one that ends entry i-1.
   auto pointer_before = [&](uint32_t i) -> uint32_t {
-    return i == 0 ? sep.p0_offset : offsets[i - 1] + block[offsets[i - 1]];
+    if (i == 0) return sep.p0_offset;
+    const uint32_t entry = uniform ? first + stride * (i - 1) : offsets[i - 1];
+    return entry + block[entry];
   };
   uint32_t child_at = pointer_before(stop);
   if (child_at + pw > used) throw Inconsistent{kInvalidEntryPtr};
@@ -162,13 +196,18 @@ void search_leaf(const IndexGeometry& g, const uint8_t* block, const DescentRequ
 
   uint32_t pos = 0;
   if (req.search_capacity != 0) {
-    uint32_t lo = 0, hi = leaf.count;
-    while (lo < hi) {
-      uint32_t mid = lo + (hi - lo) / 2;
-      if (below(mid)) {
-        lo = mid + 1;
+    // Both entries the next step may probe are fetched while this one is
+    // compared: the leaf is the block least likely to be in the CPU cache.
+    uint32_t lo = 0, n = leaf.count;
+    while (n > 0) {
+      const uint32_t half = n / 2;
+      __builtin_prefetch(key_of(lo + half / 2));
+      __builtin_prefetch(key_of(lo + half + 1 + (n - half - 1) / 2));
+      if (below(lo + half)) {
+        lo += half + 1;
+        n -= half + 1;
       } else {
-        hi = mid;
+        n = half;
       }
     }
     pos = lo;
@@ -285,9 +324,11 @@ bool decode_separator_header(const IndexGeometry& g, const uint8_t* block, Separ
   return sep->used <= g.block_size;
 }
 
-DescentResult descend(const IndexGeometry& g, const BlockSource& source,
-                      const DescentRequest& request, const RetryPolicy& policy,
-                      std::vector<uint32_t>* work) {
+namespace {
+
+DescentResult descend_with(const IndexGeometry& g, const BlockSource& source,
+                           const DescentRequest& request, const RetryPolicy& policy,
+                           std::vector<uint32_t>* offsets, DescentWork* work) {
   if (g.block_size < 16 || (request.key == nullptr && request.key_length != 0)) {
     raise_status(kStatusBadFileControl);
   }
@@ -310,12 +351,19 @@ DescentResult descend(const IndexGeometry& g, const BlockSource& source,
           result.retries_used = attempt;
           return result;
         }
-        uint64_t child = choose_child(g, block, request, work, &level);
+        const uint64_t epoch = source.epoch != nullptr ? *source.epoch : 0;
+        uint64_t child = choose_child(g, block, request, offsets, layout_slot(work, epoch, address),
+                                      epoch, address, &level);
         result.path.push_back(level);
         if (j >= kMaxTreeDepth - 1 || request.depth < j + 2) throw Inconsistent{kTooDeep};
         if (child == 0) throw Inconsistent{kNullBlock};
         address = child;
         block = read_or_fail(source, address);
+        // The block's header and the lines the first probes of its search
+        // land on are fetched together, not one miss after the other.
+        for (uint32_t at = 0; at < g.block_size; at += g.block_size / 4) {
+          __builtin_prefetch(block + at);
+        }
       }
     } catch (const Inconsistent& inconsistency) {
       if (attempt >= policy.retries) fail_final(policy, inconsistency.message);
@@ -323,6 +371,19 @@ DescentResult descend(const IndexGeometry& g, const BlockSource& source,
       if (policy.wait) policy.wait(policy.wait_ms);
     }
   }
+}
+
+}  // namespace
+
+DescentResult descend(const IndexGeometry& g, const BlockSource& source,
+                      const DescentRequest& request, const RetryPolicy& policy, DescentWork* work) {
+  return descend_with(g, source, request, policy, &work->offsets, work);
+}
+
+DescentResult descend(const IndexGeometry& g, const BlockSource& source,
+                      const DescentRequest& request, const RetryPolicy& policy,
+                      std::vector<uint32_t>* work) {
+  return descend_with(g, source, request, policy, work, nullptr);
 }
 
 uint64_t next_leaf(const IndexGeometry& g, const BlockSource& source, const RetryPolicy& policy,

@@ -28,10 +28,13 @@
 #ifndef ISMGR_ISAM_INDEX_BLOCK_H_
 #define ISMGR_ISAM_INDEX_BLOCK_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
+
+#include "ismgr/fileio/block_cache.h"
 
 namespace ismgr {
 
@@ -100,10 +103,13 @@ bool decode_separator_header(const IndexGeometry& g, const uint8_t* block, Separ
 // Where the block bytes come from. `read` returns the `block_size` bytes of
 // the block at `address` (valid until the next read: a cache hands out its
 // own buffer without a copy), or null on an I/O failure, which ends the
-// descent with `io_status`.
+// descent with `io_status`. `epoch`, when given, is read after every read:
+// the source's current epoch (see new_block_epoch in block_cache.h); with it the descent may
+// keep what it learned about a block for as long as the epoch stands.
 struct BlockSource {
   std::function<const uint8_t*(uint64_t address)> read;
   int io_status = 22;
+  const uint64_t* epoch = nullptr;
 };
 
 // What the descent does between its retries: release and retake the file's
@@ -125,6 +131,25 @@ struct DescentLevel {
   uint64_t right = 0;     // the pointer after the one taken (0: none)
 };
 
+// The levels of a descent, held in place (a descent allocates nothing).
+class DescentPath {
+ public:
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const DescentLevel& operator[](size_t i) const { return levels_[i]; }
+  DescentLevel& operator[](size_t i) { return levels_[i]; }
+  const DescentLevel& back() const { return levels_[size_ - 1]; }
+  const DescentLevel* begin() const { return levels_.data(); }
+  const DescentLevel* end() const { return levels_.data() + size_; }
+  void clear() { size_ = 0; }
+  // A descent never goes deeper than kMaxTreeDepth levels.
+  void push_back(const DescentLevel& level) { levels_[size_++] = level; }
+
+ private:
+  std::array<DescentLevel, kMaxTreeDepth> levels_;
+  size_t size_ = 0;
+};
+
 struct DescentResult {
   uint64_t leaf = 0;      // address of the leaf reached
   uint32_t position = 0;  // entry position in the leaf
@@ -133,7 +158,7 @@ struct DescentResult {
   bool past_end = false;  // the position is past the leaf's last entry
   bool next_leaf_exists = false;
   int retries_used = 0;
-  std::vector<DescentLevel> path;  // root first, leaf last
+  DescentPath path;  // root first, leaf last
 };
 
 struct DescentRequest {
@@ -150,11 +175,30 @@ struct DescentRequest {
   uint64_t rfa = 0;
 };
 
+// What the descent keeps between calls, one per thread: the offset table of
+// the binary search, and the layout of separator blocks seen lately. Nearly
+// every separator block holds entries of one length; finding that out reads
+// every entry, so it is kept, by block address and the source's epoch, and
+// holds until the source takes a new epoch.
+struct DescentWork {
+  struct Layout {
+    uint64_t epoch = 0;  // 0: empty
+    uint64_t address = 0;
+    uint32_t count = 0;   // entries
+    uint32_t stride = 0;  // bytes from one entry to the next
+  };
+  std::vector<uint32_t> offsets;
+  std::array<Layout, 64> layouts;
+};
+
 // Descends from the root to the leaf position of the search key. An
 // inconsistent tree is retried after `policy` (another process may be
 // changing it); after the last retry the message goes to the detail hook
-// (code 1052) and the descent fails with status 6. `work` is the offset
-// table of the binary search (kept by the caller between calls).
+// (code 1052) and the descent fails with status 6. `work` is kept by the
+// caller between calls.
+DescentResult descend(const IndexGeometry& g, const BlockSource& source,
+                      const DescentRequest& request, const RetryPolicy& policy, DescentWork* work);
+// As above with only the offset table kept: nothing is learned between calls.
 DescentResult descend(const IndexGeometry& g, const BlockSource& source,
                       const DescentRequest& request, const RetryPolicy& policy,
                       std::vector<uint32_t>* work);

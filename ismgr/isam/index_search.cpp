@@ -33,6 +33,7 @@ uint64_t index_root(const IsamFileControl& fc, size_t key) {
 BlockSource index_block_source(IsamFileControl* fc) {
   BlockSource source;
   source.io_status = kStatusReadFailure;
+  if (fc->cache != nullptr) source.epoch = fc->cache->epoch();
   source.read = [fc](uint64_t address) -> const uint8_t* {
     const IsamHeader& h = fc->header;
     const uint32_t size = page_bytes(h);
@@ -78,9 +79,9 @@ DescentResult find_in_index(IsamFileControl* fc, size_t key, const uint8_t* sear
     request.want_rfa = true;
     request.rfa = *rfa;
   }
-  // The offset table of the binary search, kept per thread between calls.
-  thread_local std::vector<uint32_t> offsets;
-  return descend(g, index_block_source(fc), request, index_retry_policy(fc), &offsets);
+  // What the descent keeps between calls, per thread.
+  thread_local DescentWork work;
+  return descend(g, index_block_source(fc), request, index_retry_policy(fc), &work);
 }
 
 }  // namespace ismgr

@@ -9,7 +9,10 @@ namespace ismgr {
 
 namespace p = platform;
 
-p::Handle isam_file_open(const std::string& name, bool update, int share, bool write_through) {
+namespace {
+
+p::Handle open_isam_file(const std::string& name, bool update, int share, bool write_through,
+                         void* buffer, uint32_t count, uint32_t* got) {
   int flags = update ? kOpenReadWrite : 0;
   if (write_through) flags |= kOpenWriteThrough;
   int share_code = kShareDenyNone;
@@ -18,11 +21,24 @@ p::Handle isam_file_open(const std::string& name, bool update, int share, bool w
   } else if (share & kIsamShareDenyWrite) {
     share_code = kShareDenyWrite;
   }
-  p::Handle h = file_open(name.c_str(), flags, share_code, 0666);
+  p::Handle h = buffer != nullptr
+                    ? file_open_reading(name.c_str(), flags, share_code, buffer, count, got)
+                    : file_open(name.c_str(), flags, share_code, 0666);
   if (h == p::kInvalidHandle && errno == EACCES && p::last_error() == p::kErrSharingViolation) {
     errno = -2;  // in use by another opener
   }
   return h;
+}
+
+}  // namespace
+
+p::Handle isam_file_open(const std::string& name, bool update, int share, bool write_through) {
+  return open_isam_file(name, update, share, write_through, nullptr, 0, nullptr);
+}
+
+p::Handle isam_file_open_reading(const std::string& name, bool update, int share,
+                                 bool write_through, void* buffer, uint32_t count, uint32_t* got) {
+  return open_isam_file(name, update, share, write_through, buffer, count, got);
 }
 
 void isam_file_close(p::Handle handle) {
@@ -48,6 +64,10 @@ int64_t isam_read(p::Handle handle, void* buffer, uint32_t count) {
 int64_t isam_read_at(p::Handle handle, void* buffer, uint32_t count, int64_t position) {
   if (isam_seek(handle, position) < 0) return -1;
   return isam_read(handle, buffer, count);
+}
+
+int64_t isam_pread(p::Handle handle, void* buffer, uint32_t count, int64_t position) {
+  return file_pread(handle, buffer, count, position);
 }
 
 int64_t isam_write_at(p::Handle handle, const void* buffer, uint32_t count, int64_t position) {

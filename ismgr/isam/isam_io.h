@@ -23,12 +23,20 @@ constexpr int kIsamShareDenyWrite = 0x04;
 // open denies it sets errno to -2 ("in use").
 platform::Handle isam_file_open(const std::string& name, bool update, int share,
                                 bool write_through);
+// As isam_file_open, and reads the first `count` bytes of the file into
+// `buffer` in the same open (their number into *got); the file pointer stays
+// at 0.
+platform::Handle isam_file_open_reading(const std::string& name, bool update, int share,
+                                        bool write_through, void* buffer, uint32_t count,
+                                        uint32_t* got);
 void isam_file_close(platform::Handle handle);
 
 int64_t isam_seek(platform::Handle handle, int64_t position);
 // Reads at the file pointer: the bytes read (short at end of file) or -1.
 int64_t isam_read(platform::Handle handle, void* buffer, uint32_t count);
 int64_t isam_read_at(platform::Handle handle, void* buffer, uint32_t count, int64_t position);
+// Reads at `position` without using or moving the file pointer.
+int64_t isam_pread(platform::Handle handle, void* buffer, uint32_t count, int64_t position);
 int64_t isam_write_at(platform::Handle handle, const void* buffer, uint32_t count,
                       int64_t position);
 int64_t isam_file_size(platform::Handle handle);

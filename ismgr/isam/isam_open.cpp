@@ -133,12 +133,38 @@ bool allocation_bad(const IsamFileControl& fc, Handle data, Handle index) {
   return false;
 }
 
+// The first bytes of a file, read by its open. The header page, the dynamic
+// header and a prefixed file text nearly always lie within them, so the
+// reads of the open are served from here without a system call.
+constexpr uint32_t kFirstReadSize = 8192;
+
+struct FirstBytes {
+  uint8_t bytes[kFirstReadSize];  // the first `got` bytes are valid
+  uint32_t got = 0;
+
+  // The bytes were read up to the end of the file: its size (when read).
+  bool whole_file() const { return got < kFirstReadSize; }
+  // Copies the bytes at `position` when they were read, or when the file
+  // ended before them; the count copied, or -1 when a read is needed.
+  int64_t take(void* out, uint32_t count, int64_t position) const {
+    if (position < 0) return -1;
+    const uint64_t from = static_cast<uint64_t>(position);
+    if (from + count > got && !whole_file()) return -1;
+    if (from >= got) return 0;
+    const uint64_t n = std::min<uint64_t>(count, got - from);
+    std::memcpy(out, bytes + from, n);
+    return static_cast<int64_t>(n);
+  }
+};
+
 // Where a handle's file pointer stands as far as the open knows (-1: not
 // known). A read at the position the pointer already has needs no seek
 // first: a fresh handle stands at 0, and after the header page of a
-// revision-6 file the pointer stands at its dynamic header.
+// revision-6 file the pointer stands at its dynamic header. Positioned reads
+// of bytes the open has read already (`first`) are served from them.
 struct FilePointer {
   int64_t at = 0;
+  const FirstBytes* first = nullptr;
 
   int64_t read(Handle h, void* buffer, uint32_t count) {
     const int64_t got = isam_read(h, buffer, count);
@@ -146,6 +172,11 @@ struct FilePointer {
     return got;
   }
   int64_t read_at(Handle h, void* buffer, uint32_t count, int64_t position) {
+    if (first != nullptr) {
+      const int64_t got = first->take(buffer, count, position);
+      if (got >= 0) return got;
+      return isam_pread(h, buffer, count, position);
+    }
     const int64_t got =
         at == position ? isam_read(h, buffer, count) : isam_read_at(h, buffer, count, position);
     at = got >= 0 ? position + got : -1;
@@ -207,6 +238,8 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   int64_t got = 0;
   FilePointer index_at;
   FilePointer data_at;
+  FirstBytes index_first;
+  FirstBytes data_first;
   // The data file goes back to 0 after its first page has been checked. The
   // seek waits: a positioned read of the data file makes it moot.
   bool rewind_data = false;
@@ -265,15 +298,31 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
       detail("Cannot open file with existing .is2");
       fail(kStatusCannotOpenIndex);
     }
-    r.index = isam_file_open(index_name, update, kIsamShareNone, write_through);
+    // Each file is read as it is opened; its file pointer stays at 0.
+    r.index = isam_file_open_reading(index_name, update, kIsamShareNone, write_through,
+                                     index_first.bytes, kFirstReadSize, &index_first.got);
     if (r.index == kInvalidHandle) fail_os(kStatusCannotOpenIndex);
-    got = index_at.read(r.index, page.data(), kHeaderPageReadSize);
-    if (got < 0) fail_os(kStatusReadFailure);
-    r.data = isam_file_open(data_name, update, data_share(mode), write_through);
+    // Nothing read (an empty file, or a read that failed and fails again
+    // here): the file is read as without the first read.
+    if (index_first.got > 0) {
+      index_at.first = &index_first;
+      got = index_first.take(page.data(), kHeaderPageReadSize, 0);
+    } else {
+      got = index_at.read(r.index, page.data(), kHeaderPageReadSize);
+      if (got < 0) fail_os(kStatusReadFailure);
+    }
+    r.data = isam_file_open_reading(data_name, update, data_share(mode), write_through,
+                                    data_first.bytes, kFirstReadSize, &data_first.got);
     if (r.data != kInvalidHandle) {
-      uint8_t first[kHeaderPageReadSize];
-      const int64_t data_got = data_at.read(r.data, first, sizeof first);
-      if (data_got < 0) fail_os(kStatusReadFailure);
+      const uint8_t* first = data_first.bytes;
+      int64_t data_got = std::min<int64_t>(data_first.got, kHeaderPageReadSize);
+      if (data_first.got > 0) {
+        data_at.first = &data_first;
+      } else {
+        data_got = data_at.read(r.data, data_first.bytes, kHeaderPageReadSize);
+        if (data_got < 0) fail_os(kStatusReadFailure);
+        rewind_data = true;
+      }
       const uint16_t word = data_got >= 2 ? get_u16(first) : 0;
       if (word == kMagicWorkFile) {
         detail("In-progress work file exists");
@@ -285,7 +334,6 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
           index_magic != kMagicOtherIsamB) {
         fail(kStatusCannotOpenData);
       }
-      rewind_data = true;
     }
   }
 
@@ -364,11 +412,20 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
     int64_t n =
         data_at.read_at(r.data, prefix, sizeof prefix, static_cast<int64_t>(location + shift));
     rewind_data = false;
-    const int64_t size = isam_file_size(r.data);
-    const uint64_t data_size =
-        size > static_cast<int64_t>(shift) ? static_cast<uint64_t>(size) - shift : 0;
-    if (int status = resolve_file_text(&fc, prefix, n > 0 ? static_cast<size_t>(n) : 0, data_size,
-                                       &message)) {
+    const size_t prefix_got = n > 0 ? static_cast<size_t>(n) : 0;
+    // The text must lie within the data file. The bytes read with the open
+    // exist, so a text among them needs no look at the file's size.
+    int status = 1;
+    if (data_at.first != nullptr && data_first.got > shift) {
+      status = resolve_file_text(&fc, prefix, prefix_got, data_first.got - shift, &message);
+    }
+    if (status != 0) {
+      const int64_t size = isam_file_size(r.data);
+      const uint64_t data_size =
+          size > static_cast<int64_t>(shift) ? static_cast<uint64_t>(size) - shift : 0;
+      status = resolve_file_text(&fc, prefix, prefix_got, data_size, &message);
+    }
+    if (status != 0) {
       detail(message);
       fail(status);
     }
@@ -473,13 +530,6 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
 }
 
 }  // namespace
-
-uint32_t data_cache_buffers() {
-  const char* value = ismgr_getenv("NUMDBUFS");
-  if (value == nullptr) return 4;
-  const long n = std::strtol(value, nullptr, 10);
-  return (n >= 1 && n <= 10) ? static_cast<uint32_t>(n) : 1;
-}
 
 IsamFileControl* isam_open(ismgr_control* ctl, const char* name, uint32_t mode,
                            const char* description) {

@@ -88,9 +88,6 @@ bool isam_move_data_handle(IsamFileControl* main, IsamFileControl* temp);
 // whose data handle moved to a temporary index.
 bool isam_control_valid(const IsamFileControl* fc);
 
-// "NUMDBUFS": 1 to 10 taken, any other value 1, unset 4. Read at every open.
-uint32_t data_cache_buffers();
-
 // Forgets the process-wide ".is2" choice so that the next open reads
 // "IGNIS2" again (tests).
 void reset_isam_open_for_test();

@@ -22,8 +22,8 @@ uint32_t os_error_from_errno(int err, const char* path);
 // Share claims live on reserved bytes at kShareBase and above: far beyond any
 // data and beyond every record-lock offset (record locks end below kMaxLockEnd,
 // which equals kShareBase).
+// The order of the four bytes lets the usual claims and tests take one call.
 constexpr int64_t kShareBase = int64_t{1} << 62;
-constexpr int64_t kGuardByte = kShareBase + 0;     // serialises check-and-claim
 constexpr int64_t kHasReadByte = kShareBase + 1;   // "some handle may read"
 constexpr int64_t kHasWriteByte = kShareBase + 2;  // "some handle may write"
 constexpr int64_t kDeniesReadByte = kShareBase + 3;
@@ -39,10 +39,16 @@ struct LockedRange {
 
 // What the layer keeps for one open handle.
 struct HandleInfo {
-  int claim_fd = -1;            // readable descriptor holding the share claims
-  int exclusive_fd = -1;        // writable descriptor for exclusive locks, or -1
-  int companion = -1;           // extra descriptor owned by the handle, or -1
-  bool regular = false;         // a regular file (partial transfers are continued)
+  int claim_fd = -1;      // readable descriptor holding the share claims
+  int exclusive_fd = -1;  // writable descriptor for exclusive locks, or -1
+  int companion = -1;     // extra descriptor owned by the handle, or -1
+  // A read-only handle opens its writable companion at its first lock; set
+  // once that has been tried.
+  bool companion_tried = false;
+  // A regular file (partial transfers are continued); known only once the
+  // type has been asked for: an open need not ask.
+  bool regular = false;
+  bool type_known = false;
   std::string delete_on_close;  // absolute name to remove at close
   std::vector<LockedRange> ranges;
 };
@@ -56,14 +62,18 @@ bool lookup_handle(int fd, HandleInfo* info);
 // Runs `fn` on the entry under the table's mutex; false when unknown.
 bool with_handle(int fd, const std::function<void(HandleInfo&)>& fn);
 
-// Places the share claims of a new handle on `claim_fd` (readable; writable
-// when `can_guard_exclusively`). Returns kErrSuccess or kErrSharingViolation
-// (claims then released) or another OS error.
-uint32_t claim_share(int claim_fd, bool can_guard_exclusively, bool has_read, bool has_write,
-                     bool denies_read, bool denies_write);
+// Places the share claims of a new handle on `claim_fd` (readable) and tests
+// for conflicting claims of other handles. Returns kErrSuccess, or
+// kErrSharingViolation or another OS error with the claims released again.
+uint32_t claim_share(int claim_fd, bool has_read, bool has_write, bool denies_read,
+                     bool denies_write);
 // kErrSharingViolation when the file `path` is open through this layer by any
 // handle; kErrSuccess otherwise (also when it cannot be examined).
 uint32_t check_not_in_use(const std::string& path);
+
+// A second, independent open of the file behind `fd` (its own open file
+// description) with `flags`, or -1.
+int reopen(int fd, int flags);
 
 // fcntl open-file-description lock helpers; they retry on EINTR. Return 0 or
 // an errno value.

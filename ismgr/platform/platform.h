@@ -96,6 +96,15 @@ struct OpenOptions {
   bool temporary = false;      // a hint only
   bool write_through = false;  // O_DSYNC
   bool sequential = false;     // access-pattern hint only
+  // An open with read access may read the file's first bytes as part of the
+  // open: up to `first_read_count` bytes from offset 0 into `first_read`, the
+  // number read into *first_read_done (0 for a file that cannot be read at an
+  // offset, such as a pipe, or when the read failed: reading again reports
+  // the error). The file pointer stays at 0. Such an open costs fewer system
+  // calls: the read itself refuses a directory.
+  void* first_read = nullptr;
+  uint32_t first_read_count = 0;
+  uint32_t* first_read_done = nullptr;
 };
 
 // Opens or creates a file. Share modes are enforced among all handles of all
@@ -116,6 +125,10 @@ bool seek(Handle handle, int64_t distance, SeekMethod method, int64_t* new_posit
 // Reads up to `count` bytes at the file pointer; *done is 0 at end of file.
 bool read(Handle handle, void* buffer, uint32_t count, uint32_t* done);
 bool write(Handle handle, const void* buffer, uint32_t count, uint32_t* done);
+// Reads up to `count` bytes at `offset` without using or moving the file
+// pointer; *done is short only at the end of the file. Fails on a file that
+// cannot be read at an offset (a pipe).
+bool read_at(Handle handle, void* buffer, uint32_t count, int64_t offset, uint32_t* done);
 bool flush(Handle handle);
 // Truncates or extends the file to the file pointer.
 bool set_end_of_file(Handle handle);

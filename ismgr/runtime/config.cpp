@@ -245,6 +245,13 @@ const SmallestIntegers& smallest_integers() {
   return config_state().smallest;
 }
 
+uint32_t data_cache_buffers() {
+  const char* value = ismgr_getenv("NUMDBUFS");
+  if (value == nullptr) return 4;
+  const int n = c_atoi(value);
+  return n >= 1 && n <= 10 ? static_cast<uint32_t>(n) : 1;
+}
+
 bool option_set(int n) {
   ensure_configuration();
   const ConfigState& s = config_state();

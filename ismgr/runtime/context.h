@@ -181,6 +181,10 @@ struct SmallestIntegers {
   int64_t i64;
 };
 const SmallestIntegers& smallest_integers();
+// The number of data write-behind buffers, "NUMDBUFS" read afresh at every
+// call (the C library's decimal conversion): 1 to 10 are taken, any other
+// value gives 1, unset gives 4. The one reader of the variable.
+uint32_t data_cache_buffers();
 // True when option `n` (1 to 64) of "VRXOPT" is set.
 bool option_set(int n);
 // The option numbers that survive in the option words.

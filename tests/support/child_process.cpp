@@ -240,12 +240,6 @@ int ChildProcess::wait() {
   return static_cast<int>(code);
 }
 
-// A file without write permission is read-only for every user on Windows
-// (the read-only attribute): there is nobody to become.
-bool ChildProcess::become_unprivileged() {
-  return true;
-}
-
 #else
 
 bool in_child_rerun() {
@@ -291,11 +285,6 @@ int ChildProcess::wait() {
   if (from_child_ >= 0) ::close(from_child_);
   from_child_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool ChildProcess::become_unprivileged() {
-  if (::geteuid() != 0) return true;
-  return ::setgid(65534) == 0 && ::setuid(65534) == 0;
 }
 
 #endif

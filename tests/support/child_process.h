@@ -45,9 +45,6 @@ class ChildProcess {
   Link& link() { return link_; }
   // Waits for the child; its exit status, or -1 when it did not exit normally.
   int wait();
-  // Drops privileges to an unprivileged user when running as root (for tests
-  // about files this process may not write); true when now unprivileged.
-  static bool become_unprivileged();
 
  private:
   int pid_ = -1;

@@ -12,29 +12,36 @@ namespace ismgr::testing {
 
 namespace {
 
-void w8(std::vector<uint8_t>& b, size_t off, uint64_t v) {
-  b.at(off) = static_cast<uint8_t>(v);
-}
-void w16(std::vector<uint8_t>& b, size_t off, uint64_t v) {
-  w8(b, off, v);
-  w8(b, off + 1, v >> 8);
-}
-void w32(std::vector<uint8_t>& b, size_t off, uint64_t v) {
-  w16(b, off, v);
-  w16(b, off + 2, v >> 16);
-}
-void w64(std::vector<uint8_t>& b, size_t off, uint64_t v) {
-  w32(b, off, v);
-  w32(b, off + 4, v >> 32);
+// Little-endian, `width` bytes of `v` at `off`.
+void put(std::vector<uint8_t>& b, size_t off, uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) b.at(off + i) = static_cast<uint8_t>(v >> (8 * i));
 }
 void wstr(std::vector<uint8_t>& b, size_t off, const std::string& s, size_t width) {
-  for (size_t i = 0; i < width; ++i) w8(b, off + i, i < s.size() ? static_cast<uint8_t>(s[i]) : 0);
+  for (size_t i = 0; i < width; ++i)
+    put(b, off + i, i < s.size() ? static_cast<uint8_t>(s[i]) : 0, 1);
 }
 uint32_t round_up(uint32_t n, uint32_t unit) {
   return (n + unit - 1) / unit * unit;
 }
 uint32_t pad4(uint32_t n) {
   return (n + 3) & ~3u;
+}
+
+// Fields as (offset, value, width) triples, each put() in turn.
+void put_fields(std::vector<uint8_t>&) {}
+template <typename V, typename... Rest>
+void put_fields(std::vector<uint8_t>& b, size_t offset, V value, int width, Rest... rest) {
+  put(b, offset, static_cast<uint64_t>(value), width);
+  put_fields(b, rest...);
+}
+
+template <typename Pokes>
+void apply_pokes(const Pokes& pokes, bool index, std::vector<uint8_t>& b) {
+  for (const auto& p : pokes) {
+    if (p.index != index) continue;
+    if (p.offset + p.bytes.size() > b.size()) b.resize(p.offset + p.bytes.size(), 0);
+    std::copy(p.bytes.begin(), p.bytes.end(), b.begin() + p.offset);
+  }
 }
 
 }  // namespace
@@ -48,225 +55,25 @@ KeySpec KeySpec::alpha(const std::string& name, uint16_t start, uint16_t length,
 }
 
 struct IsamBuilder::Layout {
-  bool old = false;
-  bool short_form = false;
-  bool r6u = false;
+  bool old = false, short_form = false, r6u = false;
   uint32_t unit = 1024;
   std::vector<KeySpec> keys;
   std::vector<uint8_t> null_area;
-  uint8_t file_flags = 0;
+  uint8_t file_flags = 0, page_units = 4;
   uint32_t file_flags2 = 0;
-  uint8_t page_units = 4;
   uint16_t max_key = 0;
-  uint32_t header_size = 0;
-  uint32_t dynamic_offset = 0;
-  uint32_t free_size = 0;
-  uint32_t root_w = 4;
-  uint32_t roots_off = 0;
-  uint32_t depths_off = 0;
+  uint32_t header_size = 0, dynamic_offset = 0, free_size = 0, root_w = 4;
+  uint32_t roots_off = 0, depths_off = 0;
   uint32_t counters_off = 0;  // 0: no counters
   uint32_t tracking_off = 0;  // 0: no tracking area
   uint32_t dynamic_size = 0;
   uint32_t region = 0;  // data header region (data_header_units x 256)
-  uint32_t text_location = 0;
+  uint32_t text_location = 0, data_start = 0;
   uint32_t text_alloc = 0;  // bytes of the prefixed text's allocation
-  uint32_t data_start = 0;
   int qualifier = 3;
 };
 
 IsamBuilder::IsamBuilder() = default;
-
-IsamBuilder& IsamBuilder::revision(int r) {
-  revision_ = r;
-  return *this;
-}
-IsamBuilder& IsamBuilder::patched_from(int r) {
-  revision_ = 6;
-  patch_flags_ = (r == 4) ? 0x01 : 0x02;
-  return *this;
-}
-IsamBuilder& IsamBuilder::magic(uint16_t m) {
-  magic_ = m;
-  return *this;
-}
-IsamBuilder& IsamBuilder::record_length(uint16_t n) {
-  record_length_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::record_overhead(uint16_t n) {
-  record_overhead_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::file_flags(uint8_t f) {
-  file_flags_ = f;
-  return *this;
-}
-IsamBuilder& IsamBuilder::file_flags2(uint32_t f) {
-  file_flags2_ = f;
-  return *this;
-}
-IsamBuilder& IsamBuilder::tbyte(bool address48) {
-  tbyte_ = true;
-  address48_ = address48;
-  return *this;
-}
-IsamBuilder& IsamBuilder::page_units(uint8_t units) {
-  page_units_ = units;
-  return *this;
-}
-IsamBuilder& IsamBuilder::add_key(const KeySpec& key) {
-  keys_.push_back(key);
-  return *this;
-}
-IsamBuilder& IsamBuilder::port_int(uint16_t position, uint8_t length, uint8_t kind) {
-  port_ints_.push_back(PortInt{position, length, kind});
-  return *this;
-}
-IsamBuilder& IsamBuilder::null_values(const std::vector<uint8_t>& area) {
-  null_area_ = area;
-  return *this;
-}
-IsamBuilder& IsamBuilder::times(uint32_t created, uint32_t cleared, uint32_t verified,
-                                uint32_t reindexed) {
-  times_[0] = created;
-  times_[1] = cleared;
-  times_[2] = verified;
-  times_[3] = reindexed;
-  return *this;
-}
-IsamBuilder& IsamBuilder::creation_version(const std::string& text) {
-  version_ = text;
-  return *this;
-}
-IsamBuilder& IsamBuilder::seed(uint64_t s) {
-  seed_ = s;
-  return *this;
-}
-IsamBuilder& IsamBuilder::preallocation(uint32_t allocation, bool in_records) {
-  prealloc_ = true;
-  allocation_ = allocation;
-  alloc_in_records_ = in_records;
-  return *this;
-}
-IsamBuilder& IsamBuilder::compat_level(uint8_t level) {
-  compat_ = level;
-  return *this;
-}
-IsamBuilder& IsamBuilder::reorganized(uint32_t t) {
-  reorganized_ = t;
-  return *this;
-}
-IsamBuilder& IsamBuilder::change_tracking(uint8_t slot, uint8_t snapshot_count,
-                                          uint32_t snapshot_base, uint32_t start_time,
-                                          uint16_t mark) {
-  tracking_ = true;
-  tracking_slot_ = slot;
-  snapshot_count_ = snapshot_count;
-  snapshot_base_ = snapshot_base;
-  tracking_time_ = start_time;
-  tracking_mark_ = mark;
-  tbyte_ = true;  // change tracking requires tbyte, with 48-bit addressing
-  address48_ = true;
-  return *this;
-}
-IsamBuilder& IsamBuilder::file_text_prefixed(const std::string& text, uint32_t allocation_word) {
-  text_form_ = 8;
-  text_ = text;
-  text_word_ = allocation_word;
-  return *this;
-}
-IsamBuilder& IsamBuilder::file_text_extension(const std::string& text, uint8_t alloc_kb) {
-  text_form_ = 16;
-  text_ = text;
-  text_kb_ = alloc_kb;
-  return *this;
-}
-IsamBuilder& IsamBuilder::counts(uint32_t record_count, uint32_t free_record_count,
-                                 uint32_t update_count, uint32_t free_index_blocks) {
-  record_count_ = record_count;
-  free_record_count_ = free_record_count;
-  update_count_ = update_count;
-  free_index_blocks_ = free_index_blocks;
-  return *this;
-}
-IsamBuilder& IsamBuilder::vectors(uint16_t vector_count, uint32_t unusable_space) {
-  vector_count_ = vector_count;
-  unusable_ = unusable_space;
-  return *this;
-}
-IsamBuilder& IsamBuilder::free_list_head(uint64_t v) {
-  free_head_ = v;
-  return *this;
-}
-IsamBuilder& IsamBuilder::free_slot(uint64_t address, uint16_t size) {
-  slots_.push_back(Slot{address, size});
-  return *this;
-}
-IsamBuilder& IsamBuilder::slot_count_override(uint8_t n) {
-  slot_count_override_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::dynamic_flags(uint8_t f) {
-  dynamic_flags_ = f;
-  return *this;
-}
-IsamBuilder& IsamBuilder::autoseed(int64_t v) {
-  autoseed_ = v;
-  return *this;
-}
-IsamBuilder& IsamBuilder::leofs(uint64_t data_leof_bytes, uint64_t index_leof_raw) {
-  data_leof_ = data_leof_bytes;
-  index_leof_ = index_leof_raw;
-  return *this;
-}
-IsamBuilder& IsamBuilder::short_with_counters(bool on) {
-  short_counters_ = on;
-  return *this;
-}
-IsamBuilder& IsamBuilder::header_size_override(uint16_t n) {
-  header_size_override_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::dynamic_size_override(uint16_t n) {
-  dynamic_size_override_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::key_count_override(uint8_t n) {
-  key_count_override_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::max_key_size_override(uint16_t n) {
-  max_key_override_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::data_start_override(uint32_t n) {
-  data_start_override_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::text_offset_override(uint32_t n) {
-  text_offset_override_ = n;
-  return *this;
-}
-IsamBuilder& IsamBuilder::data_records(size_t bytes) {
-  data_records_ = bytes;
-  return *this;
-}
-IsamBuilder& IsamBuilder::poke_index(size_t offset, const std::vector<uint8_t>& bytes) {
-  pokes_.push_back(Poke{true, offset, bytes});
-  return *this;
-}
-IsamBuilder& IsamBuilder::poke_data(size_t offset, const std::vector<uint8_t>& bytes) {
-  pokes_.push_back(Poke{false, offset, bytes});
-  return *this;
-}
-IsamBuilder& IsamBuilder::truncate_index(size_t length) {
-  index_length_ = length;
-  return *this;
-}
-IsamBuilder& IsamBuilder::truncate_data(size_t length) {
-  data_length_ = length;
-  return *this;
-}
 
 bool IsamBuilder::is_r6_unpatched() const {
   return revision_ >= 6 && patch_flags_ == 0;
@@ -284,7 +91,11 @@ std::vector<KeySpec> IsamBuilder::all_keys() const {
     t.density = 100;
     t.segments.push_back(SegmentSpec{0x21, 0, 1});
     t.key_size = 5;
-    t.qualifier_offset = record_overhead_;
+    // The creation gives the key the overhead at the moment it is added and
+    // then grows the overhead by the key's 4 + 12 bytes: a header overhead
+    // of 16 or more is taken as holding them (overheads below 16 are kept
+    // as given, for files that bend the layout).
+    t.qualifier_offset = record_overhead_ >= 16 ? record_overhead_ - 16 : record_overhead_;
     t.name = "Change Tracking";
     keys.push_back(t);
   }
@@ -378,42 +189,33 @@ IsamBuilder::Layout IsamBuilder::layout() const {
 std::vector<uint8_t> IsamBuilder::build_old_page() const {
   const Layout l = layout();
   std::vector<uint8_t> b(1024, 0);
-  w16(b, 0, magic_);
-  w8(b, 2, revision_);
-  w8(b, 3, l.file_flags);
-  w8(b, 4, key_count_override_ ? *key_count_override_ : l.keys.size());
-  w8(b, 5, slot_count_override_ ? *slot_count_override_ : slots_.size());
-  w8(b, 7, static_cast<uint8_t>(static_cast<int8_t>(record_overhead_)));
-  w16(b, 8, free_index_blocks_);
-  w16(b, 10, l.max_key);
-  w16(b, 12, record_length_);
-  w16(b, 14, vector_count_);
-  w32(b, 16, free_head_);
-  w32(b, 20, record_count_);
-  w32(b, 24, free_record_count_);
+  put_fields(b, 0, magic_, 2, 2, revision_, 1, 3, l.file_flags, 1, 4,
+             key_count_override_ ? *key_count_override_ : l.keys.size(), 1, 5,
+             slot_count_override_ ? *slot_count_override_ : slots_.size(), 1, 7,
+             static_cast<uint8_t>(static_cast<int8_t>(record_overhead_)), 1, 8, free_index_blocks_,
+             2, 10, l.max_key, 2, 12, record_length_, 2, 14, vector_count_, 2, 16, free_head_, 4,
+             20, record_count_, 4, 24, free_record_count_, 4);
   for (size_t i = 0; i < l.keys.size() && i < 8; ++i) {
     const KeySpec& k = l.keys[i];
     const size_t o = 28 + 60 * i;
     const bool ascending = !k.segments.empty() && (k.segments[0].type & 0x20);
-    w8(b, o + 0, (k.flags & ~1) | (ascending ? 1 : 0));
-    w8(b, o + 2, k.depth);
-    w8(b, o + 3, k.qualifier_offset);
-    w32(b, o + 4, k.root ? *k.root : 1024 + 1024 * i);
+    put_fields(b, o + 0, (k.flags & ~1) | (ascending ? 1 : 0), 1, o + 2, k.depth, 1, o + 3,
+               k.qualifier_offset, 1, o + 4, k.root ? *k.root : 1024 + 1024 * i, 4);
     for (size_t s = 0; s < k.segments.size() && s < 8; ++s) {
-      w16(b, o + 8 + 2 * s, k.segments[s].start);
-      w16(b, o + 24 + 2 * s, k.segments[s].length);
+      put(b, o + 8 + 2 * s, k.segments[s].start, 2);
+      put(b, o + 24 + 2 * s, k.segments[s].length, 2);
     }
-    w16(b, o + 40, k.key_size);
-    w8(b, o + 42, k.null_offset);
+    put(b, o + 40, k.key_size, 2);
+    put(b, o + 42, k.null_offset, 1);
     wstr(b, o + 44, k.name, 16);
   }
   for (size_t i = 0; i < slots_.size() && i < 32; ++i) {
-    w16(b, 508 + 8 * i, slots_[i].size);
-    w32(b, 508 + 8 * i + 4, slots_[i].address);
+    put(b, 508 + 8 * i, slots_[i].size, 2);
+    put(b, 508 + 8 * i + 4, slots_[i].address, 4);
   }
-  w32(b, 764, unusable_);
-  for (size_t i = 0; i < l.null_area.size() && i < 64; ++i) w8(b, 768 + i, l.null_area[i]);
-  w32(b, 832, update_count_);
+  put(b, 764, unusable_, 4);
+  for (size_t i = 0; i < l.null_area.size() && i < 64; ++i) put(b, 768 + i, l.null_area[i], 1);
+  put(b, 832, update_count_, 4);
   wstr(b, 1018, version_.empty() ? "9.4.3b" : version_, 6);
   return b;
 }
@@ -423,7 +225,7 @@ std::vector<uint8_t> IsamBuilder::build_old_page() const {
 std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
   if (revision_ < 4) {
     std::vector<uint8_t> b = build_old_page();
-    if (data_copy) w16(b, 0, 0x5CB5);
+    if (data_copy) put(b, 0, 0x5CB5, 2);
     return b;
   }
   const Layout l = layout();
@@ -433,90 +235,60 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
   // IsamHeader.
   const uint32_t header_size = header_size_override_ ? *header_size_override_ : l.header_size;
   const uint32_t dyn_size = dynamic_size_override_ ? *dynamic_size_override_ : l.dynamic_size;
-  w16(b, 0, data_copy ? 0x5CB5 : magic_);
-  w8(b, 2, revision_);
-  w8(b, 3, l.file_flags);
-  w8(b, 4, key_count_override_ ? *key_count_override_ : k);
-  w8(b, 5, l.page_units);
-  w8(b, 6, port_ints_.size());
-  w8(b, 7, l.region / 256);
-  w16(b, 8, record_overhead_);
-  w16(b, 10, header_size);
-  w16(b, 12, dyn_size);
-  w16(b, 14, l.max_key);
-  w16(b, 16, record_length_);
-  w16(b, 18, l.null_area.size());
-  w32(b, 20, l.file_flags2);
-  w32(b, 24, l.dynamic_offset);
-  for (int i = 0; i < 4; ++i) w32(b, 28 + 4 * i, times_[i]);
+  put_fields(b, 0, data_copy ? 0x5CB5 : magic_, 2, 2, revision_, 1, 3, l.file_flags, 1, 4,
+             key_count_override_ ? *key_count_override_ : k, 1, 5, l.page_units, 1, 6,
+             port_ints_.size(), 1, 7, l.region / 256, 1, 8, record_overhead_, 2, 10, header_size, 2,
+             12, dyn_size, 2, 14, l.max_key, 2, 16, record_length_, 2, 18, l.null_area.size(), 2,
+             20, l.file_flags2, 4, 24, l.dynamic_offset, 4);
+  for (int i = 0; i < 4; ++i) put(b, 28 + 4 * i, times_[i], 4);
   wstr(b, 44, version_.empty() ? (revision_ >= 6 ? "100101c" : "10.1.1c") : version_, 8);
 
   // Key descriptors from offset 52.
   size_t o = 52;
   for (uint32_t i = 0; i < k; ++i, o += 68) {
     const KeySpec& key = l.keys[i];
-    w8(b, o + 0, key.flags);
-    w8(b, o + 1, key.autokey);
-    w8(b, o + 2, key.density);
+    put_fields(b, o + 0, key.flags, 1, o + 1, key.autokey, 1, o + 2, key.density, 1);
     for (size_t s = 0; s < key.segments.size() && s < 8; ++s) {
-      w8(b, o + 4 + s, key.segments[s].type);
-      w16(b, o + 12 + 2 * s, key.segments[s].start);
-      w16(b, o + 28 + 2 * s, key.segments[s].length);
+      put_fields(b, o + 4 + s, key.segments[s].type, 1, o + 12 + 2 * s, key.segments[s].start, 2,
+                 o + 28 + 2 * s, key.segments[s].length, 2);
     }
-    w16(b, o + 44, key.null_offset);
-    w16(b, o + 46, key.key_size);
-    w16(b, o + 48, key.qualifier_offset);
+    put_fields(b, o + 44, key.null_offset, 2, o + 46, key.key_size, 2, o + 48, key.qualifier_offset,
+               2);
     wstr(b, o + 52, key.name, 16);
   }
   for (const PortInt& p : port_ints_) {
-    w8(b, o + 0, p.kind);
-    w8(b, o + 1, p.length);
-    w16(b, o + 2, p.position);
+    put_fields(b, o + 0, p.kind, 1, o + 1, p.length, 1, o + 2, p.position, 2);
     o += 4;
   }
-  for (size_t i = 0; i < l.null_area.size(); ++i) w8(b, o + i, l.null_area[i]);
+  for (size_t i = 0; i < l.null_area.size(); ++i) put(b, o + i, l.null_area[i], 1);
   o += pad4(static_cast<uint32_t>(l.null_area.size()));
   if (l.r6u) {
-    w64(b, o + 0, seed_);
-    w32(b, o + 8, allocation_);
-    w32(b, o + 12, l.data_start);
-    w32(b, o + 16, l.text_location);
-    w32(b, o + 20, reorganized_);
-    w8(b, o + 36, compat_);
-    w8(b, o + 37, text_kb_);
+    put_fields(b, o + 0, seed_, 8, o + 8, allocation_, 4, o + 12, l.data_start, 4, o + 16,
+               l.text_location, 4, o + 36, compat_, 1, o + 37, text_kb_, 1);
   }
 
   // Dynamic header.
   const size_t d = l.dynamic_offset;
   const uint8_t slot_count =
       slot_count_override_ ? *slot_count_override_ : static_cast<uint8_t>(slots_.size());
-  w8(b, d + 0, slot_count);
-  w8(b, d + 1, dynamic_flags_);
-  w16(b, d + 6, vector_count_);
-  w32(b, d + 8, record_count_);
-  w32(b, d + 12, free_record_count_);
-  w32(b, d + 16, unusable_);
-  w32(b, d + 20, free_head_);
+  put_fields(b, d + 0, slot_count, 1, d + 1, dynamic_flags_, 1, d + 6, vector_count_, 2, d + 8,
+             record_count_, 4, d + 12, free_record_count_, 4, d + 16, unusable_, 4, d + 20,
+             free_head_, 4);
   if (l.short_form) {
-    w16(b, d + 2, update_count_);
-    w16(b, d + 4, free_index_blocks_);
+    put(b, d + 2, update_count_, 2);
+    put(b, d + 4, free_index_blocks_, 2);
     for (size_t i = 0; i < slots_.size() && i < 32; ++i) {
       const size_t e = d + 24 + 8 * i;
-      w32(b, e + 0, slots_[i].address);
-      w8(b, e + 4, slots_[i].address >> 32);
-      w16(b, e + 6, slots_[i].size);
+      put_fields(b, e + 0, slots_[i].address, 4, e + 4, slots_[i].address >> 32, 1, e + 6,
+                 slots_[i].size, 2);
     }
   } else {
-    w8(b, d + 24, free_head_ >> 32);
+    put(b, d + 24, free_head_ >> 32, 1);
     for (size_t i = 0; i < slots_.size() && i < 132; ++i) {
       const size_t e = d + 32 + 12 * i;
-      w32(b, e + 0, slots_[i].address);
-      if (address48_) {
-        w16(b, e + 4, slots_[i].address >> 32);
-      } else {
-        w8(b, e + 4, slots_[i].address >> 32);
-      }
-      w16(b, e + 6, slots_[i].size);
+      put(b, e + 0, slots_[i].address, 4);
+      put(b, e + 4, slots_[i].address >> 32, address48_ ? 2 : 1);
+      put(b, e + 6, slots_[i].size, 2);
     }
   }
   for (uint32_t i = 0; i < k; ++i) {
@@ -524,56 +296,31 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
     uint64_t root = l.region + i * l.page_units * 256ull;
     if (tbyte_) root /= 256;
     if (key.root) root = *key.root;
-    w32(b, d + l.roots_off + l.root_w * i, root);
-    if (l.root_w == 5) w8(b, d + l.roots_off + l.root_w * i + 4, root >> 32);
-    w8(b, d + l.depths_off + i, key.depth);
+    put(b, d + l.roots_off + l.root_w * i, root, 4);
+    if (l.root_w == 5) put(b, d + l.roots_off + l.root_w * i + 4, root >> 32, 1);
+    put(b, d + l.depths_off + i, key.depth, 1);
   }
   if (l.counters_off) {
     const size_t c = d + l.counters_off;
-    w64(b, c + 0, static_cast<uint64_t>(autoseed_));
-    w32(b, c + 8, update_count_);
-    w32(b, c + 12, free_index_blocks_);
-    w32(b, c + 16, data_leof_);
-    if (address48_) {
-      w16(b, c + 20, data_leof_ >> 32);
-    } else {
-      w8(b, c + 20, data_leof_ >> 32);
-    }
-    w8(b, c + 22, snapshot_count_);
-    w8(b, c + 23, tracking_slot_);
-    w32(b, c + 24, index_leof_);
-    w8(b, c + 28, index_leof_ >> 32);
-    w16(b, c + 30, tracking_mark_);
-    w32(b, c + 32, snapshot_base_);
-    w32(b, c + 36, text_form_ == 16 ? text_.size() : 0);
+    put_fields(b, c + 0, static_cast<uint64_t>(autoseed_), 8, c + 8, update_count_, 4, c + 12,
+               free_index_blocks_, 4, c + 16, data_leof_, 4);
+    put(b, c + 20, data_leof_ >> 32, address48_ ? 2 : 1);
+    put_fields(b, c + 22, snapshot_count_, 1, c + 23, tracking_slot_, 1, c + 24, index_leof_, 4,
+               c + 28, index_leof_ >> 32, 1, c + 30, tracking_mark_, 2, c + 32, snapshot_base_, 4,
+               c + 36, text_form_ == 16 ? text_.size() : 0, 4);
   }
-  if (l.tracking_off) w32(b, d + l.tracking_off + 4 * tracking_slot_, tracking_time_);
+  if (l.tracking_off) put(b, d + l.tracking_off + 4 * tracking_slot_, tracking_time_, 4);
 
   // Prefixed file text: only the data file's copy holds it.
   if (text_form_ == 8 && data_copy) {
     const size_t t = l.text_location;
     if (t + 8 + text_.size() > b.size()) b.resize(t + 8 + text_.size(), 0);
     const uint32_t word = text_word_ ? text_word_ : (l.text_alloc | 0x04000000);
-    w32(b, t + 0, word);
-    w32(b, t + 4, text_.size());
+    put(b, t + 0, word, 4);
+    put(b, t + 4, text_.size(), 4);
     wstr(b, t + 8, text_, text_.size());
   }
   return b;
-}
-
-std::vector<uint8_t> IsamBuilder::header_page() const {
-  std::vector<uint8_t> b = build_image(false);
-  const Layout l = layout();
-  b.resize(l.old ? 1024 : l.header_size, 0);
-  return b;
-}
-
-std::vector<uint8_t> IsamBuilder::dynamic_header() const {
-  std::vector<uint8_t> b = build_image(false);
-  const Layout l = layout();
-  const size_t size = dynamic_size_override_ ? *dynamic_size_override_ : l.dynamic_size;
-  b.resize(std::max(b.size(), l.dynamic_offset + size), 0);
-  return std::vector<uint8_t>(b.begin() + l.dynamic_offset, b.begin() + l.dynamic_offset + size);
 }
 
 std::vector<uint8_t> IsamBuilder::index_file() const {
@@ -586,21 +333,8 @@ std::vector<uint8_t> IsamBuilder::index_file() const {
     b.resize(at + block, 0);
     b[at] = 0xFF;
   }
-  for (const Poke& p : pokes_) {
-    if (!p.index) continue;
-    if (p.offset + p.bytes.size() > b.size()) b.resize(p.offset + p.bytes.size(), 0);
-    std::copy(p.bytes.begin(), p.bytes.end(), b.begin() + p.offset);
-  }
+  apply_pokes(pokes_, true, b);
   if (index_length_) b.resize(*index_length_);
-  return b;
-}
-
-std::vector<uint8_t> IsamBuilder::temp_index_file() const {
-  std::vector<uint8_t> b = index_file();
-  if (b.size() >= 2) {
-    b[0] = 0xE7;
-    b[1] = 0x5C;
-  }
   return b;
 }
 
@@ -611,63 +345,25 @@ std::vector<uint8_t> IsamBuilder::data_file() const {
   if (text_form_ == 16) {
     const size_t at = l.text_location;
     b.resize(std::max<size_t>(b.size(), at + static_cast<size_t>(text_kb_) * 1024), 0);
-    for (size_t i = 0; i < text_.size() && at + i < b.size(); ++i) {
-      b[at + i] = static_cast<uint8_t>(text_[i]);
-    }
+    for (size_t i = 0; i < text_.size() && at + i < b.size(); ++i) b[at + i] = text_[i];
   }
   b.resize(b.size() + data_records_, 0);
-  for (const Poke& p : pokes_) {
-    if (p.index) continue;
-    if (p.offset + p.bytes.size() > b.size()) b.resize(p.offset + p.bytes.size(), 0);
-    std::copy(p.bytes.begin(), p.bytes.end(), b.begin() + p.offset);
-  }
-  if (data_length_) b.resize(*data_length_);
+  apply_pokes(pokes_, false, b);
   return b;
 }
 
-std::vector<uint8_t> IsamBuilder::shifted_data_file() const {
-  std::vector<uint8_t> b(0x8000, 0x5A);
-  const std::vector<uint8_t> data = data_file();
-  b.insert(b.end(), data.begin(), data.end());
-  return b;
-}
-
-uint16_t IsamBuilder::header_size() const {
-  return header_size_override_ ? *header_size_override_
-                               : static_cast<uint16_t>(layout().old ? 0 : layout().header_size);
-}
-uint32_t IsamBuilder::dynamic_offset() const {
-  return layout().dynamic_offset;
-}
-uint16_t IsamBuilder::dynamic_size() const {
-  return dynamic_size_override_ ? *dynamic_size_override_
-                                : static_cast<uint16_t>(layout().dynamic_size);
-}
 uint32_t IsamBuilder::data_header_bytes() const {
   return layout().region;
-}
-uint32_t IsamBuilder::data_start() const {
-  return layout().data_start;
 }
 uint32_t IsamBuilder::text_location() const {
   return layout().text_location;
 }
-uint8_t IsamBuilder::key_count() const {
-  return key_count_override_ ? *key_count_override_ : static_cast<uint8_t>(all_keys().size());
-}
 
-std::vector<uint8_t> IsamBuilder::work_file_page(const std::string& target, bool terminate,
-                                                 size_t page_len) {
-  std::vector<uint8_t> b(page_len, terminate ? 0 : 'x');
-  if (page_len >= 2) {
-    b[0] = 0xBF;
-    b[1] = 0xA2;
-  }
-  for (size_t i = 2; i < 16 && i < page_len; ++i) b[i] = 0;
-  for (size_t i = 0; i < target.size() && 16 + i < page_len; ++i) {
-    b[16 + i] = static_cast<uint8_t>(target[i]);
-  }
-  if (terminate && 16 + target.size() < page_len) b[16 + target.size()] = 0;
+std::vector<uint8_t> IsamBuilder::work_file_page(const std::string& target) {
+  std::vector<uint8_t> b(4096, 0);
+  b[0] = 0xBF;
+  b[1] = 0xA2;
+  std::copy(target.begin(), target.end(), b.begin() + 16);
   return b;
 }
 

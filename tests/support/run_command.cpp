@@ -16,12 +16,6 @@
 namespace ismgr::test {
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 #ifdef _WIN32
 // The words of a command line written for the shell: quotes ('...' "...")
 // and a backslash before a quote, a backslash or a blank group characters;
@@ -124,33 +118,31 @@ std::string shell_quote(const std::string& s) {
 }
 
 CommandResult run_command(const std::string& dir, const std::string& command) {
-  const std::string out = dir + "/.cmd.out";
-  const std::string err = dir + "/.cmd.err";
+  const std::string out = dir + "/.cmd.out", err = dir + "/.cmd.err";
   CommandResult r;
 #ifdef _WIN32
   // No shell: the line is split into words as the shell would and started.
   r.exit_status = start_and_wait(dir, command, out, err);
 #else
-  const std::string line = "cd " + shell_quote(dir) + " && " + command + " >" + shell_quote(out) +
-                           " 2>" + shell_quote(err) + " </dev/null";
-  const int status = std::system(line.c_str());
+  const int status = std::system(("cd " + shell_quote(dir) + " && " + command + " >" +
+                                  shell_quote(out) + " 2>" + shell_quote(err) + " </dev/null")
+                                     .c_str());
   r.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-  r.out = slurp(out);
-  r.err = slurp(err);
+  for (auto [path, text] : {std::pair{&out, &r.out}, {&err, &r.err}}) {
+    std::ifstream in(*path, std::ios::binary);
+    text->assign(std::istreambuf_iterator<char>(in), {});
+    std::remove(path->c_str());
 #ifdef _WIN32
-  // The commands write text, with CR LF line ends there.
-  for (std::string* text : {&r.out, &r.err}) {
+    // The commands write text, with CR LF line ends there.
     std::string plain;
     for (size_t i = 0; i < text->size(); ++i) {
       if ((*text)[i] != '\r' || i + 1 == text->size() || (*text)[i + 1] != '\n')
         plain += (*text)[i];
     }
     *text = plain;
-  }
 #endif
-  std::remove(out.c_str());
-  std::remove(err.c_str());
+  }
   return r;
 }
 

@@ -39,25 +39,21 @@ class ScratchDir {
     std::filesystem::remove_all(path_, ec);
   }
   ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::filesystem::path& path() const {
     return path_;
   }
-  // The full name of `leaf` inside the directory.
   std::string file(const std::string& leaf) const {
     return (path_ / leaf).generic_string();
   }
   // Creates (or replaces) `leaf` with `contents`; returns its full name.
   std::string write(const std::string& leaf, const std::string& contents) const {
-    if (in_child_rerun()) return file(leaf);
-    std::ofstream out(file(leaf), std::ios::binary | std::ios::trunc);
-    out << contents;
+    if (!in_child_rerun()) std::ofstream(file(leaf), std::ios::binary) << contents;
     return file(leaf);
   }
   std::string read(const std::string& leaf) const {
     std::ifstream in(file(leaf), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   bool exists(const std::string& leaf) const {
     return std::filesystem::exists(path_ / leaf);

@@ -1,4 +1,5 @@
-// Test helper: the whole text written so far to a temporary stream.
+// The whole text written so far to a temporary stream (flushed, read from
+// its start; the stream is left at its end). Test support only.
 #ifndef ISMGR_TESTS_SUPPORT_STREAM_TEXT_H_
 #define ISMGR_TESTS_SUPPORT_STREAM_TEXT_H_
 
@@ -7,15 +8,11 @@
 
 namespace ismgr::test {
 
-// Flushes `f`, reads it from its start to its end and returns the bytes; the
-// stream is left at its end.
 inline std::string stream_text(std::FILE* f) {
   std::fflush(f);
   std::rewind(f);
   std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
   return text;
 }
 

@@ -39,46 +39,48 @@ std::string proc_fd_path(int fd) {
   return "/proc/self/fd/" + std::to_string(fd);
 }
 
-// A second, independent open of the file behind `fd` (its own open file
-// description), or -1.
-int reopen(int fd, int flags) {
-  std::string p = proc_fd_path(fd);
-  return ::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY);
-}
-
 std::string absolute(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
   return current_directory() + "/" + path;
-}
-
-// Chooses the descriptors that carry a handle's share claims and exclusive
-// locks. Claims need a readable descriptor (shared locks), exclusive locks a
-// writable one; a read-only or write-only handle gets a read-write companion
-// opened on the same file when the process may, else the best it can have.
-void choose_lock_descriptors(int fd, Access access, HandleInfo* info) {
-  if (access == Access::kReadWrite) {
-    info->claim_fd = info->exclusive_fd = fd;
-    return;
-  }
-  int companion = reopen(fd, O_RDWR);
-  if (companion >= 0) {
-    info->companion = info->claim_fd = info->exclusive_fd = companion;
-    return;
-  }
-  if (access == Access::kRead) {
-    info->claim_fd = fd;  // exclusive locks are emulated on shared ones
-    return;
-  }
-  info->exclusive_fd = fd;
-  companion = reopen(fd, O_RDONLY);
-  if (companion >= 0) info->companion = info->claim_fd = companion;
 }
 
 void close_quietly(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
+// Fails an open: closes what it had opened and sets the error.
+Handle refuse_open(int fd, int companion, uint32_t error) {
+  close_quietly(companion);
+  ::close(fd);
+  set_last_error(error);
+  return kInvalidHandle;
+}
+
+// Reads at `offset` until `count` bytes, the end of the file or an error.
+// Returns 0 or an errno value.
+int pread_fully(int fd, void* buffer, uint32_t count, int64_t offset, uint32_t* done) {
+  *done = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (*done < count) {
+    ssize_t n = ::pread(fd, p + *done, count - *done, static_cast<off_t>(offset + *done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) break;
+    *done += static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
 }  // namespace
+
+namespace internal {
+int reopen(int fd, int flags) {
+  std::string p = proc_fd_path(fd);
+  return ::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+}
+}  // namespace internal
 
 Handle open_file(const char* name, const OpenOptions& options) {
   if (name == nullptr) {
@@ -111,44 +113,56 @@ Handle open_file(const char* name, const OpenOptions& options) {
     fail_errno(errno, path.c_str());
     return kInvalidHandle;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    int err = errno;
-    ::close(fd);
-    fail_errno(err);
-    return kInvalidHandle;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    set_last_error(kErrAccessDenied);
-    return kInvalidHandle;
+  HandleInfo info;
+  // The type of the file: a directory cannot be opened. An open for writing
+  // of a directory has already failed, and so does the first read of one;
+  // only other opens ask (and creating ones, which empty regular files only).
+  const bool first_read = options.first_read != nullptr && options.access != Access::kWrite;
+  if (options.disposition != Disposition::kOpenExisting ||
+      (options.access == Access::kRead && !first_read)) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+      return refuse_open(fd, -1, internal::os_error_from_errno(errno, nullptr));
+    if (S_ISDIR(st.st_mode)) return refuse_open(fd, -1, kErrAccessDenied);
+    info.regular = S_ISREG(st.st_mode);
+    info.type_known = true;
   }
 
-  HandleInfo info;
-  info.regular = S_ISREG(st.st_mode);
-  if (info.regular) {
-    choose_lock_descriptors(fd, options.access, &info);
+  // Share claims go on a readable descriptor: the handle's own, or, for a
+  // write-only handle, a read-only companion when the process may read the
+  // file (otherwise the handle carries none). Exclusive locks go on the
+  // handle's own descriptor when it is writable; a read-only handle opens a
+  // writable companion only at its first lock (see lock.cpp).
+  if (!info.type_known || info.regular) {
+    switch (options.access) {
+      case Access::kRead:
+        info.claim_fd = fd;
+        break;
+      case Access::kReadWrite:
+        info.claim_fd = info.exclusive_fd = fd;
+        break;
+      case Access::kWrite:
+        info.exclusive_fd = fd;
+        info.companion_tried = true;
+        info.companion = info.claim_fd = internal::reopen(fd, O_RDONLY);
+        break;
+    }
     if (info.claim_fd >= 0) {
-      bool reads = options.access != Access::kWrite;
-      bool writes = options.access != Access::kRead;
-      uint32_t err = internal::claim_share(info.claim_fd, info.claim_fd == info.exclusive_fd, reads,
-                                           writes, (options.share & kShareRead) == 0,
-                                           (options.share & kShareWrite) == 0);
-      if (err != kErrSuccess) {
-        close_quietly(info.companion);
-        ::close(fd);
-        set_last_error(err);
-        return kInvalidHandle;
-      }
+      uint32_t err = internal::claim_share(
+          info.claim_fd, options.access != Access::kWrite, options.access != Access::kRead,
+          (options.share & kShareRead) == 0, (options.share & kShareWrite) == 0);
+      if (err != kErrSuccess) return refuse_open(fd, info.companion, err);
     }
   }
   if (options.disposition == Disposition::kCreateAlways && info.regular &&
       ::ftruncate(fd, 0) != 0) {
-    int err = errno;
-    close_quietly(info.companion);
-    ::close(fd);
-    fail_errno(err);
-    return kInvalidHandle;
+    return refuse_open(fd, info.companion, internal::os_error_from_errno(errno, nullptr));
+  }
+  if (first_read) {
+    uint32_t done = 0;
+    int err = pread_fully(fd, options.first_read, options.first_read_count, 0, &done);
+    if (err == EISDIR) return refuse_open(fd, info.companion, kErrAccessDenied);
+    if (options.first_read_done != nullptr) *options.first_read_done = err == 0 ? done : 0;
   }
   if (options.sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   if (options.delete_on_close) info.delete_on_close = absolute(path);
@@ -202,17 +216,27 @@ bool seek(Handle handle, int64_t distance, SeekMethod method, int64_t* new_posit
 }
 
 namespace {
+// Whether a partial transfer of the handle is continued: for a regular file.
+// The type is asked for once, at the first partial transfer.
 bool is_regular(Handle handle) {
-  HandleInfo info;
-  return internal::with_handle(handle, [&](HandleInfo& h) { info.regular = h.regular; }) &&
-         info.regular;
+  bool regular = false;
+  bool known = internal::with_handle(handle, [&](HandleInfo& h) {
+    if (!h.type_known) {
+      struct stat st;
+      if (::fstat(handle, &st) != 0) return;
+      h.regular = S_ISREG(st.st_mode);
+      h.type_known = true;
+    }
+    regular = h.regular;
+  });
+  return known && regular;
 }
 }  // namespace
 
 bool read(Handle handle, void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
-  bool regular = is_regular(handle);
   auto* p = static_cast<char*>(buffer);
+  int regular = -1;  // not asked yet
   while (*done < count) {
     ssize_t n = ::read(handle, p + *done, count - *done);
     if (n < 0) {
@@ -221,9 +245,21 @@ bool read(Handle handle, void* buffer, uint32_t count, uint32_t* done) {
     }
     if (n == 0) break;
     *done += static_cast<uint32_t>(n);
-    if (!regular) break;  // a pipe or device gives what it has
+    if (*done == count) break;
+    if (regular < 0) regular = is_regular(handle) ? 1 : 0;
+    if (regular == 0) break;  // a pipe or device gives what it has
   }
   return true;
+}
+
+bool read_at(Handle handle, void* buffer, uint32_t count, int64_t offset, uint32_t* done) {
+  if (offset < 0) {
+    *done = 0;
+    set_last_error(kErrNegativeSeek);
+    return false;
+  }
+  int err = pread_fully(handle, buffer, count, offset, done);
+  return err == 0 || fail_errno(err);
 }
 
 bool write(Handle handle, const void* buffer, uint32_t count, uint32_t* done) {

@@ -6,10 +6,12 @@
 // (as the locks this layer stands in for require), and a handle may not lock a
 // range overlapping one it holds (the OS would merge them silently).
 //
-// A handle whose file this process may not write has no writable descriptor,
-// and an exclusive lock needs one. It locks by taking a shared lock on the
-// range and then testing that no other open of the file holds any lock there;
-// a conflicting test releases the range again. Such a lock excludes, and is
+// An exclusive lock needs a writable descriptor. A read-only handle opens a
+// writable companion (a second open of its file) at its first lock, so that
+// opens that never lock cost nothing for it. A handle whose file this process
+// may not write gets none; it locks by taking a shared lock on the range and
+// then testing that no other open of the file holds any lock there; a
+// conflicting test releases the range again. Such a lock excludes, and is
 // excluded by, exclusive locks and other emulated locks alike.
 #include <fcntl.h>
 
@@ -85,6 +87,10 @@ bool lock_range(Handle handle, uint64_t offset, uint64_t length, bool fail_immed
         refused = kErrLockViolation;
         return;
       }
+    }
+    if (h.exclusive_fd < 0 && !h.companion_tried && h.claim_fd >= 0) {
+      h.companion_tried = true;
+      h.companion = h.exclusive_fd = internal::reopen(h.claim_fd, O_RDWR);
     }
     if (h.exclusive_fd >= 0) {
       fd = h.exclusive_fd;

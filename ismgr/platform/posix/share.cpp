@@ -12,10 +12,13 @@
 // the has byte). Open-file-description locks belong to one open of the file,
 // not to the process, so two handles of one process see each other's claims.
 //
-// Each opener claims first and tests afterwards, so of two racing conflicting
-// opens at least one sees the other. To keep both from failing, the claim and
-// test happen under an exclusive lock on kGuardByte (a shared one when the
-// handle cannot write the file, which still excludes every writable opener).
+// Each opener claims first and tests afterwards, without any lock around the
+// two steps. Every conflict is mutual: when A wants what B denies, A claims a
+// byte B tests and B claims a byte A tests. The kernel orders the lock calls,
+// so whichever of the two tests comes later sees the other's claim: of two
+// racing conflicting opens at least one fails (both may, and are tried again
+// by the caller), and never do both succeed. Adjacent bytes are claimed, and
+// tested, with one call: the usual open, sharing everything, costs two.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,45 +64,63 @@ int ofd_test(int fd, int64_t start, int64_t length, bool* held) {
 }
 
 namespace {
-bool held_by_other(int fd, int64_t byte) {
+
+bool held_by_other(int fd, int64_t first, int64_t count) {
   bool held = false;
   // A failed test cannot prove a conflict; it is treated as none.
-  return ofd_test(fd, byte, 1, &held) == 0 && held;
+  return ofd_test(fd, first, count, &held) == 0 && held;
 }
+
+// Bit i of a byte set stands for the share byte kHasReadByte + i.
+constexpr unsigned kHasRead = 1, kHasWrite = 2, kDeniesRead = 4, kDeniesWrite = 8;
+
+// Calls `fn(first, count)` for every run of adjacent bytes in `set`; stops at
+// the first call that returns false and returns false then.
+template <typename Fn>
+bool for_each_run(unsigned set, Fn&& fn) {
+  for (int i = 0; i < 4;) {
+    if ((set & (1u << i)) == 0) {
+      ++i;
+      continue;
+    }
+    int n = 1;
+    while (i + n < 4 && (set & (1u << (i + n))) != 0) ++n;
+    if (!fn(kHasReadByte + i, n)) return false;
+    i += n;
+  }
+  return true;
+}
+
 }  // namespace
 
-uint32_t claim_share(int claim_fd, bool can_guard_exclusively, bool has_read, bool has_write,
-                     bool denies_read, bool denies_write) {
-  int err = ofd_lock(claim_fd, can_guard_exclusively ? F_WRLCK : F_RDLCK, kGuardByte, 1, true);
-  if (err != 0) return os_error_from_errno(err, nullptr);
-
-  const struct {
-    bool claimed;
-    int64_t byte;
-  } claims[] = {{has_read, kHasReadByte},
-                {has_write, kHasWriteByte},
-                {denies_read, kDeniesReadByte},
-                {denies_write, kDeniesWriteByte}};
+uint32_t claim_share(int claim_fd, bool has_read, bool has_write, bool denies_read,
+                     bool denies_write) {
+  const unsigned claims = (has_read ? kHasRead : 0) | (has_write ? kHasWrite : 0) |
+                          (denies_read ? kDeniesRead : 0) | (denies_write ? kDeniesWrite : 0);
+  // The bytes whose holders conflict with this handle: the denials of what it
+  // does, the accesses of what it denies.
+  const unsigned conflicts = (has_read ? kDeniesRead : 0) | (has_write ? kDeniesWrite : 0) |
+                             (denies_read ? kHasRead : 0) | (denies_write ? kHasWrite : 0);
+  int err = 0;
+  for_each_run(claims, [&](int64_t first, int count) {
+    err = ofd_lock(claim_fd, F_RDLCK, first, count, false);
+    return err == 0;
+  });
   uint32_t result = kErrSuccess;
-  for (const auto& c : claims) {
-    if (!c.claimed) continue;
-    err = ofd_lock(claim_fd, F_RDLCK, c.byte, 1, false);
-    if (err != 0) {
-      result = os_error_from_errno(err, nullptr);
-      break;
-    }
-  }
-  if (result == kErrSuccess) {
-    bool conflict = (has_read && held_by_other(claim_fd, kDeniesReadByte)) ||
-                    (has_write && held_by_other(claim_fd, kDeniesWriteByte)) ||
-                    (denies_read && held_by_other(claim_fd, kHasReadByte)) ||
-                    (denies_write && held_by_other(claim_fd, kHasWriteByte));
-    if (conflict) result = kErrSharingViolation;
+  if (err != 0) {
+    result = os_error_from_errno(err, nullptr);
+  } else {
+    // A lock of this handle's own never shows in a test, so a run may cover
+    // bytes the handle claims itself.
+    bool clear = for_each_run(conflicts, [&](int64_t first, int count) {
+      bool held = false;
+      return ofd_test(claim_fd, first, count, &held) != 0 || !held;
+    });
+    if (!clear) result = kErrSharingViolation;
   }
   if (result != kErrSuccess) {
     ofd_lock(claim_fd, F_UNLCK, kHasReadByte, kDeniesWriteByte - kHasReadByte + 1, false);
   }
-  ofd_lock(claim_fd, F_UNLCK, kGuardByte, 1, false);
   return result;
 }
 
@@ -108,8 +129,8 @@ uint32_t check_not_in_use(const std::string& path) {
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kErrSuccess;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return kErrSuccess;  // cannot be examined: no claim is visible
-  // Every handle holds at least one of the two access bytes.
-  bool in_use = held_by_other(fd, kHasReadByte) || held_by_other(fd, kHasWriteByte);
+  // Every handle holds at least one of the two (adjacent) access bytes.
+  bool in_use = held_by_other(fd, kHasReadByte, 2);
   ::close(fd);
   return in_use ? kErrSharingViolation : kErrSuccess;
 }

@@ -1,0 +1,136 @@
+#include "ismgr/isam/record_addresses.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace ismgr {
+
+namespace {
+
+// Sorts record addresses in place: least significant digit first, in as
+// few passes of at most 11 bits as the largest address needs (the counts
+// stay in the second-level cache).
+template <typename T>
+void radix_sort(std::vector<T>* values) {
+  std::vector<T>& v = *values;
+  if (v.size() < 4096) {
+    std::sort(v.begin(), v.end());
+    return;
+  }
+  uint64_t top = 0;
+  for (T x : v) top |= x;
+  const int bits = top == 0 ? 0 : 64 - __builtin_clzll(top);
+  const int passes = (bits + 10) / 11;
+  if (passes == 0) return;
+  const int digit = (bits + passes - 1) / passes;
+  const size_t buckets = size_t{1} << digit;
+  std::vector<T> tmp(v.size());
+  std::vector<size_t> count(buckets + 1);
+  for (int shift = 0; shift < bits; shift += digit) {
+    std::fill(count.begin(), count.end(), 0);
+    for (T x : v) ++count[((x >> shift) & (buckets - 1)) + 1];
+    for (size_t i = 1; i <= buckets; ++i) count[i] += count[i - 1];
+    T* out = tmp.data();
+    for (T x : v) out[count[(x >> shift) & (buckets - 1)]++] = x;
+    v.swap(tmp);
+  }
+}
+
+template <typename T>
+SetDifference set_difference(const std::vector<T>& a, const std::vector<T>& b) {
+  SetDifference d;
+  size_t i = 0, j = 0;
+  while (i < a.size() || j < b.size()) {
+    if (j == b.size() || (i < a.size() && a[i] < b[j])) {
+      if (d.only_a++ == 0) d.first_a = a[i];
+      ++i;
+    } else if (i == a.size() || b[j] < a[i]) {
+      if (d.only_b++ == 0) d.first_b = b[j];
+      ++j;
+    } else {
+      ++i, ++j;
+    }
+  }
+  return d;
+}
+
+}  // namespace
+
+template <typename T>
+bool AddressGrid::build_from(const std::vector<T>& primary) {
+  if (primary.empty()) return false;
+  min_ = *std::min_element(primary.begin(), primary.end());
+  uint64_t max = min_, step = 0;
+  for (T x : primary) {
+    const uint64_t d = x - min_;
+    max = std::max<uint64_t>(max, x);
+    if (d != 0 && (step == 0 || !divisible(d))) {
+      step = std::gcd(step, d);
+      set_step(step);
+    }
+  }
+  if (step == 0) set_step(1);
+  slots_ = (max - min_) / step_ + 1;
+  if (slots_ / 64 > primary.size()) return false;
+  in_primary_.assign(slots_ / 64 + 1, 0);
+  seen_.assign(in_primary_.size(), 0);
+  unique_ = 0;
+  for (T x : primary) {
+    const uint64_t slot = slot_of(x);
+    uint64_t& word = in_primary_[slot / 64];
+    unique_ += (word >> (slot % 64) & 1) == 0;
+    word |= uint64_t{1} << (slot % 64);
+  }
+  return true;
+}
+
+bool AddressGrid::build(const std::vector<uint32_t>& primary) {
+  return build_from(primary);
+}
+bool AddressGrid::build(const std::vector<uint64_t>& primary) {
+  return build_from(primary);
+}
+
+SetDifference AddressGrid::finish() {
+  SetDifference d;
+  d.only_a = extra_;
+  d.first_a = first_extra_;
+  d.only_b = unique_ - matched_;
+  for (size_t i = 0; d.only_b != 0 && i < seen_.size(); ++i) {
+    if (const uint64_t missing = in_primary_[i] & ~seen_[i]) {
+      d.first_b = min_ + (i * 64 + static_cast<uint64_t>(__builtin_ctzll(missing))) * step_;
+      break;
+    }
+  }
+  std::fill(seen_.begin(), seen_.end(), 0);
+  extra_ = matched_ = first_extra_ = 0;
+  return d;
+}
+
+void AddressGrid::set_step(uint64_t step) {
+  step_ = step;
+  shift_ = __builtin_ctzll(step);
+  const uint64_t odd = step >> shift_;
+  inverse_ = odd;
+  for (int i = 0; i < 5; ++i) inverse_ *= 2 - odd * inverse_;
+  limit_ = UINT64_MAX / odd;
+}
+
+void AddressSet::release() {
+  std::vector<uint32_t>().swap(n32_);
+  std::vector<uint64_t>().swap(n64_);
+}
+
+void AddressSet::sort() {
+  if (narrow_) {
+    radix_sort(&n32_);
+  } else {
+    radix_sort(&n64_);
+  }
+}
+
+SetDifference AddressSet::difference(const AddressSet& other) const {
+  return narrow_ ? set_difference(n32_, other.n32_) : set_difference(n64_, other.n64_);
+}
+
+}  // namespace ismgr

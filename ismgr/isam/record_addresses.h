@@ -1,0 +1,102 @@
+// Sets of record addresses for the tree check's "every record is in every
+// index" comparison: the primary key's addresses against those of each key
+// without null rules.
+//
+// The primary key's addresses are collected (4 bytes each where addresses
+// are 32 bits wide, else 8). Where they lie on a dense grid (the smallest
+// address plus multiples of a step they all share, as records of a fixed
+// length do) they become a bitmap of that grid, and the other keys'
+// addresses are matched against it as they are read, neither kept nor
+// sorted. Otherwise both sets are sorted and merged.
+#ifndef ISMGR_ISAM_RECORD_ADDRESSES_H_
+#define ISMGR_ISAM_RECORD_ADDRESSES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ismgr {
+
+// How one set differs from another: the addresses only in the first (and
+// the smallest of them), and those only in the second.
+struct SetDifference {
+  uint64_t only_a = 0, only_b = 0;
+  uint64_t first_a = 0, first_b = 0;
+};
+
+// The primary key's addresses as a bitmap over the grid they lie on.
+class AddressGrid {
+ public:
+  // Builds the grid; false (and nothing built) when it would hold more than
+  // 64 slots a record.
+  bool build(const std::vector<uint32_t>& primary);
+  bool build(const std::vector<uint64_t>& primary);
+
+  // Another key's address.
+  void match(uint64_t address) {
+    const uint64_t slot = address >= min_ && divisible(address - min_) ? slot_of(address) : slots_;
+    if (slot >= slots_ || !(in_primary_[slot / 64] >> (slot % 64) & 1) ||
+        (seen_[slot / 64] >> (slot % 64) & 1)) {
+      if (extra_++ == 0) first_extra_ = address;
+      return;
+    }
+    seen_[slot / 64] |= uint64_t{1} << (slot % 64);
+    ++matched_;
+  }
+  // The difference of the addresses matched since the last call (a) from
+  // the primary key's (b); starts afresh.
+  SetDifference finish();
+
+ private:
+  template <typename T>
+  bool build_from(const std::vector<T>& primary);
+  // Divisibility by the step without a division: the step is 2^shift times
+  // an odd part, and x is a multiple of the odd part exactly when x times
+  // its inverse modulo 2^64 is at most (2^64 - 1) / odd part.
+  void set_step(uint64_t step);
+  bool divisible(uint64_t d) const {
+    return (d & ((uint64_t{1} << shift_) - 1)) == 0 && (d >> shift_) * inverse_ <= limit_;
+  }
+  uint64_t slot_of(uint64_t address) const { return ((address - min_) >> shift_) * inverse_; }
+
+  uint64_t min_ = 0, step_ = 1, inverse_ = 1, limit_ = UINT64_MAX, slots_ = 0;
+  int shift_ = 0;
+  std::vector<uint64_t> in_primary_, seen_;
+  uint64_t unique_ = 0, matched_ = 0, extra_ = 0, first_extra_ = 0;
+};
+
+// The addresses of one key, collected and then sorted.
+class AddressSet {
+ public:
+  explicit AddressSet(bool narrow) : narrow_(narrow) {}
+  void reserve(size_t n) { narrow_ ? n32_.reserve(n) : n64_.reserve(n); }
+  void clear() {
+    n32_.clear();
+    n64_.clear();
+  }
+  void add(uint64_t address) {
+    if (narrow_) {
+      n32_.push_back(static_cast<uint32_t>(address));
+    } else {
+      n64_.push_back(address);
+    }
+  }
+  // Frees the addresses.
+  void release();
+  bool build_grid(AddressGrid* grid) const {
+    return narrow_ ? grid->build(n32_) : grid->build(n64_);
+  }
+  // Sorts by radix, least significant digit first.
+  void sort();
+  // Both sets sorted.
+  SetDifference difference(const AddressSet& other) const;
+
+ private:
+  bool narrow_;
+  std::vector<uint32_t> n32_;
+  std::vector<uint64_t> n64_;
+};
+
+}  // namespace ismgr
+
+#endif  // ISMGR_ISAM_RECORD_ADDRESSES_H_

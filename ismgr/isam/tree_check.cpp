@@ -1,0 +1,592 @@
+#include "ismgr/isam/tree_check.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "ismgr/isam/record_addresses.h"
+#include "ismgr/runtime/status.h"
+
+namespace ismgr {
+
+namespace {
+
+constexpr uint32_t kNoBound = UINT32_MAX;
+// The gap of unwanted blocks a read may span rather than be split in two.
+constexpr uint64_t kMaxGapBlocks = 8;
+// Owner mark of the free-list head in the block owner map.
+constexpr uint16_t kFreeHeadOwner = 0xFFFF;
+
+uint32_t get16(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (uint32_t{p[1]} << 8);
+}
+uint32_t get32(const uint8_t* p) {
+  return get16(p) | (get16(p + 2) << 16);
+}
+
+std::string hex(uint64_t v) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%" PRIx64, v);
+  return text;
+}
+
+// Unsigned byte comparison of two keys of `n` bytes, 8 bytes at a time.
+int compare_keys(const uint8_t* a, const uint8_t* b, uint32_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+  }
+  for (; n > 0; --n, ++a, ++b) {
+    if (*a != *b) return *a < *b ? -1 : 1;
+  }
+  return 0;
+}
+
+// Byte strings compared as the descent compares keys: unsigned, left to
+// right; a string that is a prefix of the other is the smaller.
+int compare_strings(const uint8_t* a, uint32_t an, const uint8_t* b, uint32_t bn) {
+  const int c = std::memcmp(a, b, std::min(an, bn));
+  if (c != 0) return c;
+  return an < bn ? -1 : (an > bn ? 1 : 0);
+}
+
+// A block of the level being walked, with the key range its parent gives it
+// (offsets of length-prefixed strings in the level's bound store).
+struct Node {
+  uint64_t address = 0;
+  uint64_t from = 0;  // the parent block (0 for the root)
+  uint32_t low = kNoBound;
+  uint32_t high = kNoBound;
+  uint32_t parent = 0;  // the parent's position in its level
+  bool usable = false;  // address checked and not reached before
+  bool leaf = false;    // read and found to be a leaf
+};
+
+struct LeafLinks {
+  uint64_t previous = 0;
+  uint64_t next = 0;
+};
+
+// The read buffer: page-aligned, since the kernel's copy into an unaligned
+// buffer costs several times as much; of exactly the size last asked for
+// when it grew (a one-block buffer lets address checks see a read past it).
+class ReadBuffer {
+ public:
+  uint8_t* get(size_t size) {
+    if (size > size_) {
+      data_.reset(static_cast<uint8_t*>(::operator new[](size, kAlign)));
+      size_ = size;
+    }
+    return data_.get();
+  }
+
+ private:
+  static constexpr std::align_val_t kAlign{4096};
+  struct Free {
+    void operator()(uint8_t* p) const { ::operator delete[](p, kAlign); }
+  };
+  std::unique_ptr<uint8_t[], Free> data_;
+  size_t size_ = 0;
+};
+
+// The walk of one key's tree.
+class KeyWalk {
+ public:
+  KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner, AddressSet* rfas,
+          AddressGrid* grid, ReadBuffer* buffer, uint64_t* bytes_read)
+      : in_(in),
+        key_(key),
+        k_(in.keys[key]),
+        g_(k_.geometry),
+        owner_(*owner),
+        rfas_(rfas),
+        grid_(grid),
+        buffer_(*buffer),
+        bytes_read_(*bytes_read) {}
+
+  void run();
+
+  std::vector<TreeProblem> problems;
+  uint64_t problem_count = 0;
+  KeyTreeStats stats;
+
+ private:
+  void problem(uint64_t block, TreeProblemKind kind, std::string text) {
+    ++problem_count;
+    if (problems.size() < kMaxListedProblems)
+      problems.push_back({key_, block, kind, std::move(text)});
+  }
+  bool check_pointer(Node* node);
+  void read_level(std::vector<Node>* level, int j);
+  void leaf(Node* node, const uint8_t* b, int j, LeafLinks* links);
+  void separator(const Node& node, uint32_t position, const uint8_t* b, int j);
+  uint32_t keep_bound(const uint8_t* p, uint32_t n);
+  uint32_t inherit_bound(uint32_t bound);
+  const uint8_t* bound(uint32_t at) const { return bounds_.data() + at + 1; }
+  uint32_t bound_length(uint32_t at) const { return bounds_[at]; }
+
+  const TreeCheckInput& in_;
+  size_t key_;
+  const TreeKeyInput& k_;
+  const IndexGeometry& g_;
+  std::vector<uint16_t>& owner_;
+  AddressSet* rfas_;
+  AddressGrid* grid_;
+  ReadBuffer& buffer_;
+  uint64_t& bytes_read_;
+  int depth_ = 1;
+  // Bounds of the level being read, and of the next one being built.
+  std::vector<uint8_t> bounds_;
+  std::vector<uint8_t> next_bounds_;
+  std::vector<Node> children_;  // in the order their parents were read
+  std::vector<LeafLinks> links_;
+  bool leaf_above_ = false;
+  // Blocks of the level being read that stand at the wrong level.
+  uint64_t misplaced_ = 0;
+  uint64_t reported_ = 0;  // bytes read at the last progress report
+  uint64_t first_misplaced_ = 0;
+};
+
+// Checks a pointer before anything is read through it, and claims its block.
+bool KeyWalk::check_pointer(Node* node) {
+  const uint64_t address = node->address;
+  const std::string from = node->from != 0 ? " from block " + hex(node->from) : " (root)";
+  if (address == 0) {
+    problem(node->from, TreeProblemKind::kBounds, "null block pointer" + from);
+    return false;
+  }
+  const uint64_t B = g_.block_size;
+  const uint64_t offset = g_.tbyte ? address * 256 : address;
+  if ((g_.tbyte && address > (uint64_t{1} << 48)) || offset < in_.blocks_base ||
+      (offset - in_.blocks_base) % B != 0) {
+    problem(address, TreeProblemKind::kBounds, "block not on a block boundary" + from);
+    return false;
+  }
+  if (offset > in_.index_size || in_.index_size - offset < B) {
+    problem(address, TreeProblemKind::kBounds, "block beyond the end of the index file" + from);
+    return false;
+  }
+  uint16_t& mark = owner_[(offset - in_.blocks_base) / B];
+  if (mark != 0) {
+    std::string why = mark == kFreeHeadOwner ? "block is also the free-list head"
+                      : mark == key_ + 1
+                          ? "block reached twice (cycle)"
+                          : "block also in the tree of key " + std::to_string(mark - 1);
+    problem(address, TreeProblemKind::kShared, why + from);
+    return false;
+  }
+  mark = static_cast<uint16_t>(key_ + 1);
+  return true;
+}
+
+uint32_t KeyWalk::keep_bound(const uint8_t* p, uint32_t n) {
+  // Offsets are 32 bits: a level whose bounds outgrow them is beyond any
+  // index this layer can address with its block counts.
+  if (next_bounds_.size() > UINT32_MAX - 512) raise_status(kStatusNoMemory);
+  const auto at = static_cast<uint32_t>(next_bounds_.size());
+  next_bounds_.push_back(static_cast<uint8_t>(n));
+  next_bounds_.insert(next_bounds_.end(), p, p + n);
+  return at;
+}
+
+uint32_t KeyWalk::inherit_bound(uint32_t at) {
+  return at == kNoBound ? kNoBound : keep_bound(bound(at), bound_length(at));
+}
+
+void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
+  node->leaf = true;
+  const uint64_t a = node->address;
+  if (j + 1 < depth_ && misplaced_++ == 0) first_misplaced_ = a;
+  const uint32_t B = g_.block_size;
+  uint32_t count = g_.wide() ? get16(b + 2) : b[1];
+  const uint32_t start = g_.leaf_entries_offset();
+  const uint32_t size = g_.leaf_entry_size();
+  const uint32_t room = size == 0 || start > B ? 0 : (B - start) / size;
+  if (count > room) {
+    problem(a, TreeProblemKind::kBounds,
+            "entry count " + std::to_string(count) + " runs outside the block (room for " +
+                std::to_string(room) + ")");
+    count = room;
+  }
+  links->previous = read_block_pointer(g_, b + 4);
+  links->next = read_block_pointer(g_, b + (g_.addr48 ? 9 : 8));
+
+  const uint32_t key_at = g_.entry_address_width() + (g_.tracking_key ? 1 : 0);
+  const uint32_t n = g_.key_size;
+  uint32_t descending = 0, repeated = 0, below = 0, above = 0, beyond = 0;
+  uint32_t first_below = 0, first_above = 0;
+  uint64_t first_beyond = 0;
+  const uint8_t* entries = b + start;
+  for (uint32_t i = 1; i < count; ++i) {
+    const uint8_t* key = entries + static_cast<size_t>(i) * size + key_at;
+    const int c = compare_keys(key - size, key, n);
+    descending += c > 0;
+    repeated += c == 0;
+  }
+  // In ascending entries only the first can fall below the range and only
+  // the last above it; otherwise every entry is compared.
+  auto outside = [&](uint32_t bound, uint32_t i, bool lower) {
+    if (bound == kNoBound) return false;
+    const int c = compare_strings(entries + static_cast<size_t>(i) * size + key_at, n,
+                                  this->bound(bound), bound_length(bound));
+    return lower ? c < 0 : c >= 0;
+  };
+  for (uint32_t i = 0; i<count; i = descending> 0 || i + 1 == count ? i + 1 : count - 1) {
+    if (outside(node->low, i, true) && below++ == 0) first_below = i;
+    if (outside(node->high, i, false) && above++ == 0) first_above = i;
+  }
+  // The record address: its low 32 bits, then one high byte in tbyte files
+  // and a second one with 48-bit addressing.
+  const int high_bytes = g_.tbyte ? (g_.addr48 ? 2 : 1) : 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* e = entries + static_cast<size_t>(i) * size;
+    uint64_t rfa = get32(e);
+    for (int h = 0; h < high_bytes; ++h) rfa |= uint64_t{e[4 + h]} << (32 + 8 * h);
+    if (rfa >= in_.data_size && beyond++ == 0) first_beyond = rfa;
+    if (grid_ != nullptr) {
+      grid_->match(rfa);
+    } else if (rfas_ != nullptr) {
+      rfas_->add(rfa);
+    }
+  }
+  if (descending > 0) {
+    problem(a, TreeProblemKind::kOrder,
+            std::to_string(descending) + " entries below the entry before them");
+  }
+  if (repeated > 0) {
+    if (g_.qualifier_size > 0) {
+      problem(a, TreeProblemKind::kCount,
+              std::to_string(repeated) + " duplicates whose qualifier repeats");
+    } else {
+      problem(a, TreeProblemKind::kOrder,
+              std::to_string(repeated) + " entries equal to the entry before them");
+    }
+  }
+  if (below > 0) {
+    problem(a, TreeProblemKind::kOrder,
+            std::to_string(below) + " entries below the block's separator (first: entry " +
+                std::to_string(first_below) + ")");
+  }
+  if (above > 0) {
+    problem(a, TreeProblemKind::kOrder,
+            std::to_string(above) + " entries at or above the next separator (first: entry " +
+                std::to_string(first_above) + ")");
+  }
+  if (beyond > 0) {
+    problem(a, TreeProblemKind::kRfa,
+            std::to_string(beyond) + " record addresses beyond the data file's end (first: " +
+                hex(first_beyond) + ", end " + hex(in_.data_size) + ")");
+  }
+  TreeLevelStats& s = stats.levels[j];
+  s.entries += count;
+  const uint32_t used = start + count * size;
+  s.used_bytes += used;
+  s.min_used = s.blocks == 1 ? used : std::min(s.min_used, used);
+  stats.leaf_entries += count;
+}
+
+void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, int j) {
+  const uint64_t a = node.address;
+  const uint32_t B = g_.block_size;
+  TreeLevelStats& s = stats.levels[j];
+  if (j + 1 >= depth_) {
+    if (misplaced_++ == 0) first_misplaced_ = a;
+    s.min_used = s.blocks == 1 ? 0 : std::min(s.min_used, 0u);
+    return;
+  }
+  SeparatorView sep;
+  decode_separator_header(g_, b, &sep);
+  const uint32_t pw = g_.pointer_width();
+  if (sep.used > B || sep.used < sep.first_entry) {
+    problem(a, TreeProblemKind::kBounds,
+            "used length " + std::to_string(sep.used) + " runs outside the block");
+    s.min_used = s.blocks == 1 ? 0 : std::min(s.min_used, 0u);
+    return;
+  }
+  if (sep.count == 0) problem(a, TreeProblemKind::kBounds, "empty separator block");
+  Node child;
+  child.from = a;
+  child.parent = position;
+  child.low = inherit_bound(node.low);
+  child.address = read_block_pointer(g_, b + sep.p0_offset);
+  uint32_t pos = sep.first_entry;
+  const uint8_t* last = nullptr;
+  uint32_t last_n = 0;
+  uint32_t parsed = 0;
+  uint32_t unordered = 0, outside = 0;
+  for (; parsed < sep.count; ++parsed) {
+    const uint32_t length = pos < sep.used ? b[pos] : 0;
+    if (length == 0 || uint64_t{pos} + length + pw > sep.used) {
+      problem(a, TreeProblemKind::kBounds,
+              "separator entry " + std::to_string(parsed + 1) + " runs outside the used length " +
+                  std::to_string(sep.used));
+      break;
+    }
+    const uint8_t* prefix = b + pos + 1;
+    const uint32_t n = length - 1;
+    if (last != nullptr && compare_strings(last, last_n, prefix, n) >= 0) ++unordered;
+    if ((node.low != kNoBound &&
+         compare_strings(prefix, n, bound(node.low), bound_length(node.low)) < 0) ||
+        (node.high != kNoBound &&
+         compare_strings(prefix, n, bound(node.high), bound_length(node.high)) >= 0)) {
+      ++outside;
+    }
+    child.high = keep_bound(prefix, n);
+    children_.push_back(child);
+    child.low = child.high;
+    child.address = read_block_pointer(g_, b + pos + length);
+    s.prefix_bytes += n;
+    last = prefix;
+    last_n = n;
+    pos += length + pw;
+  }
+  child.high = inherit_bound(node.high);
+  children_.push_back(child);
+  if (unordered > 0) {
+    problem(a, TreeProblemKind::kOrder,
+            std::to_string(unordered) + " separators not above the separator before them");
+  }
+  if (outside > 0) {
+    problem(a, TreeProblemKind::kOrder,
+            std::to_string(outside) + " separators outside the range the parent gives the block");
+  }
+  s.entries += parsed;
+  s.used_bytes += sep.used;
+  s.min_used = s.blocks == 1 ? sep.used : std::min(s.min_used, sep.used);
+}
+
+// Reads the usable blocks of a level in address order, adjacent ones
+// together, and checks each one.
+void KeyWalk::read_level(std::vector<Node>* level_ptr, int j) {
+  std::vector<Node>& level = *level_ptr;
+  const uint64_t B = g_.block_size;
+  std::vector<uint32_t> order;
+  for (uint32_t i = 0; i < level.size(); ++i) {
+    if (level[i].usable) order.push_back(i);
+  }
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t x, uint32_t y) { return level[x].address < level[y].address; });
+  auto offset_of = [&](uint32_t i) { return g_.tbyte ? level[i].address * 256 : level[i].address; };
+  links_.assign(level.size(), LeafLinks{});
+  for (size_t r = 0; r < order.size();) {
+    const uint64_t first = offset_of(order[r]);
+    size_t end = r + 1;
+    while (end < order.size()) {
+      const uint64_t at = offset_of(order[end]);
+      const uint64_t last = offset_of(order[end - 1]);
+      if (at - last > B * kMaxGapBlocks || at + B - first > in_.max_read) break;
+      ++end;
+    }
+    const uint64_t length = offset_of(order[end - 1]) + B - first;
+    uint8_t* run = buffer_.get(length);
+    if (!in_.read(first, run, length)) raise_status(kStatusReadFailure);
+    bytes_read_ += length;
+    for (size_t x = r; x < end; ++x) {
+      Node& node = level[order[x]];
+      const uint8_t* b = run + (offset_of(order[x]) - first);
+      TreeLevelStats& s = stats.levels[j];
+      ++s.blocks;
+      if (b[0] == kLeafMark) {
+        leaf(&node, b, j, &links_[order[x]]);
+      } else {
+        separator(node, order[x], b, j);
+      }
+    }
+    r = end;
+    // Progress at every hundredth of the file read.
+    if (in_.progress && bytes_read_ - reported_ >= in_.index_size / 100 + 1) {
+      reported_ = bytes_read_;
+      in_.progress(bytes_read_);
+    }
+  }
+}
+
+void KeyWalk::run() {
+  stats.depth = k_.depth;
+  depth_ = k_.depth;
+  if (depth_ < 1 || depth_ > kMaxTreeDepth) {
+    problem(
+        k_.root, TreeProblemKind::kDepth,
+        "stored depth " + std::to_string(depth_) + " outside 1.." + std::to_string(kMaxTreeDepth));
+    depth_ = std::clamp(depth_, 1, kMaxTreeDepth);
+  }
+  std::vector<Node> level(1);
+  level[0].address = k_.root;
+  for (int j = 0; j < depth_ && !level.empty(); ++j) {
+    for (Node& node : level) node.usable = check_pointer(&node);
+    stats.levels.emplace_back();
+    children_.clear();
+    next_bounds_.clear();
+    misplaced_ = 0;
+    read_level(&level, j);
+    if (misplaced_ > 0) {
+      const bool leaves = j + 1 < depth_;
+      leaf_above_ = leaf_above_ || leaves;
+      problem(first_misplaced_, TreeProblemKind::kDepth,
+              std::to_string(misplaced_) +
+                  (leaves ? " leaves at level " + std::to_string(j + 1) + " above the key's depth "
+                          : " separator blocks at the leaf level ") +
+                  std::to_string(depth_) + " (the first one here)");
+    }
+
+    // The chain must link exactly the leaves of the leaf level, in order.
+    if (j + 1 == depth_ && !leaf_above_) {
+      for (size_t i = 0; i < level.size(); ++i) {
+        if (!level[i].leaf) continue;
+        const bool has_before = i > 0;
+        const bool has_after = i + 1 < level.size();
+        const uint64_t want_previous = has_before ? level[i - 1].address : 0;
+        const uint64_t want_next = has_after ? level[i + 1].address : 0;
+        if ((!has_before || level[i - 1].usable) && links_[i].previous != want_previous) {
+          problem(
+              level[i].address, TreeProblemKind::kChain,
+              "previous leaf " + hex(links_[i].previous) + ", the tree has " + hex(want_previous));
+        }
+        if ((!has_after || level[i + 1].usable) && links_[i].next != want_next) {
+          problem(level[i].address, TreeProblemKind::kChain,
+                  "next leaf " + hex(links_[i].next) + ", the tree has " + hex(want_next));
+        }
+      }
+    }
+
+    // The children in tree order: grouped by their parent's position, each
+    // group already in separator order.
+    std::vector<uint32_t> start(level.size() + 1, 0);
+    for (const Node& c : children_) ++start[c.parent + 1];
+    for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    std::vector<Node> next(children_.size());
+    for (const Node& c : children_) next[start[c.parent]++] = c;
+    level.swap(next);
+    bounds_.swap(next_bounds_);
+  }
+}
+
+}  // namespace
+
+const char* tree_problem_word(TreeProblemKind kind) {
+  switch (kind) {
+    case TreeProblemKind::kBounds:
+      return "bounds";
+    case TreeProblemKind::kDepth:
+      return "depth";
+    case TreeProblemKind::kOrder:
+      return "order";
+    case TreeProblemKind::kChain:
+      return "chain";
+    case TreeProblemKind::kShared:
+      return "shared";
+    case TreeProblemKind::kCount:
+      return "count";
+    case TreeProblemKind::kRfa:
+      return "rfa";
+  }
+  return "bounds";
+}
+
+TreeCheckReport check_index_trees(TreeCheckInput in) {
+  TreeCheckReport report;
+  TreeFileStats& f = report.file;
+  f.block_size = in.keys.empty() ? 0 : in.keys[0].geometry.block_size;
+  f.file_size = in.index_size;
+  f.blocks_base = in.blocks_base;
+  if (f.block_size != 0 && in.index_size > in.blocks_base) {
+    f.file_blocks = (in.index_size - in.blocks_base) / f.block_size;
+  }
+  std::vector<uint16_t> owner(f.file_blocks, 0);
+  uint64_t free_head_blocks = 0;
+  if (in.free_list_head != 0 && !in.keys.empty()) {
+    const IndexGeometry& g = in.keys[0].geometry;
+    const uint64_t offset = g.tbyte ? in.free_list_head * 256 : in.free_list_head;
+    if (offset >= in.blocks_base && (offset - in.blocks_base) % f.block_size == 0 &&
+        (offset - in.blocks_base) / f.block_size < f.file_blocks) {
+      owner[(offset - in.blocks_base) / f.block_size] = kFreeHeadOwner;
+      free_head_blocks = 1;
+    }
+  }
+
+  // Record addresses of the primary key, and of the key being compared.
+  const bool compare_sets = std::any_of(in.keys.begin() + (in.keys.empty() ? 0 : 1), in.keys.end(),
+                                        [](const TreeKeyInput& k) { return !k.null_rules; });
+  const bool narrow = !in.keys.empty() && in.keys[0].geometry.rfa_width() == 4;
+  AddressSet primary(narrow);
+  AddressSet other(narrow);
+  AddressGrid grid;
+  bool use_grid = false;
+  ReadBuffer buffer;
+  // Room for every record at once, when the header's count is plausible.
+  if (compare_sets && in.record_count <= in.index_size / 4) primary.reserve(in.record_count);
+  uint64_t bytes_read = 0;
+  report.keys.resize(in.keys.size());
+  for (size_t key = 0; key < in.keys.size(); ++key) {
+    if (in.keys[key].geometry.block_size != f.block_size) raise_status(kStatusBadFileControl);
+    const bool collect = compare_sets && (key == 0 || !in.keys[key].null_rules);
+    AddressSet* set = key == 0 ? &primary : &other;
+    std::unique_ptr<KeyWalk> walk;
+    for (int attempt = 0;; ++attempt) {
+      set->clear();
+      if (use_grid) grid.finish();  // a first walk's addresses are forgotten
+      AddressGrid* matching = collect && use_grid && key > 0 ? &grid : nullptr;
+      walk = std::make_unique<KeyWalk>(in, key, &owner, collect && !matching ? set : nullptr,
+                                       matching, &buffer, &bytes_read);
+      walk->run();
+      if (walk->problem_count == 0 || attempt > 0 || !in.recheck || !in.recheck(key, &in)) break;
+      // Give the key's blocks back before the second walk.
+      for (uint16_t& mark : owner) {
+        if (mark == key + 1) mark = 0;
+      }
+    }
+    report.problem_count += walk->problem_count;
+    report.problems.insert(report.problems.end(), walk->problems.begin(), walk->problems.end());
+    report.keys[key] = walk->stats;
+    const uint64_t root = in.keys[key].root;
+    const uint64_t entries = walk->stats.leaf_entries;
+    auto problem = [&](TreeProblemKind kind, std::string text) {
+      ++report.problem_count;
+      report.problems.push_back({key, root, kind, std::move(text)});
+    };
+    if (key == 0 && entries != in.record_count) {
+      problem(TreeProblemKind::kCount, std::to_string(entries) +
+                                           " entries in the primary key, the header counts " +
+                                           std::to_string(in.record_count) + " records");
+    }
+    if (key == 0 && collect) {
+      use_grid = primary.build_grid(&grid);
+      if (use_grid) {
+        primary.release();
+      } else {
+        primary.sort();
+      }
+    }
+    if (key == 0 || in.keys[key].null_rules) continue;
+    const uint64_t primary_entries = report.keys[0].leaf_entries;
+    if (entries != primary_entries) {
+      problem(TreeProblemKind::kCount, std::to_string(entries) + " entries, the primary key has " +
+                                           std::to_string(primary_entries));
+    }
+    if (!use_grid) set->sort();
+    const SetDifference d = use_grid ? grid.finish() : set->difference(primary);
+    if (d.only_a != 0 || d.only_b != 0) {
+      std::string text = std::to_string(d.only_a) + " record addresses not in the primary key";
+      if (d.only_a != 0) text += " (first " + hex(d.first_a) + ")";
+      text += ", " + std::to_string(d.only_b) + " of the primary key's missing";
+      if (d.only_b != 0) text += " (first " + hex(d.first_b) + ")";
+      problem(TreeProblemKind::kRfa, text);
+    }
+  }
+  for (uint16_t mark : owner) {
+    if (mark != 0 && mark != kFreeHeadOwner) ++f.tree_blocks;
+  }
+  f.unaccounted = f.file_blocks - f.tree_blocks - free_head_blocks;
+  if (f.file_size > 0) {
+    f.in_use =
+        static_cast<double>(std::min(f.blocks_base, f.file_size) + f.tree_blocks * f.block_size) /
+        static_cast<double>(f.file_size);
+  }
+  return report;
+}
+
+}  // namespace ismgr

@@ -1,0 +1,190 @@
+// The PAR and XDL writers on crafted file views: one row per branch that no
+// crafted file of the qdesc golden runs reaches.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tool/describe_run.h"
+#include "tool/par_writer.h"
+#include "tool/xdl_writer.h"
+
+namespace ismgr::tool {
+namespace {
+
+// The data file served from memory; the index file is empty.
+class MemoryIo : public DescribeIo {
+ public:
+  std::vector<uint8_t> data;
+  bool read_data(uint64_t offset, void* buffer, uint32_t count) override {
+    if (offset > data.size() || count > data.size() - offset) return false;
+    std::memcpy(buffer, data.data() + offset, count);
+    return true;
+  }
+  bool index_file_size(int64_t* size) override { return (*size = 0) == 0; }
+  bool data_file_size(int64_t* size) override { return (*size = int64_t(data.size())) >= 0; }
+};
+
+// A revision-6 unpatched file with static vectoring, 4 KB pages, 512-byte
+// records and one unsegmented ascending alpha key CUSTNO of 10 bytes at
+// position 1.
+FileView basic_file() {
+  FileView f;
+  f.magic = 0x5CA5, f.revision = 6, f.file_flags = 0x18, f.key_count = 1, f.page_units = 16;
+  f.max_key_size = 10, f.record_size = 512, f.record_overhead = 8, f.index_entry_width = 4;
+  std::memcpy(f.creation_version.data(), "060112a", 7);
+  KeyView k;
+  k.seg_type[0] = 0x21, k.seg_length[0] = 10, k.key_size = 10;
+  std::memcpy(k.key_name.data(), "CUSTNO          ", 16);
+  k.root_low = 0x1000, k.depth = 1;
+  f.keys.push_back(k);
+  return f;
+}
+
+class WriterTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    ctx.clock = [] { return int64_t{0}; };
+  }
+  std::string par(const std::string& name = "cust") {
+    sink.clear();
+    result = write_par_description(ctx, f, io, name, sink);
+    return sink.text();
+  }
+  std::string xdl() {
+    sink.clear();
+    write_xdl_description(ctx, f, io, "cust", sink);
+    return sink.text();
+  }
+  void bare() {
+    ctx.options.bare = true;
+    ctx.output.set_bare(true);
+  }
+  static bool has(const std::string& text, const std::string& piece) {
+    return text.find(piece) != std::string::npos;
+  }
+  // Key 0 gets a non-replicating null rule, a segment of `type` and `value`
+  // as its null value.
+  void null_key(std::vector<uint8_t> value, uint8_t type) {
+    KeyView& k = f.keys[0];
+    k.key_flags = 0x20;
+    k.seg_type[0] = type;
+    k.seg_length[0] = static_cast<uint16_t>(value.size());
+    k.null_offset = 4;
+    f.null_area.assign(4, 0xEE);
+    f.null_area.push_back(static_cast<uint8_t>(value.size() + 1));
+    f.null_area.insert(f.null_area.end(), value.begin(), value.end());
+    f.null_area.resize((f.null_area.size() + 3) & ~size_t{3}, 0);
+  }
+  DescribeContext ctx;
+  FileView f = basic_file();
+  MemoryIo io;
+  StringSink sink;
+  int result = 0;
+};
+
+// One row per branch: a change to the view and a piece the PAR or XDL
+// description must hold.
+TEST_F(WriterTest, BranchesNoCraftedFileReaches) {
+  const struct {
+    const char* name;
+    void (*change)(WriterTest&);
+    bool xdl;
+    const char* expected;
+  } rows[] = {
+      {"negative clock", [](WriterTest& t) { t.ctx.clock = [] { return int64_t{-5}; }; }, false,
+       ";\tCorveth ISAM PAR File created Thu Jan 01 00:00:00 1970\n"},
+      {"clock", [](WriterTest& t) { t.ctx.clock = [] { return int64_t{86400 * 31 + 3661}; }; },
+       false, ";\tCorveth ISAM PAR File created Sun Feb 01 01:01:01 1970\n"},
+      {"version 8 characters",
+       [](WriterTest& t) { t.f.creation_version = {'0', '7', '1', '0', '1', '2', '3', 0}; }, false,
+       "\t;Creation version 7.10.123  {Compat Level 6.0}\n"},
+      {"version without letter",
+       [](WriterTest& t) {
+         t.f.creation_version = {'0', '6', '0', '2', '5', 0, 0, 0};
+         t.f.compat_level = 3;
+       },
+       false, "\t;Creation version 6.2.5  {Compat Level 6.3}\n"},
+      {"version letter", [](WriterTest& t) { t.f.creation_version = {'0', '6', '0', '2', 'b', 0}; },
+       false, "\t;Creation version 6.2.0b {Compat Level 6.0}\n"},
+      {"segmented null, one descending",
+       [](WriterTest& t) {
+         t.null_key({'A', 0xBD}, 0x21);
+         t.f.keys[0].seg_type[1] = 0x01;
+         t.f.keys[0].seg_length = {1, 1};
+       },
+       false, "'AB'\t;Null value string\n"},
+  };
+  for (const auto& r : rows) {
+    ctx.clock = [] { return int64_t{0}; };
+    f = basic_file();
+    r.change(*this);
+    EXPECT_TRUE(has(r.xdl ? xdl() : par(), r.expected)) << r.name;
+  }
+}
+
+// A non-replicating null value of each kind of segment, one row per branch
+// of its conversion to text.
+TEST_F(WriterTest, NullValues) {
+  const char* kNoForm = "\tNULL\t\tnoreplicate\n\t!VALUE_NULL not shown: no printable form\n";
+  const struct {
+    std::vector<uint8_t> value;
+    uint8_t type;
+    bool xdl;
+    const char* expected;
+  } rows[] = {
+      {{0xBE, 0xFD, 0xFA}, 0x02, true, "\tVALUE_NULL\t125\n"},  // descending decimal
+      {{0x80, 0, 0, 0}, 0x04, false, "\n-1\t;Null value\n"},    // descending integer
+      {{0xFE, 0xFF}, 0x08, false, "\n256\t;Null value\n"},      // descending unsigned
+      {{0x7F}, 0x24, false, "\n255\t;Null value\n"},            // a 1-byte -1 unsigned
+      {{0x7F, 255, 255, 255, 255, 255, 255, 0xFE}, 0x24, true, "\tVALUE_NULL\t-2\n"},
+      {std::vector<uint8_t>(8, 0xFF), 0x28, false, "\n18446744073709551615\t;Null value\n"},
+      {{1, 2, 3}, 0x28, true, kNoForm},  // 3-byte unsigned
+      {{1}, 0x23, true, kNoForm},        // unknown type
+  };
+  for (const auto& r : rows) {
+    f = basic_file();
+    null_key(r.value, r.type);
+    EXPECT_TRUE(has(r.xdl ? xdl() : par(), r.expected)) << r.expected;
+  }
+}
+
+TEST_F(WriterTest, NameIsNeverAFormat) {
+  EXPECT_TRUE(has(par("a%s%n.ism"), "\na%s%n.ism\n512"));
+}
+
+// A file line of up to 995 characters holds the file text; a longer one
+// writes the text as comment lines and fails the description.
+TEST_F(WriterTest, ParLineLimitIs995) {
+  const std::string text(100, 't');
+  f.text_location = 64;
+  f.text_length = 100;
+  f.text_alloc_word = 600;
+  f.file_flags2 = 0x08;
+  f.text_allocation = 2048;
+  io.data.assign(64, 0);
+  for (uint32_t v : {600u, 100u}) {
+    for (int i = 0; i < 4; ++i) io.data.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  io.data.insert(io.data.end(), text.begin(), text.end());
+  std::string name(888, 'n');  // 888 + ", text=" + 100 = 995
+  EXPECT_TRUE(has(par(name), "\n" + name + ", text=\"" + text + "\"\n512"));
+  EXPECT_EQ(result, 0);
+  name.push_back('n');
+  const std::string t = par(name);
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(has(t, name + ", text=\n\t;WARNING"));
+  EXPECT_TRUE(has(t, "\t;     lines using INVOKE PUTNOTE.\n\t;TEXT\t\"" + std::string(50, 't') +
+                         "\"\n\t;TEXT\t\"" + std::string(50, 't') + "\"\n512"));
+}
+
+TEST_F(WriterTest, BareXdlEndsWithTheLastKeyItem) {
+  null_key({1}, 0x23);
+  bare();
+  const std::string t = xdl(), tail = "\tMODIFIABLE\tno\n\tNULL\t\tnoreplicate\n";
+  EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
+}
+
+}  // namespace
+}  // namespace ismgr::tool

@@ -1,0 +1,86 @@
+// Test helper: asks the file information query through the channel of a
+// crafted file, and the crafted files the query tests share.
+#ifndef ISMGR_TESTS_SUPPORT_QUERY_FIXTURE_H_
+#define ISMGR_TESTS_SUPPORT_QUERY_FIXTURE_H_
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ismgr/runtime/channel.h"
+#include "support/isam_builder.h"
+#include "support/open_crafted.h"
+
+namespace ismgr::testing {
+
+constexpr int32_t kUntouched = -12345;
+constexpr int32_t kAny = -99999;  // the number is not looked at
+
+struct Answer {
+  int64_t rc = 0;
+  int32_t number = kUntouched;
+  std::string text;
+  bool text_written = false;
+  int status = -1;
+};
+
+// Asks through the channel; the text buffer starts as "#" so an answer that
+// writes nothing shows, and the status starts dirty so a success must clear it.
+inline Answer ask(const CraftedFile& f, const char* keyword, int key = 0, int segment = 0,
+                  bool number = true, bool text = true) {
+  Answer r;
+  char buffer[300];
+  std::memset(buffer, '#', sizeof buffer);
+  buffer[sizeof buffer - 1] = '\0';
+  f.ctl()->status->code = -7;
+  r.rc = channel_file_info(f.ch(), number ? &r.number : nullptr, text ? buffer : nullptr, 256,
+                           keyword, key, segment);
+  r.status = f.ctl()->status->code;
+  r.text_written = buffer[0] != '#';
+  r.text = buffer;
+  return r;
+}
+
+// Revision 6, two keys: CUSTNO (duplicates at the end, modifiable, density
+// 80) and a three-segment key of mixed types and order.
+inline IsamBuilder two_key_file() {
+  IsamBuilder b;
+  b.revision(6).record_length(120).record_overhead(5);
+  KeySpec custno = KeySpec::alpha("CUSTNO", 4, 10, 0x04 | 0x02 | 0x08);
+  custno.density = 80;
+  custno.depth = 3;
+  b.add_key(custno);
+  KeySpec multi;
+  multi.name = "MULTI";
+  multi.segments = {SegmentSpec{0x21, 20, 6}, SegmentSpec{0x04, 30, 4}, SegmentSpec{0x28, 40, 2}};
+  multi.depth = 2;
+  b.add_key(multi);
+  b.counts(77, 1, 3, 0);
+  return b;
+}
+
+inline IsamBuilder one_key(int revision) {
+  IsamBuilder b;
+  b.revision(revision).record_length(100).add_key(KeySpec::alpha("K", 0, 10));
+  return b;
+}
+
+// One key of the given type and null rule, its null value at offset 0.
+inline IsamBuilder null_key_file(uint8_t key_flags, uint8_t seg_type,
+                                 const std::vector<uint8_t>& value) {
+  IsamBuilder b;
+  b.record_length(100);
+  KeySpec k;
+  k.name = "NK";
+  k.flags = key_flags;
+  k.segments = {SegmentSpec{seg_type, 0, 8}};
+  k.null_offset = 0;
+  b.add_key(k);
+  std::vector<uint8_t> area(value.size() + 1, static_cast<uint8_t>(value.size() + 1));
+  for (size_t i = 0; i < value.size(); ++i) area[i + 1] = value[i];
+  return b.null_values(area);
+}
+
+}  // namespace ismgr::testing
+
+#endif  // ISMGR_TESTS_SUPPORT_QUERY_FIXTURE_H_

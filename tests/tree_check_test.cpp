@@ -1,0 +1,261 @@
+// The tree check over bulk-loaded files: sound trees of every shape are
+// found sound (and agree with the keyed descent), each kind of damage is
+// reported with its kind word, and the qcheck command reports and exits as
+// documented.
+#include "ismgr/isam/tree_check.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "ismgr/isam/index_search.h"
+#include "ismgr/runtime/channel.h"
+#include "ismgr/runtime/context.h"
+#include "support/run_command.h"
+#include "support/scratch_dir.h"
+#include "support/tree_loader.h"
+
+namespace ismgr::testing {
+namespace {
+
+struct Shape {
+  uint8_t page_units;
+  bool tbyte, addr48, sized, tracking;
+  uint32_t n;
+  uint16_t value_size;  // key bytes before a qualifier
+  double fill;
+  bool full_separators;
+};
+
+// A primary key with unique values, and a key with duplicates over the same
+// records (its values repeat every 5 entries, the qualifier tells them apart).
+LoadedFile load(const Shape& s, uint8_t secondary_flags = 0x04) {
+  IsamBuilder b;
+  b.record_length(200).page_units(s.page_units).counts(s.n, 0, 0, 0);
+  if (s.tbyte) b.tbyte(s.addr48);
+  if (s.sized) b.file_flags(0x20);
+  const uint32_t qualifier = s.tbyte ? 4 : 3;
+  std::vector<LoadEntry> primary = make_entries(s.n, s.value_size, 4096);
+  std::vector<LoadEntry> dups(s.n);
+  for (uint32_t i = 0; i < s.n; ++i) {
+    std::string q(qualifier, '\0');
+    for (uint32_t j = 0; j < qualifier; ++j) q[qualifier - 1 - j] = static_cast<char>(i >> (8 * j));
+    dups[i] = {primary[i / 5 * 5].key.substr(0, 4) + q, primary[i].rfa};
+  }
+  KeySpec k0 = KeySpec::alpha("K0", 0, s.value_size);
+  KeySpec k1 = KeySpec::alpha("K1", 0, 4, secondary_flags);
+  if (s.tracking) k1.autokey = 0x10;
+  return load_file(b, {{k0, primary}, {k1, dups}}, {s.fill, s.full_separators});
+}
+
+std::string hex(uint64_t v) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(v));
+  return text;
+}
+
+std::set<std::string> kinds(const TreeCheckReport& r) {
+  std::set<std::string> out;
+  for (const TreeProblem& p : r.problems) out.insert(tree_problem_word(p.kind));
+  return out;
+}
+
+TEST(TreeCheck, LoadedTreesOfEveryShapeAreSoundAndAgreeWithTheDescent) {
+  const Shape shapes[] = {
+      {4, false, false, false, false, 5, 10, 1.0, false},       // root is a leaf
+      {4, false, false, false, false, 20000, 40, 0.5, true},    // narrow, deep
+      {4, true, false, true, false, 3000, 12, 0.7, false},      // tbyte, sized headers
+      {16, true, true, false, true, 30000, 20, 1.0, false},     // wide, 48-bit, tracking
+      {32, false, false, true, false, 50000, 100, 0.6, true}};  // 8K blocks, long keys
+  ismgr_control* ctl = current_context();
+  ASSERT_NE(ctl, nullptr);
+  for (const Shape& s : shapes) {
+    SCOPED_TRACE(std::to_string(s.n) + " entries, page units " + std::to_string(s.page_units));
+    LoadedFile f = load(s);
+    test::ScratchDir dir;
+    ASSERT_TRUE(f.write(dir.path().string(), "t"));
+    channel* ch = channel_open(ctl, dir.file("t").c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr);
+    ASSERT_NE(ch, nullptr) << ctl->status->code;
+    auto* fc = static_cast<IsamFileControl*>(ch->handle);
+    TreeCheckReport r = check_file_trees(fc, {});
+    EXPECT_EQ(r.problem_count, 0u) << (r.problems.empty() ? "" : r.problems[0].text);
+    uint64_t blocks = 0;
+    for (size_t k = 0; k < 2; ++k) {
+      EXPECT_EQ(r.keys[k].leaf_entries, s.n);
+      ASSERT_EQ(r.keys[k].levels.size(), f.trees[k].levels.size());
+      for (size_t j = 0; j < f.trees[k].levels.size(); ++j) {
+        EXPECT_EQ(r.keys[k].levels[j].blocks, f.trees[k].levels[j].size());
+        blocks += f.trees[k].levels[j].size();
+      }
+      const TreeLevelStats& leaves = r.keys[k].levels.back();
+      EXPECT_LE(leaves.used_bytes, leaves.blocks * (s.fill * f.geometry[k].block_size + 14));
+    }
+    EXPECT_EQ(r.file.tree_blocks, blocks);
+    EXPECT_EQ(r.file.unaccounted, 2u);  // the two empty roots the loaded trees replaced
+    // Every 97th key is found by the product's descent where the loader put it.
+    const std::vector<LoadEntry> entries = make_entries(s.n, s.value_size, 4096);
+    for (uint32_t i = 0; i < s.n; i += 97) {
+      DescentResult d = find_in_index(
+          fc, 0, reinterpret_cast<const uint8_t*>(entries[i].key.data()), s.value_size);
+      EXPECT_EQ(d.compare, 0);
+      EXPECT_EQ(d.rfa, entries[i].rfa);
+    }
+    channel_close(ch, 0, nullptr);
+  }
+}
+
+// One damage of the loaded file or of the header facts, and the kind of
+// problems it must produce, each of them ("" for none).
+struct Damage {
+  const char* what;
+  std::function<void(LoadedFile&, TreeCheckInput&)> apply;
+  const char* kind;
+};
+
+TEST(TreeCheck, EachDamageIsReportedWithItsKind) {
+  const Shape s{4, false, false, false, false, 3000, 12, 0.8, false};
+  const LoadedFile base = load(s);
+  const auto& t0 = base.trees[0];
+  const auto& t1 = base.trees[1];
+  ASSERT_EQ(t0.depth, 3);
+  const uint64_t root = t0.root;
+  const uint64_t leaf1 = t0.levels[2][1];
+  auto p16 = [](uint8_t* p, uint32_t v) { p[0] = v & 0xFF, p[1] = v >> 8; };
+  auto p32 = [](uint8_t* p, uint64_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  // Narrow separator: P0 at 4, the first entry (L, 12-byte key, P1) at 8.
+  // Leaf: count at 1, previous at 4, next at 8, entries of 4 + 12 bytes at 12.
+  const Damage damages[] = {
+      {"undamaged", [](LoadedFile&, TreeCheckInput&) {}, ""},
+      {"child beyond the file",
+       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, root) + 4, f.index.size()); },
+       "bounds"},
+      {"child off a boundary",
+       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, root) + 4, t0.levels[1][0] + 1); },
+       "bounds"},
+      {"child pointer 0", [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, root) + 4, 0); },
+       "bounds"},
+      {"leaf count past the block",
+       [&](LoadedFile& f, TreeCheckInput&) { f.block(0, leaf1)[1] = 255; }, "bounds"},
+      {"used length past the block",
+       [&](LoadedFile& f, TreeCheckInput&) { p16(f.block(0, root) + 2, 1025); }, "bounds"},
+      {"separator length 0", [&](LoadedFile& f, TreeCheckInput&) { f.block(0, root)[8] = 0; },
+       "bounds"},
+      {"depth one too many", [](LoadedFile&, TreeCheckInput& in) { in.keys[0].depth = 4; },
+       "depth"},
+      {"depth one too few", [](LoadedFile&, TreeCheckInput& in) { in.keys[0].depth = 2; }, "depth"},
+      {"depth over 16", [](LoadedFile&, TreeCheckInput& in) { in.keys[0].depth = 17; }, "depth"},
+      {"leaf entries swapped",
+       [&](LoadedFile& f, TreeCheckInput&) {
+         std::swap_ranges(f.block(0, leaf1) + 16, f.block(0, leaf1) + 28, f.block(0, leaf1) + 32);
+       },
+       "order"},
+      {"separator raised", [&](LoadedFile& f, TreeCheckInput&) { f.block(0, root)[9] = 0x7F; },
+       "order"},
+      {"next leaf skips one",
+       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, leaf1) + 8, t0.levels[2][3]); },
+       "chain"},
+      {"previous leaf lost", [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, leaf1) + 4, 0); },
+       "chain"},
+      {"child twice",
+       [&](LoadedFile& f, TreeCheckInput&) {
+         p32(f.block(0, root) + 8 + f.block(0, root)[8], t0.levels[1][0]);
+       },
+       "shared"},
+      {"two keys, one root", [&](LoadedFile&, TreeCheckInput& in) { in.keys[1].root = root; },
+       "shared"},
+      {"tree block is the free-list head",
+       [&](LoadedFile&, TreeCheckInput& in) { in.free_list_head = leaf1; }, "shared"},
+      {"header counts another number", [](LoadedFile&, TreeCheckInput& in) { ++in.record_count; },
+       "count"},
+      {"qualifier repeats",
+       [&](LoadedFile& f, TreeCheckInput&) {
+         uint8_t* b = f.block(1, t1.levels.back()[1]);
+         std::copy(b + 16, b + 23, b + 27);
+       },
+       "count"},
+      {"secondary key lacks an entry",
+       [&](LoadedFile& f, TreeCheckInput&) { --f.block(1, t1.levels.back()[1])[1]; }, "count rfa"},
+      {"record beyond the data file",
+       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, leaf1) + 12, f.data.size()); }, "rfa"},
+      {"secondary key names another record",
+       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(1, t1.levels.back()[1]) + 12, 17); },
+       "rfa"},
+      {"sparse primary names another record",
+       [&](LoadedFile& f, TreeCheckInput& in) {
+         in.data_size = uint64_t{1} << 40;
+         p32(f.block(0, leaf1) + 12, 0x7FFFFFE0);
+       },
+       "rfa"},
+      {"a key with null rules may hold fewer",
+       [&](LoadedFile& f, TreeCheckInput& in) {
+         in.keys[1].null_rules = true;
+         --f.block(1, t1.levels.back()[1])[1];
+       },
+       ""},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    LoadedFile f = base;
+    TreeCheckInput in = f.input(s.n);
+    d.apply(f, in);
+    in.max_read = 0;  // one exact buffer per block
+    TreeCheckReport r = check_index_trees(in);
+    EXPECT_EQ(r.problem_count == 0, *d.kind == '\0') << r.problem_count;
+    std::istringstream words(d.kind);
+    for (std::string kind; words >> kind;) EXPECT_TRUE(kinds(r).count(kind)) << kind;
+  }
+}
+
+TEST(TreeCheck, AKeyWithProblemsIsWalkedOnceMoreBeforeItIsReported) {
+  LoadedFile f = load({4, false, false, false, false, 2000, 12, 1.0, false});
+  const uint64_t leaf = f.trees[1].levels.back()[1];
+  const uint8_t kept = f.block(1, leaf)[8];
+  f.block(1, leaf)[8] ^= 0x40;  // a writer in the middle of a split
+  TreeCheckInput in = f.input(2000);
+  std::vector<size_t> rechecked;
+  in.recheck = [&](size_t key, TreeCheckInput*) {
+    rechecked.push_back(key);
+    f.block(1, leaf)[8] = kept;  // the split is done
+    return true;
+  };
+  EXPECT_EQ(check_index_trees(in).problem_count, 0u);
+  EXPECT_EQ(rechecked, std::vector<size_t>{1});
+}
+
+TEST(TreeCheck, CommandReportsExitsAndNeverWrites) {
+  LoadedFile f = load({16, false, false, false, false, 4000, 16, 0.9, false});
+  test::ScratchDir dir;
+  ASSERT_TRUE(f.write(dir.path().string(), "good"));
+  const std::string good = dir.read("good.ism");
+  const std::vector<uint64_t> leaves = f.trees[0].levels.back();
+  f.block(0, leaves[2])[4] ^= 1;
+  ASSERT_TRUE(f.write(dir.path().string(), "bad"));
+  const std::string qcheck = test::command_path("qcheck");
+  test::CommandResult r = test::run_command(dir.path().string(), qcheck + " -s -l good");
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find("good: key 1 (K1): depth 2, 4000 leaf entries\n"), std::string::npos)
+      << r.out;
+  EXPECT_TRUE(r.out.ends_with("in use\ngood: sound\n")) << r.out;
+  EXPECT_EQ(dir.read("good.ism"), good);
+  r = test::run_command(dir.path().string(), qcheck + " bad good");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
+            "bad: key 0: block " + hex(leaves[2]) + ": chain: previous leaf " + hex(leaves[1] ^ 1) +
+                ", the tree has " + hex(leaves[1]) + "\n");
+  EXPECT_TRUE(r.out.ends_with("bad: 1 problem\ngood: sound\n")) << r.out;
+  r = test::run_command(dir.path().string(), qcheck + " -j bad missing");
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_TRUE(r.out.starts_with("{\"file\":\"bad\",\"sound\":false,\"problem_count\":1,")) << r.out;
+  EXPECT_NE(r.err.find("%QCHECK-E-57: File not found\n%QCHECK-I-01: File specified was missing\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(test::run_command(dir.path().string(), qcheck + " -x good").exit_status, 2);
+  EXPECT_EQ(test::run_command(dir.path().string(), qcheck).exit_status, 2);
+}
+
+}  // namespace
+}  // namespace ismgr::testing

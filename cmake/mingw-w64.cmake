@@ -18,5 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The C99 printf family of MinGW-w64 rather than the system's msvcrt one:
+# "%zu" and the like, and numbers formatted as on Linux. The compiler still
+# checks functions declared with format(printf) against msvcrt's printf, so
+# format checking is left to the Linux build.
+set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1 -Wno-format")
 # Tests and tools run the programs through wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

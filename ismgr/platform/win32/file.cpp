@@ -117,6 +117,36 @@ bool read(Handle handle, void* buffer, uint32_t count, uint32_t* done) {
   return true;
 }
 
+// A read at an offset moves the file pointer of a handle opened for
+// synchronous transfers, so the pointer is put back afterwards.
+bool read_at(Handle handle, void* buffer, uint32_t count, int64_t offset, uint32_t* done) {
+  *done = 0;
+  if (offset < 0) {
+    set_last_error(kErrNegativeSeek);
+    return false;
+  }
+  HANDLE h = native(handle);
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    set_last_error(kErrInvalidFunction);  // a pipe or device has no offsets
+    return false;
+  }
+  LARGE_INTEGER zero = {}, pointer;
+  if (!::SetFilePointerEx(h, zero, &pointer, FILE_CURRENT)) return fail_with_system_error();
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  DWORD n = 0;
+  const BOOL ok = ::ReadFile(h, buffer, count, &n, &at);
+  const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+  ::SetFilePointerEx(h, pointer, nullptr, FILE_BEGIN);
+  if (!ok && error != ERROR_HANDLE_EOF) {
+    set_last_error(error);
+    return false;
+  }
+  *done = n;
+  return true;
+}
+
 bool write(Handle handle, const void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   const auto* p = static_cast<const char*>(buffer);

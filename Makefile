@@ -4,13 +4,17 @@
 # Further targets: asan-test (the suite under ASan+UBSan), fuzz (libFuzzer
 # targets, FUZZ_SECONDS each), bench (Google Benchmarks), install, package
 # (a Debian package of the commands, manual pages, library and header),
-# format, clean. CMAKE_FLAGS is passed to every configure (.ci/run gives
-# -DISMGR_WERROR=ON there).
+# format, clean, windows (a cross build for 64-bit Windows into build-win/),
+# windows-compare (both builds' commands on the examples, compared; wine runs
+# the .exe files) and windows-test (that and the suite under wine).
+# CMAKE_FLAGS is passed to every configure (.ci/run gives -DISMGR_WERROR=ON
+# there).
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD ?= build-bench
+WIN_BUILD  ?= build-win
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PACKAGE_BUILD ?= build-package
@@ -18,7 +22,8 @@ PREFIX     ?= /usr/local
 CMAKE_FLAGS ?=
 GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all build test run asan-test fuzz bench install package format clean
+.PHONY: all build test run asan-test fuzz bench install package format clean windows \
+  windows-compare windows-test
 
 all: build
 
@@ -49,6 +54,26 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@for b in $(BENCH_BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 
+# The cross build for Windows (cmake/mingw-w64.cmake): static .exe files.
+WIN_CONFIGURE = test -f $(WIN_BUILD)/CMakeCache.txt || cmake -S . -B $(WIN_BUILD) $(GENERATOR) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" $(CMAKE_FLAGS)
+
+windows:
+	@$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	@for f in qdesc qcreate qinfo tests/ismgr_tests; do ls -l $(WIN_BUILD)/$$f.exe; done
+
+# The commands of both builds on the example descriptions, compared.
+windows-compare: build
+	@$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target qdesc qcreate qinfo
+	@sh tests/compare_builds.sh $(BUILD) $(WIN_BUILD)
+
+# The whole suite in one wine process, after the comparison.
+windows-test: windows windows-compare
+	cd $(WIN_BUILD) && TZ=UTC RETRYTIME=0 WINEDEBUG=-all wine tests/ismgr_tests.exe
+
 install: build
 	cmake --install $(BUILD)
 
@@ -63,4 +88,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD) $(WIN_BUILD)

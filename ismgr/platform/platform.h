@@ -6,7 +6,8 @@
 // fixed numeric vocabulary (the values below), time, sleep, the environment,
 // a read-only mapping of a file's first word, and volume queries.
 //
-// A second operating system reimplements this header and nothing else.
+// Each operating system implements this header and nothing else: posix/
+// (which emulates the services on Linux) and win32/ (the kernel's own).
 #ifndef ISMGR_PLATFORM_PLATFORM_H_
 #define ISMGR_PLATFORM_PLATFORM_H_
 
@@ -16,8 +17,9 @@
 namespace ismgr::platform {
 
 // ---------------------------------------------------------------------------
-// Last OS error. Every failing call below sets it (per thread) from errno
-// through one table; successful calls leave it alone unless stated.
+// Last OS error. Every failing call below sets it (per thread): on Windows to
+// the system's own error (GetLastError), on POSIX from errno through one
+// table; successful calls leave it alone unless stated.
 // ---------------------------------------------------------------------------
 enum OsError : uint32_t {
   kErrSuccess = 0,
@@ -68,7 +70,9 @@ void set_last_error(uint32_t error);
 void set_last_error_from_errno(int err, const char* path = nullptr);
 
 // ---------------------------------------------------------------------------
-// Files. A handle is a descriptor; -1 is the one invalid value.
+// Files. A handle is a descriptor on POSIX; on Windows the kernel handle's
+// value, of which the system keeps only the low 32 bits significant. -1 is
+// the one invalid value.
 // ---------------------------------------------------------------------------
 using Handle = int;
 constexpr Handle kInvalidHandle = -1;
@@ -164,10 +168,12 @@ bool find_entry_nocase(const char* directory, const char* name, std::string* fou
 // exclude each other as two processes do. Every lock is exclusive. A refused
 // lock fails with kErrLockViolation, also when the handle itself already holds
 // an overlapping range. An unlock names exactly a range that was locked,
-// otherwise it fails with kErrNotLocked. Locks mark positions and do not keep
-// anyone from reading or writing the bytes. Ranges must end at or below
-// kMaxLockEnd (kErrInvalidParameter otherwise); a zero length locks nothing
-// but is kept, so that its unlock succeeds. Handles opened read-only lock too.
+// otherwise it fails with kErrNotLocked. On POSIX locks mark positions and do
+// not keep anyone from reading or writing the bytes; on Windows a locked byte
+// cannot be read or written through another handle (kErrLockViolation).
+// Ranges must end at or below kMaxLockEnd (kErrInvalidParameter otherwise); a
+// zero length locks nothing but is kept, so that its unlock succeeds. Handles
+// opened read-only lock too.
 // ---------------------------------------------------------------------------
 constexpr uint64_t kMaxLockEnd = uint64_t{1} << 62;
 bool lock_range(Handle handle, uint64_t offset, uint64_t length, bool fail_immediately);

@@ -1,63 +1,66 @@
-// Runs a function in a forked child process that talks to the test one byte
-// at a time through a pair of pipes: enough to hold a file open in another
-// process while the test probes it. Test support only.
+// Runs a function in a child process that talks to the test through a pair
+// of pipes, one byte at a time: enough to hold a file open in another process
+// while the test probes it. Test support only.
+//
+// On POSIX the child is forked. Windows has no fork: the child is the test
+// program itself, started again on the current test alone. That re-run goes
+// through the test up to the same ChildProcess, runs the body there and exits.
+// On its way it reuses the parent's scratch directories without writing files
+// (see ScratchDir), and an earlier ChildProcess of the test only replays what
+// the parent received from that child.
 #ifndef ISMGR_TESTS_SUPPORT_CHILD_PROCESS_H_
 #define ISMGR_TESTS_SUPPORT_CHILD_PROCESS_H_
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <string>
 
 namespace ismgr::test {
 
-// One end of the conversation; receive() gives -1 when the other side has gone.
-struct Link {
-  int in = -1, out = -1;
-  void send(char c) { (void)!::write(out, &c, 1); }
-  int receive() {
-    char c;
-    return ::read(in, &c, 1) == 1 ? static_cast<unsigned char>(c) : -1;
-  }
+// One end of the conversation.
+class Link {
+ public:
+  Link(int in, int out) : in_(in), out_(out) {}
+  void send(char c);
+  // The next byte from the other side, or -1 when it has gone.
+  int receive();
+
+ private:
+  friend class ChildProcess;
+  int in_;
+  int out_;
+  std::string* log_ = nullptr;  // the bytes received so far (Windows parent)
+  std::string replay_;          // the bytes to give back (Windows re-run)
+  bool replaying_ = false;
 };
 
 class ChildProcess {
  public:
-  // Forks; the child runs `body` and exits with its result (0..255).
-  explicit ChildProcess(const std::function<int(Link&)>& body) {
-    int down[2], up[2];
-    if (::pipe(down) != 0 || ::pipe(up) != 0 || (pid_ = ::fork()) < 0) std::abort();
-    if (pid_ == 0) {
-      ::close(down[1]);
-      ::close(up[0]);
-      Link link{down[0], up[1]};
-      ::_exit(body(link) & 0xFF);
-    }
-    ::close(down[0]);
-    ::close(up[1]);
-    link_ = Link{up[0], down[1]};
-  }
-  ~ChildProcess() { wait(); }
+  // Starts the child; it runs `body` and exits with its result (0..255).
+  explicit ChildProcess(const std::function<int(Link&)>& body);
+  ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   Link& link() { return link_; }
   // Waits for the child; its exit status, or -1 when it did not exit normally.
-  int wait() {
-    if (pid_ <= 0) return -1;
-    ::close(link_.out);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    ::close(link_.in);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int wait();
 
  private:
   int pid_ = -1;
-  Link link_;
+  int to_child_ = -1;
+  int from_child_ = -1;
+  int index_ = -1;  // the test's ChildProcess count at this one (Windows)
+  Link link_{-1, -1};
 };
+
+// True in a Windows child's re-run of a test: files the test writes before
+// the child's body runs are the parent's and are left as they are.
+bool in_child_rerun();
+// The path a scratch directory of the current test uses: `fresh` itself,
+// except in a Windows re-run, which uses the parent's directory of the same
+// rank.
+std::filesystem::path scratch_path(const std::filesystem::path& fresh);
 
 }  // namespace ismgr::test
 

@@ -1,5 +1,6 @@
 // A fresh directory under the system's temporary directory, removed with its
-// contents when the object goes away.
+// contents when the object goes away. In a Windows child's re-run of a test it
+// is the parent's directory, and neither writes nor removes anything.
 #ifndef ISMGR_TESTS_SUPPORT_SCRATCH_DIR_H_
 #define ISMGR_TESTS_SUPPORT_SCRATCH_DIR_H_
 
@@ -9,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/child_process.h"
+
 namespace ismgr::test {
 
 class ScratchDir {
@@ -16,28 +19,45 @@ class ScratchDir {
   ScratchDir() {
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() /
-            ("ismgr-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
+    // Written with "/" on every system, as the library writes the names it
+    // builds.
+    path_ = scratch_path(std::filesystem::temp_directory_path() /
+                         ("ismgr-test-" + std::to_string(stamp) + "-" + std::to_string(counter++)))
+                .generic_string();
+    if (!in_child_rerun()) std::filesystem::create_directories(path_);
   }
   ~ScratchDir() {
+    if (in_child_rerun()) return;
     std::error_code ec;
+#ifdef _WIN32
+    // A read-only file cannot be deleted there.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add, ec);
+    }
+#endif
     std::filesystem::remove_all(path_, ec);
   }
   ScratchDir(const ScratchDir&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
-  std::string file(const std::string& leaf) const { return (path_ / leaf).string(); }
+  const std::filesystem::path& path() const {
+    return path_;
+  }
+  std::string file(const std::string& leaf) const {
+    return (path_ / leaf).generic_string();
+  }
   // Creates (or replaces) `leaf` with `contents`; returns its full name.
   std::string write(const std::string& leaf, const std::string& contents) const {
-    std::ofstream(file(leaf), std::ios::binary) << contents;
+    if (!in_child_rerun()) std::ofstream(file(leaf), std::ios::binary) << contents;
     return file(leaf);
   }
   std::string read(const std::string& leaf) const {
     std::ifstream in(file(leaf), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  bool exists(const std::string& leaf) const { return std::filesystem::exists(path_ / leaf); }
+  bool exists(const std::string& leaf) const {
+    return std::filesystem::exists(path_ / leaf);
+  }
 
  private:
   std::filesystem::path path_;

@@ -1,0 +1,12 @@
+// Whether a standard stream is a terminal (a console).
+#include <io.h>
+
+#include "ismgr/platform/terminal.h"
+
+namespace ismgr::platform {
+
+bool is_terminal(int fd) {
+  return ::_isatty(fd) != 0;
+}
+
+}  // namespace ismgr::platform

@@ -64,7 +64,7 @@ Bytes distinct(size_t n) {
 
 // A byte list as tests/data/compress_vectors.tsv writes it ("dn": n bytes
 // that never pair up).
-Bytes spec(const std::string& s) {
+Bytes bytes_of(const std::string& s) {
   Bytes out;
   std::istringstream in(s);
   for (std::string t; in >> t;)
@@ -81,7 +81,7 @@ TEST(CompressFormat, HandWorkedVectors) {
        Bytes{0x82, 0xFF, 0xFF} + Bytes(big.begin(), big.begin() + 65535) + Bytes{0x82, 100, 0} +
            Bytes(big.begin() + 65535, big.end()) + Bytes{0x42, 0xE8, 0x03, 0}}};
   for (const auto& r : test::data_rows("compress_vectors.tsv")) {
-    rows.emplace_back(r.where + " " + r[0], spec(r[1]), spec(r[2]));
+    rows.emplace_back(r.where + " " + r[0], bytes_of(r[1]), bytes_of(r[2]));
   }
   for (const auto& [name, record, stored] : rows) {
     EXPECT_EQ(compressed(record), stored) << name;
@@ -122,9 +122,9 @@ TEST(CompressRoundTrip, EveryLengthOfGeneratedRecords) {
 // Decoding: every code form, the raw form, truncation and malformed bodies.
 TEST(Expand, CodesTruncationAndMalformedBodies) {
   for (const auto& r : test::data_rows("expand_rows.tsv")) {
-    const Expanded e = expanded(spec(r[1]), r.number(2), r[3] == "1");
+    const Expanded e = expanded(bytes_of(r[1]), r.number(2), r[3] == "1");
     EXPECT_EQ(e.result, r.number(4)) << r.where;
-    EXPECT_TRUE(e.result < 0 || e.out == spec(r.fields.size() > 5 ? r[5] : "")) << r.where;
+    EXPECT_TRUE(e.result < 0 || e.out == bytes_of(r.fields.size() > 5 ? r[5] : "")) << r.where;
   }
   const Bytes cut[] = {
       {0x21}, {0x41, 0x05},      {0x42, 0x05, 0x00}, {0x42, 0x05},           {0x63, 'a', 'b'},

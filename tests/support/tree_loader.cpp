@@ -169,7 +169,7 @@ LoadedFile load_file(IsamBuilder b, std::vector<LoadedKey> keys, const LoadOptio
   IsamBuilder probe = b;
   uint64_t largest = 0;
   for (const LoadedKey& k : keys) {
-    probe.add_key(k.spec);
+    probe.add_key(k.key_spec);
     for (const LoadEntry& e : k.entries) largest = std::max(largest, e.rfa);
   }
   LoadedFile file;
@@ -184,14 +184,14 @@ LoadedFile load_file(IsamBuilder b, std::vector<LoadedKey> keys, const LoadOptio
     g.tbyte = (flags & 0x40) != 0;
     g.addr48 = g.tbyte && (flags2 & 0x20) != 0;
     g.sized_headers = (flags & 0x20) != 0;
-    g.tracking_key = (k.spec.autokey & 0x10) != 0;
-    g.key_size = k.entries.empty() ? k.spec.key_size : k.entries[0].key.size();
-    g.qualifier_size = (k.spec.flags & 0x04) ? (g.tbyte ? 4 : 3) : 0;
+    g.tracking_key = (k.key_spec.autokey & 0x10) != 0;
+    g.key_size = k.entries.empty() ? k.key_spec.key_size : k.entries[0].key.size();
+    g.qualifier_size = (k.key_spec.flags & 0x04) ? (g.tbyte ? 4 : 3) : 0;
     file.geometry.push_back(g);
     file.trees.push_back(Loader(g, options, &file.index).load(k.entries));
-    k.spec.root = file.trees.back().root;
-    k.spec.depth = static_cast<uint8_t>(file.trees.back().depth);
-    b.add_key(k.spec);
+    k.key_spec.root = file.trees.back().root;
+    k.key_spec.depth = static_cast<uint8_t>(file.trees.back().depth);
+    b.add_key(k.key_spec);
   }
   // The header with the roots and depths, and a data file past every record.
   const std::vector<uint8_t> image = b.index_file();

@@ -32,7 +32,7 @@ struct LoadedTree {
 };
 
 struct LoadedKey {
-  KeySpec spec;                    // root and depth are set by the loader
+  KeySpec key_spec;                // root and depth are set by the loader
   std::vector<LoadEntry> entries;  // sorted by key
 };
 

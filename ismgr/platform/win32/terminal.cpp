@@ -1,7 +1,7 @@
 // Whether a standard stream is a terminal (a console).
-#include <io.h>
-
 #include "ismgr/platform/terminal.h"
+
+#include <io.h>
 
 namespace ismgr::platform {
 

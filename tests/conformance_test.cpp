@@ -20,6 +20,7 @@
 #include "support/detail_capture.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
+#include "support/stream_text.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
 
@@ -62,16 +63,14 @@ class Conformance : public ::testing::Test {
   // qdesc (the command's own run, in this process) over `leaf`: its exit
   // status; its output and messages in *out.
   int describe(bool xdl, const std::string& leaf, std::string* out) {
-    char* text = nullptr;
-    size_t size = 0;
-    std::FILE* o = open_memstream(&text, &size);
+    std::FILE* o = std::tmpfile();
+    if (o == nullptr) return -1;
     tool::ChannelOpener opener(current_context());
     const std::string file = dir_.file(leaf);
     const char* argv[] = {"qdesc", xdl ? "-x" : file.c_str(), file.c_str()};
     const int status = tool::run_qdesc(xdl ? 3 : 2, argv, opener, o, o);
+    *out = test::stream_text(o);
     std::fclose(o);
-    out->assign(text, size);
-    std::free(text);
     return status;
   }
   // Where the pairs `a` and `b` differ, apart from their creation times (the

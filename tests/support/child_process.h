@@ -50,7 +50,9 @@ class ChildProcess {
   int pid_ = -1;
   int to_child_ = -1;
   int from_child_ = -1;
-  int index_ = -1;  // the test's ChildProcess count at this one (Windows)
+#ifdef _WIN32
+  int index_ = -1;  // the test's ChildProcess count at this one
+#endif
   Link link_{-1, -1};
 };
 

@@ -1,5 +1,5 @@
 // Channel open and close over a stand-in driver, and over the ISAM driver.
-#include "ismgr/runtime/channel.h"
+#include "ismgr/channel/channel.h"
 
 #include <gtest/gtest.h>
 

@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <numeric>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/describe/open_create.h"
 #include "ismgr/describe/xdl_keywords.h"
 #include "ismgr/isam/isam_open.h"
-#include "ismgr/runtime/channel.h"
 #include "support/description_generator.h"
 #include "support/detail_capture.h"
 #include "support/run_command.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "ismgr/runtime/channel.h"
+#include "ismgr/channel/channel.h"
 #include "ismgr/runtime/info_keywords.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"

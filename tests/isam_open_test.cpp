@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ismgr/describe/open_create.h"
 #include "ismgr/fileio/block_cache.h"
 #include "ismgr/isam/file_control.h"
 #include "ismgr/isam/isam_close.h"
@@ -142,8 +143,13 @@ TEST_F(IsamOpenTest, RefusalsOfFilesAndModes) {
       {"r2", IM_APPEND | IM_INPUT, 9},
   };
   for (const auto& r : rows) EXPECT_EQ(status_of(r.leaf, r.mode), r.status) << r.leaf << r.mode;
+  // A description goes to the installed creation: none, or the describe layer's.
+  EXPECT_EQ(isam_open(ctl_, path("new").c_str(), IM_OUTPUT, "RECORD_SIZE 10"), nullptr);
+  EXPECT_EQ(ctl_->status->code, kStatusCannotCreate);
+  install_file_creation();
   EXPECT_EQ(isam_open(ctl_, path("new").c_str(), IM_OUTPUT, "RECORD_SIZE 10"), nullptr);
   EXPECT_EQ(ctl_->status->code, kStatusXdlString);
+  set_isam_create(nullptr);
 }
 
 TEST_F(IsamOpenTest, CloseWritesTheChangedHeaderOfEveryCachedKind) {

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/platform/platform.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/status.h"
 #include "support/data_rows.h"
 #include "support/isam_builder.h"

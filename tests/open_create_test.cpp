@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/isam/file_control.h"
 #include "ismgr/isam/isam_open.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
 #include "support/detail_capture.h"

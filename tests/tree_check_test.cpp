@@ -10,8 +10,8 @@
 #include <set>
 #include <sstream>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/isam/index_search.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"

@@ -1,8 +1,8 @@
 #include "tool/open_description.h"
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/platform/platform.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/status.h"
 #include "tool/control_view.h"
 #include "tool/report.h"

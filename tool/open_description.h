@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ismgr/runtime/channel.h"
+#include "ismgr/channel/channel.h"
 #include "ismgr/runtime/context.h"
 #include "tool/describe_run.h"
 

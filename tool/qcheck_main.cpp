@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/isam/file_control.h"
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/isam/tree_check.h"
 #include "ismgr/platform/platform.h"
 #include "ismgr/platform/terminal.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
 #include "tool/qcheck_report.h"

@@ -13,12 +13,12 @@
 #include <cstring>
 #include <string>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/describe/file_creation.h"
 #include "ismgr/describe/open_create.h"
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/isam/open_creation.h"
 #include "ismgr/platform/platform.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
@@ -48,11 +48,11 @@ struct CreatedFiles {
 CreatedFiles g_created;
 
 // The open's file creation, noting the names of the pair it made.
-int create_and_note(ismgr::ismgr_control* ctl, const ismgr::FileDescription& description,
-                    const std::string& name, uint32_t sprced, int32_t revision) {
-  const int result = ismgr::create_for_open(ctl, description, name, sprced, revision);
+int create_and_note(ismgr::ismgr_control* ctl, const char* description, std::string* name,
+                    uint32_t sprced, std::string* failed_name) {
+  const int result = ismgr::create_from_description(ctl, description, name, sprced, failed_name);
   if (result == 0) {
-    g_created.made = ismgr::creation_file_names(name, &g_created.index, &g_created.data) == 0;
+    g_created.made = ismgr::creation_file_names(*name, &g_created.index, &g_created.data) == 0;
   }
   return result;
 }

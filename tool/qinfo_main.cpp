@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/isam/file_control.h"
 #include "ismgr/isam/isam_open.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/info_keywords.h"
 #include "ismgr/runtime/keyword.h"

@@ -6,8 +6,8 @@
 
 #include <new>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/ismgr.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
 

@@ -1,12 +1,29 @@
 #include "ismgr/describe/open_create.h"
 
+#include <cerrno>
+#include <memory>
 #include <new>
 
+#include "ismgr/describe/description_reader.h"
 #include "ismgr/describe/file_creation.h"
+#include "ismgr/describe/xdl_parser.h"
+#include "ismgr/fileio/names.h"
 #include "ismgr/isam/open_creation.h"
+#include "ismgr/platform/platform.h"
 #include "ismgr/runtime/status.h"
 
 namespace ismgr {
+
+namespace {
+
+// A status that is not the system's: no stale error may refine it.
+int not_system(int status) {
+  errno = 0;
+  platform::set_last_error(0);
+  return status;
+}
+
+}  // namespace
 
 int create_for_open(ismgr_control* ctl, const FileDescription& description, const std::string& name,
                     uint32_t sprced, int32_t revision) {
@@ -24,8 +41,47 @@ int create_for_open(ismgr_control* ctl, const FileDescription& description, cons
   }
 }
 
+int create_from_description(ismgr_control* ctl, const char* description, std::string* name,
+                            uint32_t sprced, std::string* failed_name) {
+  if (name->size() > kFileNameCapacity) name->resize(kFileNameCapacity);
+  try {
+    std::string text;
+    const char* cursor = description;
+    if (description[0] == '@') {
+      NameRequest request;
+      request.default_name = ".xdl";
+      request.type = kNameDefault;
+      request.search = true;
+      std::string path;
+      if (int status = expand_file_name(description + 1, request, &path)) {
+        return not_system(status);
+      }
+      try {
+        text = read_description_file(path.c_str(), failed_name);
+      } catch (const StatusError&) {
+        if (failed_name->empty()) *failed_name = path;
+        throw;
+      }
+      cursor = text.c_str();
+    }
+    const ismgr_config* config = ctl->config != nullptr ? ctl->config : process_config();
+    const int32_t revision = config->creation_revision;
+    std::unique_ptr<FileDescription> record = build_file_description(cursor, name, revision);
+    if (revision < 4) return not_system(145);
+    if (record == nullptr) return not_system(kStatusCannotCreate);
+    if (ctl->status != nullptr) ctl->status->code = 0;
+    if (create_for_open(ctl, *record, *name, sprced, revision) == -1) {
+      const int code = ctl->status != nullptr ? ctl->status->code : 0;
+      return code != 0 ? code : kStatusCannotCreate;
+    }
+    return 0;
+  } catch (const StatusError& e) {
+    return not_system(e.code());
+  }
+}
+
 void install_file_creation() {
-  set_isam_create(create_for_open);
+  set_isam_create(create_from_description);
 }
 
 }  // namespace ismgr

@@ -1,6 +1,6 @@
-// The file creation of the ISAM open: the open reads and parses the
-// description it is given, then hands the parsed description to the
-// creation installed here, which writes the new file pair.
+// The file creation of the ISAM open: the open hands the description it is
+// given to the creation installed here, which reads and parses it and
+// writes the new file pair.
 #ifndef ISMGR_DESCRIBE_OPEN_CREATE_H_
 #define ISMGR_DESCRIBE_OPEN_CREATE_H_
 
@@ -19,7 +19,17 @@ namespace ismgr {
 int create_for_open(ismgr_control* ctl, const FileDescription& description, const std::string& name,
                     uint32_t sprced, int32_t revision);
 
-// Makes the ISAM open create files through create_for_open.
+// The creation of the ISAM open (an IsamCreateFn): reads ("@file", default
+// extension ".xdl") and parses the description with the creation revision
+// of the configuration, refuses a revision below 4 (145), and creates the
+// file through create_for_open. `name` is the open's name buffer (cut to
+// 530 characters); the description may fill or extend it. Returns 0 or a
+// status code: the reader's or the parser's, 145, 30, or the creation's. For
+// a description file that cannot be read, `failed_name` receives its name.
+int create_from_description(ismgr_control* ctl, const char* description, std::string* name,
+                            uint32_t sprced, std::string* failed_name);
+
+// Makes the ISAM open create files through create_from_description.
 void install_file_creation();
 
 }  // namespace ismgr

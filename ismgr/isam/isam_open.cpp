@@ -211,8 +211,8 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
   if (has_description) {
     std::string buffer = name;
     std::string failed_name;
-    if (int status = create_from_description(ctl, description, &buffer, mode & IM_SPRCED, g_create,
-                                             &failed_name)) {
+    if (g_create == nullptr) fail(kStatusCannotCreate);
+    if (int status = g_create(ctl, description, &buffer, mode & IM_SPRCED, &failed_name)) {
       if (!failed_name.empty()) set_current_name(ctl, failed_name);
       fail_os(status);
     }

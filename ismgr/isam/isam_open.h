@@ -64,11 +64,6 @@ IsamFileControl* isam_open(ismgr_control* ctl, const char* name, uint32_t mode,
 // without writing anything (the open's failure path; tests).
 void isam_discard(IsamFileControl* fc);
 
-// Creates the file from a parsed description under `name` (the open's name
-// buffer: the file name, possibly followed by "," and creation options),
-// with the IM_SPRCED bit of the open mode and the creation revision.
-// Returns 0, or -1 with the status code in the context's status block.
-
 // The expansion of an ISAM file name the open performs: logical names, case
 // rules and the default extension of the configuration (".ISM"); `flags`
 // are the per-open flags (the expansion flag leaves the case alone).

@@ -1,9 +1,8 @@
-// The creation branch of the ISAM open: a description (text, or "@" and the
-// name of an XDL file) is parsed into a file description record, which the
-// installed file creation turns into a new file.
-//
-// Kept apart from the ISAM format headers: the description records have
-// names of their own.
+// The creation branch of the ISAM open. The open is given a description
+// (text, or "@" and the name of an XDL file) and hands it to the creation
+// installed here, which reads and parses it and writes the new file pair.
+// Reading descriptions belongs to the layer above (ismgr/describe installs
+// its creation with install_file_creation()): the ISAM layer only calls it.
 #ifndef ISMGR_ISAM_OPEN_CREATION_H_
 #define ISMGR_ISAM_OPEN_CREATION_H_
 
@@ -14,29 +13,19 @@
 
 namespace ismgr {
 
-struct FileDescription;
-
-// Creates the file from a parsed description under `name` (the open's name
-// buffer: the file name, possibly followed by "," and creation options),
-// with the IM_SPRCED bit of the open mode and the creation revision.
-// Returns 0, or -1 with the status code in the context's status block.
-using IsamCreateFn = int (*)(ismgr_control* ctl, const FileDescription& description,
-                             const std::string& name, uint32_t sprced, int32_t revision);
+// Creates the file pair of `description` under `*name`, the open's name
+// buffer (the file name, possibly followed by "," and creation options; the
+// description may fill or extend it), with the IM_SPRCED bit of the open
+// mode. Returns 0 or a status code; for a description file that cannot be
+// read, `*failed_name` receives its name. A status that is not the system's
+// leaves errno and the thread's last OS error 0.
+using IsamCreateFn = int (*)(ismgr_control* ctl, const char* description, std::string* name,
+                             uint32_t sprced, std::string* failed_name);
 
 // Installs the file creation the ISAM open calls (null removes it); returns
 // the previous one. Without a creation, an open that is given a description
-// parses it and then fails with status 30 ("Cannot create file").
+// fails with status 30 ("Cannot create file").
 IsamCreateFn set_isam_create(IsamCreateFn create);
-
-// Reads ("@file", default extension ".xdl") and parses the description with
-// the creation revision of the configuration, refuses a revision below 4
-// (145), and calls `create`. `name` is the open's name buffer (cut to 530
-// characters); the description may fill or extend it. Returns 0 or a status
-// code: the reader's or the parser's, 145, 30 without a creation, or the
-// creation's. For a description file that cannot be read, `failed_name`
-// receives its name.
-int create_from_description(ismgr_control* ctl, const char* description, std::string* name,
-                            uint32_t sprced, IsamCreateFn create, std::string* failed_name);
 
 }  // namespace ismgr
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
+#include "ismgr/channel/channel.h"
 #include "ismgr/isam/file_control.h"
-#include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ismgr/runtime/channel.h"
+#include "ismgr/channel/channel.h"
 #include "support/isam_builder.h"
 #include "support/open_crafted.h"
 

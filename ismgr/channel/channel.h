@@ -6,8 +6,8 @@
 // driver's handlers. Every later operation goes through that table, so a
 // caller never asks which kind of file it holds. The channel close calls the
 // driver's close (slot 3) and frees the channel.
-#ifndef ISMGR_RUNTIME_CHANNEL_H_
-#define ISMGR_RUNTIME_CHANNEL_H_
+#ifndef ISMGR_CHANNEL_CHANNEL_H_
+#define ISMGR_CHANNEL_CHANNEL_H_
 
 #include <cstdint>
 
@@ -92,4 +92,4 @@ int64_t channel_call(channel* ch, int slot, ChannelCall& call);
 
 }  // namespace ismgr
 
-#endif  // ISMGR_RUNTIME_CHANNEL_H_
+#endif  // ISMGR_CHANNEL_CHANNEL_H_

@@ -1,5 +1,5 @@
 // Channel open and close, the slot dispatch and the file-information entry.
-#include "ismgr/runtime/channel.h"
+#include "ismgr/channel/channel.h"
 
 #include <cerrno>
 #include <cstring>

@@ -88,6 +88,13 @@ ISMGR_API void ismgr_shutdown(ismgr_control* ctl);
  * the status block its context reports into (0 after success). */
 ISMGR_API int32_t ismgr_last_status(void);
 
+/* The file the calling thread's last open, creation or close named, for
+ * messages: after a failure the file it failed on (the index or data file
+ * as expanded, or the description file), after a successful open the
+ * channel's file (as ismgr_channel_name). "" when there is none. The text
+ * stays valid until the thread's next call. */
+ISMGR_API const char* ismgr_last_file_name(void);
+
 /* The message of a status code ("File not found"), or NULL when the code has
  * none (0, and codes such as 85 or 200). Some messages end in a tab or a
  * blank, as stored. The text is static. */
@@ -284,10 +291,13 @@ ISMGR_API int64_t ismgr_key_by_position(ismgr_channel* ch, int32_t start, int32_
  * string ("FILE NAME=... RECORD SIZE=... KEY ...") or "@" and the name of an
  * XDL file. `name` names the file (it may carry creation options after a
  * comma, "data/cust,page=4096"); NULL or "" takes the description's NAME.
- * `replace` non-zero replaces existing files. Returns 0 or the status code:
- * 40 (file exists), 81/82 (error in XDL file / string), 30, 31, 32, 34, 35,
- * 39, 41, 70 to 79 and the other codes of the description and creation. A
- * failed creation leaves no file behind. */
+ * `replace` non-zero replaces existing files. The file is created by an
+ * output open that is closed again. Returns 0 or the status code: 40 (file
+ * exists), 81/82 (error in XDL file / string), 30, 31, 32, 34, 35, 39, 41,
+ * 70 to 79 and the other codes of the description and creation, and those
+ * of the open and close. A failed creation leaves no file behind (when the
+ * open or close after it fails, the new pair is deleted again);
+ * ismgr_last_file_name() then names the file that failed. */
 ISMGR_API int32_t ismgr_create(const char* name, const char* description, int replace);
 
 /* Description formats. */

@@ -10,6 +10,7 @@
 
 #include "ismgr/isam/open_creation.h"
 #include "ismgr/ismgr.h"
+#include "ismgr/runtime/channel_driver.h"
 #include "support/scratch_dir.h"
 
 namespace ismgr {
@@ -135,6 +136,25 @@ TEST_F(ApiTest, FailuresLeaveTheirStatus) {
   ismgr_set_detail_hook(nullptr, nullptr);
   EXPECT_EQ(codes, (std::vector<int>{1052, 1142}));
   ismgr_close(ch, 0, nullptr);
+}
+
+// The ISAM driver's close, followed by a flush error (42).
+int64_t close_then_fail(void* handle, ChannelCall& call) {
+  const int64_t result = isam_channel_driver().slots[kSlotClose](handle, call);
+  call.control->status->code = 42;
+  return result;
+}
+
+TEST_F(ApiTest, CreationFailingAfterwardsLeavesNoFileAndNamesIt) {
+  EXPECT_EQ(open("missing"), nullptr);
+  EXPECT_EQ(std::string(ismgr_last_file_name()), dir_.file("missing.ism"));
+  ChannelDriver failing = isam_channel_driver();
+  failing.slots[kSlotClose] = close_then_fail;
+  const ChannelDriver* previous = set_channel_driver_for_test(ChannelDriverKind::kIsam, &failing);
+  EXPECT_EQ(ismgr_create(dir_.file("c").c_str(), kDescription, 0), 42);
+  set_channel_driver_for_test(ChannelDriverKind::kIsam, previous);
+  EXPECT_EQ(std::string(ismgr_last_file_name()), dir_.file("c.ism"));
+  EXPECT_EQ(ismgr_create(dir_.file("c").c_str(), kDescription, 0), 0);  // nothing was in the way
 }
 
 }  // namespace

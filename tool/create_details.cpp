@@ -48,8 +48,7 @@ std::string create_detail_sentence(int code, const char* text, int64_t value,
   }
 }
 
-void print_create_detail(void*, int code, const char* text, int64_t value) {
-  const char* value_text = detail_value_is_text(code) ? detail_value_text(value) : nullptr;
+void print_create_detail(void*, int code, const char* text, int64_t value, const char* value_text) {
   const std::string sentence = create_detail_sentence(code, text, value, value_text);
   if (!sentence.empty()) std::fprintf(stderr, "qcreate: %s\n", sentence.c_str());
 }

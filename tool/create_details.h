@@ -15,9 +15,10 @@ namespace ismgr::tool {
 std::string create_detail_sentence(int code, const char* text, int64_t value,
                                    const char* value_text);
 
-// The detail hook of qcreate: writes each sentence on standard error as
-// "qcreate: <sentence>".
-void print_create_detail(void* context, int code, const char* text, int64_t value);
+// The detail hook of qcreate (an ismgr_detail_hook): writes each sentence on
+// standard error as "qcreate: <sentence>".
+void print_create_detail(void* user, int code, const char* text, int64_t value,
+                         const char* value_text);
 
 }  // namespace ismgr::tool
 

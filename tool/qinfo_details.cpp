@@ -52,8 +52,7 @@ std::string qinfo_detail_sentence(int code, const char* text, int64_t value,
   }
 }
 
-void print_qinfo_detail(void*, int code, const char* text, int64_t value) {
-  const char* value_text = detail_value_is_text(code) ? detail_value_text(value) : nullptr;
+void print_qinfo_detail(void*, int code, const char* text, int64_t value, const char* value_text) {
   const std::string sentence = qinfo_detail_sentence(code, text, value, value_text);
   if (!sentence.empty()) std::fprintf(stderr, "qinfo: %s\n", sentence.c_str());
 }

@@ -14,9 +14,10 @@ namespace ismgr::tool {
 std::string qinfo_detail_sentence(int code, const char* text, int64_t value,
                                   const char* value_text);
 
-// The detail hook of qinfo: writes each sentence on standard error as
-// "qinfo: <sentence>".
-void print_qinfo_detail(void* context, int code, const char* text, int64_t value);
+// The detail hook of qinfo (an ismgr_detail_hook): writes each sentence on
+// standard error as "qinfo: <sentence>".
+void print_qinfo_detail(void* user, int code, const char* text, int64_t value,
+                        const char* value_text);
 
 }  // namespace ismgr::tool
 

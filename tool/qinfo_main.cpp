@@ -1,24 +1,24 @@
 // qinfo: answers questions about an ISAM file from the shell, through the
-// file information query and the key parameter queries of the ISAM layer.
+// file information query and the key parameter queries.
 //
 //   qinfo FILE ITEM [KEY [SEGMENT]]
 //   qinfo -k FILE KEY | -s FILE | -n FILE NAME | -p FILE START LENGTH
 //
-// The file is opened as qdesc opens it (open_for_description): for input,
-// without record locking, and through its data file alone when the index
-// cannot be opened.
+// A host of the public interface for start-up, the queries, the close, the
+// status texts and the detail hook. The file is opened as qdesc opens it
+// (open_for_description): for input, without record locking, and through
+// its data file alone when the index cannot be opened; that open, which the
+// public open does not offer, is the layer's own.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "ismgr/channel/channel.h"
-#include "ismgr/isam/file_control.h"
-#include "ismgr/isam/isam_open.h"
-#include "ismgr/runtime/context.h"
+#include "ismgr/api/api_internal.h"
+#include "ismgr/ismgr.h"
 #include "ismgr/runtime/info_keywords.h"
-#include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
 #include "tool/open_description.h"
 #include "tool/qinfo_args.h"
@@ -31,7 +31,7 @@ using ismgr::tool::QinfoMode;
 
 int report(int code, const std::string& name) {
   std::fprintf(stderr, "\n%%QINFO-E-%02d: ", code);
-  const char* message = ismgr::status_message(code);
+  const char* message = ismgr_status_text(code);
   std::fprintf(stderr, "%s\n", message != nullptr ? message : "Unknown error code");
   std::fprintf(stderr, "%%QINFO-I-01: File specified was %s\n", name.c_str());
   return 1;
@@ -64,28 +64,27 @@ ItemKind item_kind(int item) {
 
 // The status of a failed query; a failure that left none is a damaged file.
 int failure_code() {
-  const int code = ismgr::default_status()->code;
+  const int code = ismgr_last_status();
   return code != 0 ? code : ismgr::kStatusBadFileControl;
 }
 
 // The answer to one question, printed on standard output; 0, or the status
 // code of the failure.
-int ask(ismgr::channel* ch, const QinfoArgs& args) {
-  ismgr::ChannelCall call;
+int ask(ismgr_channel* ch, const QinfoArgs& args) {
   switch (args.mode) {
     case QinfoMode::kItem: {
       const int item = ismgr::lookup_file_info_keyword(args.item);
-      // Room for the longest text: the file text may be long.
-      size_t capacity = 4096;
-      if (item == ismgr::kInfoPutnote) {
-        capacity += static_cast<const ismgr::IsamFileControl*>(ch->handle)->text_length;
-        capacity = std::min<size_t>(capacity, INT32_MAX);
-      }
-      std::vector<char> text(capacity, '\0');
+      // Room for the longest text: the file text may be long. A text that
+      // fills the buffer is asked for again with twice the room.
+      std::vector<char> text;
       int32_t number = 0;
-      if (ismgr::channel_file_info(ch, &number, text.data(), static_cast<int32_t>(capacity),
-                                   args.item.c_str(), args.key, args.segment) != 0) {
-        return failure_code();
+      for (size_t capacity = 4096;; capacity = std::min<size_t>(2 * capacity, INT32_MAX)) {
+        text.assign(capacity, '\0');
+        if (ismgr_file_info(ch, &number, text.data(), static_cast<int32_t>(capacity),
+                            args.item.c_str(), args.key, args.segment) != 0) {
+          return failure_code();
+        }
+        if (std::strlen(text.data()) + 1 < capacity || capacity == INT32_MAX) break;
       }
       switch (item_kind(item)) {
         case ItemKind::kNumber:
@@ -100,42 +99,29 @@ int ask(ismgr::channel* ch, const QinfoArgs& args) {
       }
       // A key description cut short by a damaged null value is answered with
       // its status left set: the user learns that the text is incomplete.
-      return ismgr::default_status()->code;
+      return ismgr_last_status();
     }
     case QinfoMode::kKeyText: {
       char text[128] = {};
-      call.key = args.key;
-      call.text = text;
-      call.capacity = sizeof text;
-      if (ismgr::channel_call(ch, ismgr::kSlotKeyText, call) < 0) {
-        return failure_code();
-      }
+      if (ismgr_key_text(ch, args.key, text) < 0) return failure_code();
       std::printf("%s\n", text);
       return 0;
     }
     case QinfoMode::kStatistics: {
       char text[64] = {};
-      call.text = text;
-      call.capacity = sizeof text;
-      if (ismgr::channel_call(ch, ismgr::kSlotParamsText, call) < 0) {
-        return failure_code();
-      }
+      if (ismgr_file_summary_text(ch, text) < 0) return failure_code();
       std::printf("%s\n", text);
       return 0;
     }
     case QinfoMode::kKeyByName: {
-      std::string name = args.item;
-      call.text = name.data();
-      call.capacity = static_cast<int32_t>(name.size());
-      const int64_t key = ismgr::channel_call(ch, ismgr::kSlotKeyByName, call);
+      const int64_t key =
+          ismgr_key_by_name(ch, args.item.data(), static_cast<int32_t>(args.item.size()));
       if (key < 0) return failure_code();
       std::printf("%lld\n", static_cast<long long>(key));
       return 0;
     }
     case QinfoMode::kKeyByPosition: {
-      call.key = args.start;
-      call.capacity = args.length;
-      const int64_t key = ismgr::channel_call(ch, ismgr::kSlotKeyByPosition, call);
+      const int64_t key = ismgr_key_by_position(ch, args.start, args.length);
       if (key < 0) return failure_code();
       std::printf("%lld\n", static_cast<long long>(key));
       return 0;
@@ -160,25 +146,26 @@ int main(int argc, char** argv) {
       return 1;
   }
 
-  ismgr::ismgr_control* ctl = ismgr::ismgr_init();
+  ismgr_control* ctl = ismgr_init();
   if (ctl == nullptr) return report(ismgr::kStatusNoMemory, args.file);
-  ismgr::set_detail_hook(ismgr::tool::print_qinfo_detail);
+  ismgr_set_detail_hook(ismgr::tool::print_qinfo_detail, nullptr);
 
   int result = 0;
   // The open of qdesc, which names the file the user asked for, as expanded.
   ismgr::tool::DescribeOpenFailure failure;
-  ismgr::channel* ch = ismgr::tool::open_for_description(ctl, args.file, &failure);
+  ismgr_channel* ch = ismgr::api::outer(
+      ismgr::tool::open_for_description(ismgr::api::inner(ctl), args.file, &failure));
   if (ch == nullptr) {
     const int code = failure.code;
     result = report(code != 0 ? code : ismgr::kStatusCannotOpenIndex, failure.name);
   } else {
-    const std::string opened = ch->file_name;
+    const std::string opened = ismgr_channel_name(ch);
     const int code = ask(ch, args);
     std::fflush(stdout);
     if (code != 0) result = report(code, opened);
-    ismgr::channel_close(ch, ismgr::kClosePurge, nullptr);
+    ismgr_close(ch, ISMGR_CLOSE_PURGE, nullptr);
   }
-  ismgr::set_detail_hook(nullptr);
-  ismgr::ismgr_shutdown(ctl);
+  ismgr_set_detail_hook(nullptr, nullptr);
+  ismgr_shutdown(ctl);
   return result;
 }

@@ -30,6 +30,11 @@ int32_t ismgr_last_status(void) {
   return reporting_status()->code;
 }
 
+const char* ismgr_last_file_name(void) {
+  ismgr::ismgr_control* ctl = ismgr::existing_context();
+  return ctl != nullptr && ctl->current_name != nullptr ? ctl->current_name : "";
+}
+
 const char* ismgr_status_text(int32_t code) {
   return ismgr::status_message(code);
 }

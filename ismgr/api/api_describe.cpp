@@ -74,16 +74,22 @@ int32_t ismgr_create(const char* name, const char* description, int replace) {
   if (ctl == nullptr) return ismgr::kStatusNoMemory;
   uint32_t mode = ismgr::kModeOutput | ismgr::kModeIsam;
   if (replace != 0) mode |= ismgr::IM_SPRCED;
+  // When the open or the close that follows a successful creation fails,
+  // the pair the creation made is deleted again.
+  ismgr::CreationRecord made;
   ismgr_channel* ch =
       ismgr_open_with_status(outer(ctl), name, mode, 0, 0, nullptr, description, nullptr);
   if (ch == nullptr) {
+    made.remove_files();
     const int32_t code = ismgr_last_status();
     return code != 0 ? code : ismgr::kStatusCannotCreate;
   }
   int32_t code = 0;
-  if (ismgr_close(ch, 0, &code) < 0) {
+  const int64_t closed = ismgr_close(ch, 0, &code);
+  if (closed < 0 || code != 0) {
     // A failed close leaves the channel open: release it regardless.
-    ismgr_close(ch, ISMGR_CLOSE_PURGE, nullptr);
+    if (closed < 0) ismgr_close(ch, ISMGR_CLOSE_PURGE, nullptr);
+    made.remove_files();
     if (code == 0) code = ismgr::kStatusCannotCreate;
   }
   return code;

@@ -16,6 +16,9 @@ namespace ismgr {
 
 namespace {
 
+// The calling thread's innermost creation record.
+thread_local CreationRecord* t_record = nullptr;
+
 // A status that is not the system's: no stale error may refine it.
 int not_system(int status) {
   errno = 0;
@@ -32,7 +35,9 @@ int create_for_open(ismgr_control* ctl, const FileDescription& description, cons
     // works on a copy of the open's.
     FileDescription copy = description;
     copy.control = ctl;
-    return create_isam_file(copy, name, sprced != 0, revision);
+    const int result = create_isam_file(copy, name, sprced != 0, revision);
+    if (result == 0 && t_record != nullptr) t_record->note(name);
+    return result;
   } catch (const std::bad_alloc&) {
     ismgr_status* status =
         ctl != nullptr && ctl->status != nullptr ? ctl->status : default_status();
@@ -82,6 +87,25 @@ int create_from_description(ismgr_control* ctl, const char* description, std::st
 
 void install_file_creation() {
   set_isam_create(create_from_description);
+}
+
+CreationRecord::CreationRecord() : previous_(t_record) {
+  t_record = this;
+}
+
+CreationRecord::~CreationRecord() {
+  t_record = previous_;
+}
+
+void CreationRecord::note(const std::string& name) {
+  made_ = creation_file_names(name, &index_, &data_) == 0;
+}
+
+void CreationRecord::remove_files() {
+  if (!made_) return;
+  platform::delete_file(index_.c_str());
+  platform::delete_file(data_.c_str());
+  made_ = false;
 }
 
 }  // namespace ismgr

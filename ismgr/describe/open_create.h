@@ -32,6 +32,30 @@ int create_from_description(ismgr_control* ctl, const char* description, std::st
 // Makes the ISAM open create files through create_from_description.
 void install_file_creation();
 
+// While one lives, the file pairs the calling thread's creations through
+// the open make are noted in it, so that a caller whose open or close fails
+// after the creation succeeded can delete what it made (and nothing that
+// was there before: a creation that fails removes its own files). Records
+// do not nest: the innermost one notes.
+class CreationRecord {
+ public:
+  CreationRecord();
+  ~CreationRecord();
+  CreationRecord(const CreationRecord&) = delete;
+  CreationRecord& operator=(const CreationRecord&) = delete;
+
+  // Notes the pair of the file created under `name`.
+  void note(const std::string& name);
+  // Deletes the noted pair, if any, and forgets it.
+  void remove_files();
+
+ private:
+  CreationRecord* previous_;
+  bool made_ = false;
+  std::string index_;
+  std::string data_;
+};
+
 }  // namespace ismgr
 
 #endif  // ISMGR_DESCRIBE_OPEN_CREATE_H_

@@ -164,11 +164,23 @@ class ReadBuffer {
   size_t size_ = 0;
 };
 
+// The working storage of the walks, kept from one key to the next: its
+// larger vectors would otherwise be mapped afresh (and every page of them
+// faulted in) for each key.
+struct WalkBuffers {
+  ReadBuffer read;
+  std::vector<uint8_t> bounds, next_bounds;
+  std::vector<Node> level, next, children;
+  std::vector<LeafLinks> links;
+  std::vector<uint64_t> block_rfas;
+  std::vector<uint32_t> order, start;
+};
+
 // The walk of one key's tree.
 class KeyWalk {
  public:
   KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner, AddressSet* rfas,
-          AddressGrid* grid, ReadBuffer* buffer, uint64_t* bytes_read)
+          AddressGrid* grid, WalkBuffers* buffers, uint64_t* bytes_read)
       : in_(in),
         key_(key),
         k_(in.keys[key]),
@@ -176,8 +188,17 @@ class KeyWalk {
         owner_(*owner),
         rfas_(rfas),
         grid_(grid),
-        buffer_(*buffer),
-        bytes_read_(*bytes_read) {}
+        buffer_(buffers->read),
+        bytes_read_(*bytes_read),
+        bounds_(buffers->bounds),
+        next_bounds_(buffers->next_bounds),
+        level_(buffers->level),
+        next_(buffers->next),
+        children_(buffers->children),
+        links_(buffers->links),
+        block_rfas_(buffers->block_rfas),
+        order_(buffers->order),
+        start_(buffers->start) {}
 
   void run();
 
@@ -209,13 +230,17 @@ class KeyWalk {
   AddressGrid* grid_;
   ReadBuffer& buffer_;
   uint64_t& bytes_read_;
-  int depth_ = 1;
   // Bounds of the level being read, and of the next one being built.
-  std::vector<uint8_t> bounds_;
-  std::vector<uint8_t> next_bounds_;
-  std::vector<Node> children_;  // in the order their parents were read
-  std::vector<LeafLinks> links_;
-  std::vector<uint64_t> block_rfas_;  // a leaf's record addresses for the grid
+  std::vector<uint8_t>& bounds_;
+  std::vector<uint8_t>& next_bounds_;
+  std::vector<Node>& level_;     // the level being read, in tree order
+  std::vector<Node>& next_;      // the next level, in tree order
+  std::vector<Node>& children_;  // in the order their parents were read
+  std::vector<LeafLinks>& links_;
+  std::vector<uint64_t>& block_rfas_;  // a leaf's record addresses for the grid
+  std::vector<uint32_t>& order_;       // a level's usable blocks in address order
+  std::vector<uint32_t>& start_;       // first child of each parent in next_
+  int depth_ = 1;
   bool leaf_above_ = false;
   // Blocks of the level being read that stand at the wrong level.
   uint64_t misplaced_ = 0;
@@ -434,7 +459,8 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
 void KeyWalk::read_level(std::vector<Node>* level_ptr, int j) {
   std::vector<Node>& level = *level_ptr;
   const uint64_t B = g_.block_size;
-  std::vector<uint32_t> order;
+  std::vector<uint32_t>& order = order_;
+  order.clear();
   for (uint32_t i = 0; i < level.size(); ++i) {
     if (level[i].usable) order.push_back(i);
   }
@@ -484,8 +510,10 @@ void KeyWalk::run() {
         "stored depth " + std::to_string(depth_) + " outside 1.." + std::to_string(kMaxTreeDepth));
     depth_ = std::clamp(depth_, 1, kMaxTreeDepth);
   }
-  std::vector<Node> level(1);
+  std::vector<Node>& level = level_;
+  level.assign(1, Node{});
   level[0].address = k_.root;
+  bounds_.clear();
   for (int j = 0; j < depth_ && !level.empty(); ++j) {
     for (Node& node : level) node.usable = check_pointer(&node);
     stats.levels.emplace_back();
@@ -525,10 +553,12 @@ void KeyWalk::run() {
 
     // The children in tree order: grouped by their parent's position, each
     // group already in separator order.
-    std::vector<uint32_t> start(level.size() + 1, 0);
+    std::vector<uint32_t>& start = start_;
+    start.assign(level.size() + 1, 0);
     for (const Node& c : children_) ++start[c.parent + 1];
     for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-    std::vector<Node> next(children_.size());
+    std::vector<Node>& next = next_;
+    next.resize(children_.size());
     for (const Node& c : children_) next[start[c.parent]++] = c;
     level.swap(next);
     bounds_.swap(next_bounds_);
@@ -586,7 +616,7 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
   AddressSet other(narrow);
   AddressGrid grid;
   bool use_grid = false;
-  ReadBuffer buffer;
+  WalkBuffers buffers;
   // Room for every record at once, when the header's count is plausible.
   if (compare_sets && in.record_count <= in.index_size / 4) primary.reserve(in.record_count);
   uint64_t bytes_read = 0;
@@ -601,7 +631,7 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
       if (use_grid) grid.finish();  // a first walk's addresses are forgotten
       AddressGrid* matching = collect && use_grid && key > 0 ? &grid : nullptr;
       walk = std::make_unique<KeyWalk>(in, key, &owner, collect && !matching ? set : nullptr,
-                                       matching, &buffer, &bytes_read);
+                                       matching, &buffers, &bytes_read);
       walk->run();
       if (walk->problem_count == 0 || attempt > 0 || !in.recheck || !in.recheck(key, &in)) break;
       // Give the key's blocks back before the second walk.

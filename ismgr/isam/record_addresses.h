@@ -8,6 +8,15 @@
 // length do) they become a bitmap of that grid, and the other keys'
 // addresses are matched against it as they are read, neither kept nor
 // sorted. Otherwise both sets are sorted and merged.
+//
+// These sets are the check's only memory that grows with the number of
+// records: 4 (or 8) bytes a record while the primary key is walked; then,
+// with a grid, two bits a slot of it (the bitmap and the copy that each key
+// clears), or, without, the primary key's sorted set, the set of the key
+// being compared and the radix sort's scratch copy of it (12 or 24 bytes a
+// record at most). The rest grows with the number of index blocks: the
+// walk keeps one level's blocks with their key ranges, some 85 bytes and a
+// separator prefix a leaf.
 #ifndef ISMGR_ISAM_RECORD_ADDRESSES_H_
 #define ISMGR_ISAM_RECORD_ADDRESSES_H_
 

@@ -59,28 +59,37 @@ SetDifference set_difference(const std::vector<T>& a, const std::vector<T>& b) {
 template <typename T>
 bool AddressGrid::build_from(const std::vector<T>& primary) {
   if (primary.empty()) return false;
-  min_ = *std::min_element(primary.begin(), primary.end());
-  uint64_t max = min_, step = 0;
+  // One pass: the smallest and largest address, and the greatest common
+  // divisor of every address's distance from the first (which all
+  // addresses' distances from the smallest share too).
+  const uint64_t first = primary[0];
+  uint64_t min = first, max = first, step = 0;
   for (T x : primary) {
-    const uint64_t d = x - min_;
+    min = std::min<uint64_t>(min, x);
     max = std::max<uint64_t>(max, x);
+    const uint64_t d = x >= first ? x - first : first - x;
     if (d != 0 && (step == 0 || !divisible(d))) {
       step = std::gcd(step, d);
       set_step(step);
     }
   }
   if (step == 0) set_step(1);
+  min_ = min;
   slots_ = (max - min_) / step_ + 1;
   if (slots_ / 64 > primary.size()) return false;
   in_primary_.assign(slots_ / 64 + 1, 0);
-  seen_.assign(in_primary_.size(), 0);
   unique_ = 0;
-  for (T x : primary) {
-    const uint64_t slot = slot_of(x);
+  constexpr size_t kAhead = 16;  // the bitmap is written at random
+  for (size_t i = 0; i < primary.size(); ++i) {
+    if (i + kAhead < primary.size()) {
+      __builtin_prefetch(&in_primary_[slot_of(primary[i + kAhead]) / 64], 1);
+    }
+    const uint64_t slot = slot_of(primary[i]);
     uint64_t& word = in_primary_[slot / 64];
     unique_ += (word >> (slot % 64) & 1) == 0;
     word |= uint64_t{1} << (slot % 64);
   }
+  left_ = in_primary_;
   return true;
 }
 
@@ -91,18 +100,45 @@ bool AddressGrid::build(const std::vector<uint64_t>& primary) {
   return build_from(primary);
 }
 
+void AddressGrid::match(const uint64_t* addresses, size_t n) {
+  if (slots_of_block_.size() < n) slots_of_block_.resize(n);
+  uint64_t* slots = slots_of_block_.data();
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t a = addresses[i];
+    uint64_t slot = kOffGrid;
+    if (a >= min_ && divisible(a - min_) && slot_of(a) < slots_) {
+      slot = slot_of(a);
+      __builtin_prefetch(&left_[slot / 64], 1);
+    }
+    slots[i] = slot;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t slot = slots[i];
+    if (slot != kOffGrid) {
+      uint64_t& word = left_[slot / 64];
+      const uint64_t bit = uint64_t{1} << (slot % 64);
+      if ((word & bit) != 0) {
+        word &= ~bit;
+        ++matched_;
+        continue;
+      }
+    }
+    if (extra_++ == 0) first_extra_ = addresses[i];
+  }
+}
+
 SetDifference AddressGrid::finish() {
   SetDifference d;
   d.only_a = extra_;
   d.first_a = first_extra_;
   d.only_b = unique_ - matched_;
-  for (size_t i = 0; d.only_b != 0 && i < seen_.size(); ++i) {
-    if (const uint64_t missing = in_primary_[i] & ~seen_[i]) {
+  for (size_t i = 0; d.only_b != 0 && i < left_.size(); ++i) {
+    if (const uint64_t missing = left_[i]) {
       d.first_b = min_ + (i * 64 + static_cast<uint64_t>(__builtin_ctzll(missing))) * step_;
       break;
     }
   }
-  std::fill(seen_.begin(), seen_.end(), 0);
+  std::copy(in_primary_.begin(), in_primary_.end(), left_.begin());
   extra_ = matched_ = first_extra_ = 0;
   return d;
 }

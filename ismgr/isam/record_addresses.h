@@ -8,6 +8,15 @@
 // length do) they become a bitmap of that grid, and the other keys'
 // addresses are matched against it as they are read, neither kept nor
 // sorted. Otherwise both sets are sorted and merged.
+//
+// These sets are the check's only memory that grows with the number of
+// records: 4 (or 8) bytes a record while the primary key is walked; then,
+// with a grid, two bits a slot of it (the bitmap and the copy that each key
+// clears), or, without, the primary key's sorted set, the set of the key
+// being compared and the radix sort's scratch copy of it (12 or 24 bytes a
+// record at most). The rest grows with the number of index blocks: the
+// walk keeps one level's blocks with their key ranges, some 85 bytes and a
+// separator prefix a leaf.
 #ifndef ISMGR_ISAM_RECORD_ADDRESSES_H_
 #define ISMGR_ISAM_RECORD_ADDRESSES_H_
 
@@ -32,17 +41,11 @@ class AddressGrid {
   bool build(const std::vector<uint32_t>& primary);
   bool build(const std::vector<uint64_t>& primary);
 
-  // Another key's address.
-  void match(uint64_t address) {
-    const uint64_t slot = address >= min_ && divisible(address - min_) ? slot_of(address) : slots_;
-    if (slot >= slots_ || !(in_primary_[slot / 64] >> (slot % 64) & 1) ||
-        (seen_[slot / 64] >> (slot % 64) & 1)) {
-      if (extra_++ == 0) first_extra_ = address;
-      return;
-    }
-    seen_[slot / 64] |= uint64_t{1} << (slot % 64);
-    ++matched_;
-  }
+  // Another key's addresses (a block's worth): one bit each tested and
+  // cleared in the bitmap of the primary key's addresses not yet matched.
+  // The bitmap's words are random accesses to memory the block reads keep
+  // evicting, so all of them are fetched before the first is tested.
+  void match(const uint64_t* addresses, size_t n);
   // The difference of the addresses matched since the last call (a) from
   // the primary key's (b); starts afresh.
   SetDifference finish();
@@ -59,9 +62,11 @@ class AddressGrid {
   }
   uint64_t slot_of(uint64_t address) const { return ((address - min_) >> shift_) * inverse_; }
 
+  static constexpr uint64_t kOffGrid = UINT64_MAX;
+  std::vector<uint64_t> slots_of_block_;
   uint64_t min_ = 0, step_ = 1, inverse_ = 1, limit_ = UINT64_MAX, slots_ = 0;
   int shift_ = 0;
-  std::vector<uint64_t> in_primary_, seen_;
+  std::vector<uint64_t> in_primary_, left_;
   uint64_t unique_ = 0, matched_ = 0, extra_ = 0, first_extra_ = 0;
 };
 

@@ -6,6 +6,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "ismgr/isam/record_addresses.h"
 #include "ismgr/runtime/status.h"
 
@@ -32,18 +36,85 @@ std::string hex(uint64_t v) {
   return text;
 }
 
-// Unsigned byte comparison of two keys of `n` bytes, 8 bytes at a time.
-int compare_keys(const uint8_t* a, const uint8_t* b, uint32_t n) {
-  for (; n >= 8; a += 8, b += 8, n -= 8) {
+// Unsigned byte comparison of two keys of `n` bytes. Keys of 16 bytes or
+// more are compared 16 bytes at a time where the processor has SSE2 (the
+// last piece overlapping the one before it, whose bytes compared equal),
+// else and below that 8 bytes at a time the same way; only keys under 8
+// bytes go byte by byte.
+[[gnu::always_inline]] inline int compare_keys(const uint8_t* a, const uint8_t* b, uint32_t n) {
+#if defined(__SSE2__)
+  if (n >= 16) {
+    for (uint32_t i = 0;; i = std::min(i + 16, n - 16)) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+      const auto differ = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) ^ 0xFFFFu;
+      if (differ != 0) {
+        const uint32_t at = i + static_cast<uint32_t>(__builtin_ctz(differ));
+        return a[at] < b[at] ? -1 : 1;
+      }
+      if (i + 16 >= n) return 0;
+    }
+  }
+#endif
+  if (n < 8) return std::memcmp(a, b, n);
+  for (uint32_t i = 0;; i = std::min(i + 8, n - 8)) {
     uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
     if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+    if (i + 8 >= n) return 0;
   }
-  for (; n > 0; --n, ++a, ++b) {
-    if (*a != *b) return *a < *b ? -1 : 1;
+}
+
+// What one pass over a leaf's entries finds.
+struct LeafScan {
+  uint32_t descending = 0;  // entries below the one before them
+  uint32_t repeated = 0;    // entries equal to the one before them
+  uint32_t beyond = 0;      // record addresses at or past the data file's end
+  uint64_t first_beyond = 0;
+};
+
+// One pass over `count` entries of `size` bytes (all inside the block: the
+// count was checked against it): each key against the one before it, and
+// each record address to `sink`. The record address is its low 32 bits,
+// then one high byte in tbyte files and a second one with 48-bit
+// addressing; the number of high bytes is a template argument so that the
+// loop has no inner loop.
+template <int kHighBytes, typename Sink>
+void scan_entries(const uint8_t* entries, uint32_t count, uint32_t size, uint32_t key_at,
+                  uint32_t n, uint64_t data_size, LeafScan* scan, Sink sink) {
+  uint32_t descending = 0, repeated = 0, beyond = 0;
+  uint64_t first_beyond = 0;
+  const uint8_t* e = entries;
+  for (uint32_t i = 0; i < count; ++i, e += size) {
+    if (i > 0) {
+      const int c = compare_keys(e - size + key_at, e + key_at, n);
+      descending += c > 0;
+      repeated += c == 0;
+    }
+    uint64_t rfa = get32(e);
+    if constexpr (kHighBytes >= 1) rfa |= uint64_t{e[4]} << 32;
+    if constexpr (kHighBytes >= 2) rfa |= uint64_t{e[5]} << 40;
+    if (rfa >= data_size && beyond++ == 0) first_beyond = rfa;
+    sink(rfa);
   }
-  return 0;
+  scan->descending = descending;
+  scan->repeated = repeated;
+  scan->beyond = beyond;
+  scan->first_beyond = first_beyond;
+}
+
+template <typename Sink>
+void scan_entries(int high_bytes, const uint8_t* entries, uint32_t count, uint32_t size,
+                  uint32_t key_at, uint32_t n, uint64_t data_size, LeafScan* scan, Sink sink) {
+  switch (high_bytes) {
+    case 0:
+      return scan_entries<0>(entries, count, size, key_at, n, data_size, scan, sink);
+    case 1:
+      return scan_entries<1>(entries, count, size, key_at, n, data_size, scan, sink);
+    default:
+      return scan_entries<2>(entries, count, size, key_at, n, data_size, scan, sink);
+  }
 }
 
 // Byte strings compared as the descent compares keys: unsigned, left to
@@ -93,11 +164,23 @@ class ReadBuffer {
   size_t size_ = 0;
 };
 
+// The working storage of the walks, kept from one key to the next: its
+// larger vectors would otherwise be mapped afresh (and every page of them
+// faulted in) for each key.
+struct WalkBuffers {
+  ReadBuffer read;
+  std::vector<uint8_t> bounds, next_bounds;
+  std::vector<Node> level, next, children;
+  std::vector<LeafLinks> links;
+  std::vector<uint64_t> block_rfas;
+  std::vector<uint32_t> order, start;
+};
+
 // The walk of one key's tree.
 class KeyWalk {
  public:
   KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner, AddressSet* rfas,
-          AddressGrid* grid, ReadBuffer* buffer, uint64_t* bytes_read)
+          AddressGrid* grid, WalkBuffers* buffers, uint64_t* bytes_read)
       : in_(in),
         key_(key),
         k_(in.keys[key]),
@@ -105,8 +188,17 @@ class KeyWalk {
         owner_(*owner),
         rfas_(rfas),
         grid_(grid),
-        buffer_(*buffer),
-        bytes_read_(*bytes_read) {}
+        buffer_(buffers->read),
+        bytes_read_(*bytes_read),
+        bounds_(buffers->bounds),
+        next_bounds_(buffers->next_bounds),
+        level_(buffers->level),
+        next_(buffers->next),
+        children_(buffers->children),
+        links_(buffers->links),
+        block_rfas_(buffers->block_rfas),
+        order_(buffers->order),
+        start_(buffers->start) {}
 
   void run();
 
@@ -138,12 +230,17 @@ class KeyWalk {
   AddressGrid* grid_;
   ReadBuffer& buffer_;
   uint64_t& bytes_read_;
-  int depth_ = 1;
   // Bounds of the level being read, and of the next one being built.
-  std::vector<uint8_t> bounds_;
-  std::vector<uint8_t> next_bounds_;
-  std::vector<Node> children_;  // in the order their parents were read
-  std::vector<LeafLinks> links_;
+  std::vector<uint8_t>& bounds_;
+  std::vector<uint8_t>& next_bounds_;
+  std::vector<Node>& level_;     // the level being read, in tree order
+  std::vector<Node>& next_;      // the next level, in tree order
+  std::vector<Node>& children_;  // in the order their parents were read
+  std::vector<LeafLinks>& links_;
+  std::vector<uint64_t>& block_rfas_;  // a leaf's record addresses for the grid
+  std::vector<uint32_t>& order_;       // a level's usable blocks in address order
+  std::vector<uint32_t>& start_;       // first child of each parent in next_
+  int depth_ = 1;
   bool leaf_above_ = false;
   // Blocks of the level being read that stand at the wrong level.
   uint64_t misplaced_ = 0;
@@ -154,20 +251,23 @@ class KeyWalk {
 // Checks a pointer before anything is read through it, and claims its block.
 bool KeyWalk::check_pointer(Node* node) {
   const uint64_t address = node->address;
-  const std::string from = node->from != 0 ? " from block " + hex(node->from) : " (root)";
+  // The text is made only for a problem: most pointers are sound.
+  auto from = [node] {
+    return node->from != 0 ? " from block " + hex(node->from) : std::string(" (root)");
+  };
   if (address == 0) {
-    problem(node->from, TreeProblemKind::kBounds, "null block pointer" + from);
+    problem(node->from, TreeProblemKind::kBounds, "null block pointer" + from());
     return false;
   }
   const uint64_t B = g_.block_size;
   const uint64_t offset = g_.tbyte ? address * 256 : address;
   if ((g_.tbyte && address > (uint64_t{1} << 48)) || offset < in_.blocks_base ||
       (offset - in_.blocks_base) % B != 0) {
-    problem(address, TreeProblemKind::kBounds, "block not on a block boundary" + from);
+    problem(address, TreeProblemKind::kBounds, "block not on a block boundary" + from());
     return false;
   }
   if (offset > in_.index_size || in_.index_size - offset < B) {
-    problem(address, TreeProblemKind::kBounds, "block beyond the end of the index file" + from);
+    problem(address, TreeProblemKind::kBounds, "block beyond the end of the index file" + from());
     return false;
   }
   uint16_t& mark = owner_[(offset - in_.blocks_base) / B];
@@ -176,7 +276,7 @@ bool KeyWalk::check_pointer(Node* node) {
                       : mark == key_ + 1
                           ? "block reached twice (cycle)"
                           : "block also in the tree of key " + std::to_string(mark - 1);
-    problem(address, TreeProblemKind::kShared, why + from);
+    problem(address, TreeProblemKind::kShared, why + from());
     return false;
   }
   mark = static_cast<uint16_t>(key_ + 1);
@@ -217,16 +317,25 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
 
   const uint32_t key_at = g_.entry_address_width() + (g_.tracking_key ? 1 : 0);
   const uint32_t n = g_.key_size;
-  uint32_t descending = 0, repeated = 0, below = 0, above = 0, beyond = 0;
+  uint32_t below = 0, above = 0;
   uint32_t first_below = 0, first_above = 0;
-  uint64_t first_beyond = 0;
   const uint8_t* entries = b + start;
-  for (uint32_t i = 1; i < count; ++i) {
-    const uint8_t* key = entries + static_cast<size_t>(i) * size + key_at;
-    const int c = compare_keys(key - size, key, n);
-    descending += c > 0;
-    repeated += c == 0;
+  LeafScan scan;
+  const int high_bytes = g_.tbyte ? (g_.addr48 ? 2 : 1) : 0;
+  if (grid_ != nullptr) {
+    if (block_rfas_.size() < count) block_rfas_.resize(count);
+    scan_entries(high_bytes, entries, count, size, key_at, n, in_.data_size, &scan,
+                 [out = block_rfas_.data()](uint64_t rfa) mutable { *out++ = rfa; });
+    grid_->match(block_rfas_.data(), count);
+  } else if (rfas_ != nullptr) {
+    scan_entries(high_bytes, entries, count, size, key_at, n, in_.data_size, &scan,
+                 [s = rfas_](uint64_t rfa) { s->add(rfa); });
+  } else {
+    scan_entries(high_bytes, entries, count, size, key_at, n, in_.data_size, &scan,
+                 [](uint64_t) {});
   }
+  const uint32_t descending = scan.descending, repeated = scan.repeated, beyond = scan.beyond;
+  const uint64_t first_beyond = scan.first_beyond;
   // In ascending entries only the first can fall below the range and only
   // the last above it; otherwise every entry is compared.
   auto outside = [&](uint32_t bound, uint32_t i, bool lower) {
@@ -238,20 +347,6 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
   for (uint32_t i = 0; i<count; i = descending> 0 || i + 1 == count ? i + 1 : count - 1) {
     if (outside(node->low, i, true) && below++ == 0) first_below = i;
     if (outside(node->high, i, false) && above++ == 0) first_above = i;
-  }
-  // The record address: its low 32 bits, then one high byte in tbyte files
-  // and a second one with 48-bit addressing.
-  const int high_bytes = g_.tbyte ? (g_.addr48 ? 2 : 1) : 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* e = entries + static_cast<size_t>(i) * size;
-    uint64_t rfa = get32(e);
-    for (int h = 0; h < high_bytes; ++h) rfa |= uint64_t{e[4 + h]} << (32 + 8 * h);
-    if (rfa >= in_.data_size && beyond++ == 0) first_beyond = rfa;
-    if (grid_ != nullptr) {
-      grid_->match(rfa);
-    } else if (rfas_ != nullptr) {
-      rfas_->add(rfa);
-    }
   }
   if (descending > 0) {
     problem(a, TreeProblemKind::kOrder,
@@ -364,7 +459,8 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
 void KeyWalk::read_level(std::vector<Node>* level_ptr, int j) {
   std::vector<Node>& level = *level_ptr;
   const uint64_t B = g_.block_size;
-  std::vector<uint32_t> order;
+  std::vector<uint32_t>& order = order_;
+  order.clear();
   for (uint32_t i = 0; i < level.size(); ++i) {
     if (level[i].usable) order.push_back(i);
   }
@@ -414,8 +510,10 @@ void KeyWalk::run() {
         "stored depth " + std::to_string(depth_) + " outside 1.." + std::to_string(kMaxTreeDepth));
     depth_ = std::clamp(depth_, 1, kMaxTreeDepth);
   }
-  std::vector<Node> level(1);
+  std::vector<Node>& level = level_;
+  level.assign(1, Node{});
   level[0].address = k_.root;
+  bounds_.clear();
   for (int j = 0; j < depth_ && !level.empty(); ++j) {
     for (Node& node : level) node.usable = check_pointer(&node);
     stats.levels.emplace_back();
@@ -455,10 +553,12 @@ void KeyWalk::run() {
 
     // The children in tree order: grouped by their parent's position, each
     // group already in separator order.
-    std::vector<uint32_t> start(level.size() + 1, 0);
+    std::vector<uint32_t>& start = start_;
+    start.assign(level.size() + 1, 0);
     for (const Node& c : children_) ++start[c.parent + 1];
     for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-    std::vector<Node> next(children_.size());
+    std::vector<Node>& next = next_;
+    next.resize(children_.size());
     for (const Node& c : children_) next[start[c.parent]++] = c;
     level.swap(next);
     bounds_.swap(next_bounds_);
@@ -516,7 +616,7 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
   AddressSet other(narrow);
   AddressGrid grid;
   bool use_grid = false;
-  ReadBuffer buffer;
+  WalkBuffers buffers;
   // Room for every record at once, when the header's count is plausible.
   if (compare_sets && in.record_count <= in.index_size / 4) primary.reserve(in.record_count);
   uint64_t bytes_read = 0;
@@ -531,7 +631,7 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
       if (use_grid) grid.finish();  // a first walk's addresses are forgotten
       AddressGrid* matching = collect && use_grid && key > 0 ? &grid : nullptr;
       walk = std::make_unique<KeyWalk>(in, key, &owner, collect && !matching ? set : nullptr,
-                                       matching, &buffer, &bytes_read);
+                                       matching, &buffers, &bytes_read);
       walk->run();
       if (walk->problem_count == 0 || attempt > 0 || !in.recheck || !in.recheck(key, &in)) break;
       // Give the key's blocks back before the second walk.

@@ -1,6 +1,7 @@
 // The tree check over an open file: its keys' geometry, roots and depths,
 // the sizes of its two files, and reads straight from the index file in
-// large pieces (the check reads each block once, so a cache gains nothing).
+// large pieces (the check reads each block once, so a cache gains nothing),
+// each one positioned read rather than a seek and a read.
 #include <vector>
 
 #include "ismgr/isam/file_control.h"
@@ -77,8 +78,8 @@ TreeCheckReport check_file_trees(IsamFileControl* fc, const TreeCheckOptions& op
   const platform::Handle handle = fc->index_handle;
   in.read = [handle](uint64_t offset, uint8_t* buffer, size_t length) {
     return length <= UINT32_MAX && offset <= static_cast<uint64_t>(INT64_MAX) &&
-           isam_read_at(handle, buffer, static_cast<uint32_t>(length),
-                        static_cast<int64_t>(offset)) == static_cast<int64_t>(length);
+           isam_pread(handle, buffer, static_cast<uint32_t>(length),
+                      static_cast<int64_t>(offset)) == static_cast<int64_t>(length);
   };
   if (!options.hold_lock) {
     in.recheck = [fc](size_t key, TreeCheckInput* input) {

@@ -94,33 +94,18 @@ class RunMasks {
     base_ = base;
 #ifdef ISMGR_CODEC_SSE2
     if (base + 66 <= length_) {  // the reads go up to record[base + 65]
-      // Blank and digit zero differ in bit 0x10 alone: with it cleared, one
-      // compare finds both.
-      const __m128i not_bit4 = _mm_set1_epi8(static_cast<char>(0xEF));
-      const __m128i blank = _mm_set1_epi8(0x20);
-      const __m128i nul = _mm_setzero_si128();
-      uint64_t same = 0;
-      uint64_t special = 0;
-      for (unsigned k = 0; k < 64; k += 16) {
-        const uint8_t* at = record_ + base + k;
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
-        const __m128i kinds =
-            _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(a, not_bit4), blank), _mm_cmpeq_epi8(a, nul));
-        same |=
-            static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))))
-            << k;
-        special |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(kinds))) << k;
-      }
-      // record[p + 1] == record[p + 2] is same(p + 1): the next bit, and
-      // for the last position the first of the next word.
-      const uint64_t next_same =
-          (same >> 1) | (static_cast<uint64_t>(record_[base + 64] == record_[base + 65]) << 63);
-      same_ = same;
-      worth_ = same & (next_same | special);
+      words(record_ + base, &same_, &worth_);
       return;
     }
-#endif
+    // The last positions: the words of a copy padded to full size, with the
+    // bits of positions the conditions cannot hold at cleared.
+    uint8_t tail[80] = {};
+    const size_t n = length_ - base;  // 1 to 65
+    std::memcpy(tail, record_ + base, n);
+    words(tail, &same_, &worth_);
+    same_ &= n - 1 >= 64 ? ~uint64_t{0} : (uint64_t{1} << (n - 1)) - 1;
+    worth_ &= n < 2 ? 0 : n - 2 >= 64 ? ~uint64_t{0} : (uint64_t{1} << (n - 2)) - 1;
+#else
     uint64_t same = 0;
     uint64_t worth = 0;
     const size_t end = length_ - base < 64 ? length_ : base + 64;
@@ -133,7 +118,36 @@ class RunMasks {
     }
     same_ = same;
     worth_ = worth;
+#endif
   }
+
+#ifdef ISMGR_CODEC_SSE2
+  // The words of the 64 positions from `at`, as if the record went on for
+  // at least 66 bytes from there (reads at[0 .. 65]).
+  static void words(const uint8_t* at, uint64_t* same_out, uint64_t* worth_out) {
+    // Blank and digit zero differ in bit 0x10 alone: with it cleared, one
+    // compare finds both.
+    const __m128i not_bit4 = _mm_set1_epi8(static_cast<char>(0xEF));
+    const __m128i blank = _mm_set1_epi8(0x20);
+    const __m128i nul = _mm_setzero_si128();
+    uint64_t same = 0;
+    uint64_t special = 0;
+    for (unsigned k = 0; k < 64; k += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + k));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + k + 1));
+      const __m128i kinds =
+          _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(a, not_bit4), blank), _mm_cmpeq_epi8(a, nul));
+      same |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))))
+              << k;
+      special |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(kinds))) << k;
+    }
+    // at[p + 1] == at[p + 2] is same(p + 1): the next bit, and for the last
+    // position the first of the next word.
+    const uint64_t next_same = (same >> 1) | (static_cast<uint64_t>(at[64] == at[65]) << 63);
+    *same_out = same;
+    *worth_out = same & (next_same | special);
+  }
+#endif
 
   const uint8_t* record_;
   size_t length_;

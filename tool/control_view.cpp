@@ -1,6 +1,7 @@
 #include "tool/control_view.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "ismgr/isam/isam_io.h"
 
@@ -98,6 +99,13 @@ FileView view_of_control(const IsamFileControl& fc) {
 }
 
 bool ControlIo::read_data(uint64_t offset, void* buffer, uint32_t count) {
+  // The file text, as the open kept it.
+  const std::string& text = fc_->held_text;
+  if (!text.empty() && offset >= fc_->held_text_at && offset - fc_->held_text_at <= text.size() &&
+      count <= text.size() - (offset - fc_->held_text_at)) {
+    std::memcpy(buffer, text.data() + (offset - fc_->held_text_at), count);
+    return true;
+  }
   if (fc_->data_handle == platform::kInvalidHandle || offset > INT64_MAX) return false;
   return isam_pread(fc_->data_handle, buffer, count, static_cast<int64_t>(offset)) ==
          static_cast<int64_t>(count);

@@ -16,6 +16,17 @@ int64_t DescribeContext::now() const {
   return t < 0 ? 0 : t;
 }
 
+const std::string& DescribeContext::time_text(int64_t seconds) {
+  for (const KnownTime& k : known_times_) {
+    if (k.seconds == seconds && seconds >= 0) return k.text;
+  }
+  KnownTime& k = known_times_[next_known_];
+  next_known_ = (next_known_ + 1) % (sizeof known_times_ / sizeof known_times_[0]);
+  k.seconds = seconds;
+  k.text = ismgr::tool::time_text(seconds);
+  return k.text;
+}
+
 std::string time_text(int64_t seconds) {
   return platform::ctime_text(seconds);
 }

@@ -31,8 +31,21 @@ struct DescribeContext {
   std::function<int64_t()> clock;  // seconds since 1970; null: the system clock
   TempKeyCompare main_file;        // set by the open with -t
   bool in_progress_sort = false;   // the file's first open met a sort in progress
+  StringSink described;            // the description of the current file, written whole
 
   int64_t now() const;
+  // time_text() of `seconds`, remembered for the rest of the run: the files
+  // of one run mostly share their dates, and the banner's time changes once
+  // a second.
+  const std::string& time_text(int64_t seconds);
+
+ private:
+  struct KnownTime {
+    int64_t seconds = -1;
+    std::string text;
+  };
+  KnownTime known_times_[8];
+  size_t next_known_ = 0;  // the entry replaced next
 };
 
 // The local-time text of a time ("Thu Jan 01 00:00:00 1970\n").

@@ -20,12 +20,56 @@ using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 enum class Format { kPar, kXdl };
 
+// Writes what `text` collected to `stream` in one piece.
+void put_text(StringSink& text, std::FILE* stream) {
+  if (stream != nullptr && !text.text().empty()) {
+    std::fwrite(text.text().data(), 1, text.text().size(), stream);
+  }
+  text.clear();
+}
+
+// The error sink of one description: the description collected so far, and
+// anything the stream holds, go out before the error text, so that both keep
+// their order when they share a terminal or a file.
+class ErrorsAfterText : public Sink {
+ public:
+  ErrorsAfterText(Sink& err, StringSink& text, std::FILE* const& stream)
+      : err_(err), text_(text), stream_(stream) {}
+  void write(const char* data, size_t length) override {
+    put_text(text_, stream_);
+    if (stream_ != nullptr) std::fflush(stream_);
+    err_.write(data, length);
+  }
+
+ private:
+  Sink& err_;
+  StringSink& text_;
+  std::FILE* const& stream_;
+};
+
+// Puts the context's error sink back when the description ends.
+class ErrorSinkSwap {
+ public:
+  ErrorSinkSwap(DescribeContext& ctx, Sink* err) : ctx_(ctx), saved_(ctx.err) { ctx.err = err; }
+  ~ErrorSinkSwap() { ctx_.err = saved_; }
+
+ private:
+  DescribeContext& ctx_;
+  Sink* saved_;
+};
+
 int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, std::FILE* stream,
              Format format) {
   ctx.output.set_comment_char(format == Format::kPar ? ';' : '!');
   ctx.in_progress_sort = false;
   StringSink no_errors;
-  Sink& err = ctx.err != nullptr ? *ctx.err : no_errors;
+  // The description is collected and written in one piece; whatever was
+  // collected before a failure still goes out before the error text.
+  StringSink& text = ctx.described;
+  text.clear();
+  ErrorsAfterText ordered(ctx.err != nullptr ? *ctx.err : no_errors, text, stream);
+  ErrorSinkSwap swap(ctx, &ordered);
+  Sink& err = ordered;
   // Declared before the channel so that the channel is closed first.
   OwnedFile created;
   std::unique_ptr<OpenedFile> file;
@@ -36,18 +80,19 @@ int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, 
       if (!created) report_tool_error(err, kToolCantCreate, out_name.c_str());
       stream = created.get();
     }
-    FileSink sink(stream);
     file = opener.open(ctx, name);
     int result = 0;
     if (format == Format::kPar) {
-      result = write_par_description(ctx, file->view(), file->io(), name, sink);
+      result = write_par_description(ctx, file->view(), file->io(), name, text);
     } else {
-      write_xdl_description(ctx, file->view(), file->io(), name, sink);
+      write_xdl_description(ctx, file->view(), file->io(), name, text);
     }
+    put_text(text, stream);
     created.reset();
     file.reset();
     return result;
   } catch (const DescribeAbort&) {
+    put_text(text, stream);
   } catch (const StatusError& e) {
     try {
       report_status(err, e.code(), name.c_str());

@@ -1,6 +1,8 @@
 #include "tool/out.h"
 
 #include <cstdarg>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "ismgr/runtime/char_class.h"
@@ -27,20 +29,145 @@ std::string format_text(const char* format, ...) {
   return text;
 }
 
+namespace {
+
+// A bounded writer over buffer[0, room - 1): what does not fit is counted but
+// dropped, as vsnprintf does.
+struct Appender {
+  char* at;
+  size_t room;  // characters that still fit (the terminating NUL excluded)
+  size_t count = 0;
+
+  void put(char c) {
+    if (count < room) at[count] = c;
+    ++count;
+  }
+  void put(const char* text, size_t n) {
+    if (count < room) std::memcpy(at + count, text, n < room - count ? n : room - count);
+    count += n;
+  }
+  void put_unsigned(unsigned long long v, unsigned base) {
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    do {
+      *--p = "0123456789abcdef"[v % base];
+      v /= base;
+    } while (v != 0);
+    put(p, static_cast<size_t>(end - p));
+  }
+  void put_signed(long long v) {
+    if (v < 0) {
+      put('-');
+      put_unsigned(0ull - static_cast<unsigned long long>(v), 10);
+    } else {
+      put_unsigned(static_cast<unsigned long long>(v), 10);
+    }
+  }
+};
+
+// Formats the conversions the descriptions use (%d %i %u %x %c %s %%, with
+// the length modifiers l, ll and z, and a precision on %s) without the
+// stdio machinery, which costs more than the rest of a description. False
+// at any other conversion; the caller then formats with vsnprintf.
+bool format_simple(Appender& a, const char* format, va_list args) {
+  for (const char* p = format; *p != '\0';) {
+    if (*p != '%') {
+      const char* next = std::strchr(p, '%');
+      const size_t n = next != nullptr ? static_cast<size_t>(next - p) : std::strlen(p);
+      a.put(p, n);
+      p += n;
+      continue;
+    }
+    ++p;
+    size_t precision = SIZE_MAX;
+    if (*p == '.') {
+      ++p;
+      if (*p < '0' || *p > '9') return false;
+      precision = 0;
+      while (*p >= '0' && *p <= '9') precision = precision * 10 + static_cast<size_t>(*p++ - '0');
+    }
+    int longs = 0;
+    bool size = false;
+    while (*p == 'l' && longs < 2) ++p, ++longs;
+    if (longs == 0 && *p == 'z') ++p, size = true;
+    const char conversion = *p++;
+    if (precision != SIZE_MAX && conversion != 's') return false;
+    switch (conversion) {
+      case '%':
+        if (longs != 0 || size) return false;
+        a.put('%');
+        break;
+      case 'd':
+      case 'i':
+        if (size) return false;
+        a.put_signed(longs == 2   ? va_arg(args, long long)
+                     : longs == 1 ? va_arg(args, long)
+                                  : va_arg(args, int));
+        break;
+      case 'u':
+      case 'x': {
+        const unsigned base = conversion == 'u' ? 10 : 16;
+        a.put_unsigned(size         ? va_arg(args, size_t)
+                       : longs == 2 ? va_arg(args, unsigned long long)
+                       : longs == 1 ? va_arg(args, unsigned long)
+                                    : va_arg(args, unsigned),
+                       base);
+        break;
+      }
+      case 'c':
+        if (longs != 0 || size) return false;
+        a.put(static_cast<char>(va_arg(args, int)));
+        break;
+      case 's': {
+        if (longs != 0 || size) return false;
+        const char* text = va_arg(args, const char*);
+        if (text == nullptr) return false;
+        size_t n = 0;
+        if (precision == SIZE_MAX) {
+          n = std::strlen(text);
+        } else {
+          while (n < precision && text[n] != '\0') ++n;
+        }
+        a.put(text, n);
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 int Output::out(Sink& sink, const char* format, ...) {
   size_t start = held_ ? held_length_ : 0;
   size_t room = kBufferSize - start;  // includes the terminating NUL
   va_list args;
   va_start(args, format);
-  int n = std::vsnprintf(buffer_ + start, room, format, args);
+  va_list again;
+  va_copy(again, args);
+  Appender a{buffer_ + start, room - 1};
+  size_t n = 0;
+  if (format_simple(a, format, args)) {
+    n = a.count;
+  } else {
+    const int r = std::vsnprintf(buffer_ + start, room, format, again);
+    n = r > 0 ? static_cast<size_t>(r) : 0;
+  }
+  va_end(again);
   va_end(args);
-  size_t added = 0;
-  if (n > 0) added = static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room - 1;
+  const size_t added = n < room ? n : room - 1;
   return emit(sink, start + added);
 }
 
 int Output::text(Sink& sink, const char* text) {
-  return out(sink, "%s", text);
+  const size_t start = held_ ? held_length_ : 0;
+  Appender a{buffer_ + start, kBufferSize - start - 1};
+  a.put(text, std::strlen(text));
+  const size_t added = a.count < a.room ? a.count : a.room;
+  return emit(sink, start + added);
 }
 
 // Writes buffer_[0, length). In bare mode each line is filtered first; a
@@ -52,8 +179,8 @@ int Output::emit(Sink& sink, size_t length) {
     sink.write(buffer_, length);
     return static_cast<int>(length);
   }
-  std::string result;
-  result.reserve(length);
+  std::string& result = filtered_;
+  result.clear();
   size_t pos = 0;
   while (pos < length) {
     size_t end = pos;

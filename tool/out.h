@@ -73,6 +73,7 @@ class Output {
   int emit(Sink& sink, size_t length);
 
   char buffer_[kBufferSize] = {};
+  std::string filtered_;  // the text that passes the bare filter (kept for its capacity)
   size_t held_length_ = 0;
   bool held_ = false;
   bool bare_ = false;

@@ -84,7 +84,7 @@ int write_par_description(DescribeContext& ctx, const FileView& f, DescribeIo& i
   // Warnings and banner.
   write_warning_comments(ctx, f, s, ';');
   if (!ctx.options.bare) {
-    o.out(s, ";\tCorveth ISAM PAR File created %s", time_text(ctx.now()).c_str());
+    o.out(s, ";\tCorveth ISAM PAR File created %s", ctx.time_text(ctx.now()).c_str());
   }
 
   FileText text = read_file_text(f, io);
@@ -100,7 +100,7 @@ int write_par_description(DescribeContext& ctx, const FileView& f, DescribeIo& i
   if (f.revision >= 4) {
     if (temp) {
       const TempKeyCompare& m = ctx.main_file;
-      o.out(s, "\t;Tempkey index created on %s", time_text(f.free_list_head).c_str());
+      o.out(s, "\t;Tempkey index created on %s", ctx.time_text(f.free_list_head).c_str());
       o.out(s, "\t;Update revision count %u", f.update_count);
       if (f.created == m.created && f.cleared == m.cleared && f.reindexed == m.reindexed) {
         int64_t behind = static_cast<int64_t>(m.update_count) - f.update_count;

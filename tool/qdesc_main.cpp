@@ -7,11 +7,16 @@
 #include <cstdlib>
 
 #include "ismgr/ismgr.h"
+#include "ismgr/platform/terminal.h"
 #include "ismgr/runtime/context.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
 
 int main(int argc, char** argv) {
+  // Into a file or a pipe, the descriptions of many files go out in one
+  // write; a description reaches a terminal as soon as it is complete.
+  static char out_buffer[32768];
+  if (!ismgr::platform::is_terminal(1)) std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
   ::ismgr_control* ctl = ismgr_init();
   int status = 1;
   {

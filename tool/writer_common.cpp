@@ -36,7 +36,7 @@ void write_revision_comments(DescribeContext& ctx, const FileView& f, const File
     if (change_tracking(f)) {
       if (f.snapshot_count != 0) {
         o.out(s, "\t%cFile changes tracked since %s", c,
-              time_text(f.tracking_times[f.tracking_slot]).c_str());
+              ctx.time_text(f.tracking_times[f.tracking_slot]).c_str());
         if (f.snapshot_count == f.tracking_slot + 1) {
           o.out(s, "\t%c  No active snapshots\n", c);
           o.out(s, "\t%c  Next snapshot will be #%" PRId64 "\n", c,
@@ -88,12 +88,13 @@ void write_warning_comments(DescribeContext& ctx, const FileView& f, Sink& s, ch
 
 void write_date_comments(DescribeContext& ctx, const FileView& f, Sink& s, char c) {
   Output& o = ctx.output;
-  o.out(s, "\t%cFile created on %s", c, time_text(f.created).c_str());
-  if (f.cleared != 0) o.out(s, "\t%cLast cleared on %s", c, time_text(f.cleared).c_str());
-  if (f.reindexed != 0) o.out(s, "\t%cLast re-indexed on %s", c, time_text(f.reindexed).c_str());
-  if (f.verified != 0) o.out(s, "\t%cLast verified on %s", c, time_text(f.verified).c_str());
+  o.out(s, "\t%cFile created on %s", c, ctx.time_text(f.created).c_str());
+  if (f.cleared != 0) o.out(s, "\t%cLast cleared on %s", c, ctx.time_text(f.cleared).c_str());
+  if (f.reindexed != 0)
+    o.out(s, "\t%cLast re-indexed on %s", c, ctx.time_text(f.reindexed).c_str());
+  if (f.verified != 0) o.out(s, "\t%cLast verified on %s", c, ctx.time_text(f.verified).c_str());
   if (unpatched(f) && f.reorganized != 0) {
-    o.out(s, "\t%cLast data re-organization on %s", c, time_text(f.reorganized).c_str());
+    o.out(s, "\t%cLast data re-organization on %s", c, ctx.time_text(f.reorganized).c_str());
   }
 }
 

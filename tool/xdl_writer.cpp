@@ -38,7 +38,7 @@ void write_xdl_description(DescribeContext& ctx, const FileView& f, DescribeIo& 
 
   // Warnings and banner (the banner is a comment: bare output drops it).
   write_warning_comments(ctx, f, s, '!');
-  o.out(s, "!\tCorveth ISAM XDL File created %s", time_text(ctx.now()).c_str());
+  o.out(s, "!\tCorveth ISAM XDL File created %s", ctx.time_text(ctx.now()).c_str());
 
   // FILE section.
   FileText text = read_file_text(f, io);

@@ -1,7 +1,7 @@
 // The record codec: a byte-oriented run-length scheme (layout in compress.h).
 //
 // Both directions run in one pass without allocation. Run and stretch
-// detection work eight bytes at a time; short codes are produced with
+// detection read bit masks built sixteen bytes at a time; short codes are produced with
 // fixed-size block moves when the buffers have room, so the common business
 // record (blank-padded names, zero-filled numbers, NUL padding) costs a few
 // instructions per code rather than per byte. The expansion decodes those
@@ -11,6 +11,7 @@
 
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "ismgr/runtime/status.h"
@@ -50,109 +51,117 @@ constexpr std::array<uint8_t, 256> kSpecialKind = make_special_table();
 // The byte a special-run code (top bits 101, 110, 111) produces, by kind.
 constexpr uint8_t kSpecialByte[8] = {0, 0, 0, 0, 0, 0x20, 0x30, 0x00};
 
-constexpr bool kLittleEndian = std::endian::native == std::endian::little;
-constexpr uint64_t kOnes = 0x0101010101010101ULL;
-constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+// The positions where runs end and runs worth a code begin, as bit masks
+// over 64 record positions at a time, so that the encoder finds either with
+// a count of trailing zero bits instead of a loop of compares whose length
+// it cannot predict. For a position p of the record:
+//   same(p)  = record[p] == record[p + 1]                    (p + 1 < length)
+//   worth(p) = same(p) and (record[p] == record[p + 2] or record[p] is a
+//              blank, digit zero or NUL)                      (p + 2 < length)
+// Positions the condition cannot hold at (near the end) have a 0 bit. The
+// encoder moves forward, so one word of each, the last one asked for, is kept.
+class RunMasks {
+ public:
+  RunMasks(const uint8_t* record, size_t length) : record_(record), length_(length) {}
 
-inline uint64_t load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
+  // End of the run of bytes equal to record[i] that starts at i (exclusive).
+  size_t run_end(size_t i) {
+    for (;;) {
+      const size_t base = i & ~size_t{63};
+      load(base);
+      const uint64_t ends = ~same_ >> (i - base);  // same(length - 1) is 0
+      if (ends != 0) return i + static_cast<size_t>(std::countr_zero(ends)) + 1;
+      i = base + 64;
+    }
+  }
 
-// 0x80 in every byte of `x` that is zero and 0 in every other byte. Exact:
-// no carry crosses a byte, so every flagged byte really is zero.
-inline uint64_t zero_bytes(uint64_t x) {
-  return ~(((x & kLow7) + kLow7) | x | kLow7);
-}
+  // The first position from p on where a run worth its own code begins, or
+  // the record's length when there is none.
+  size_t stretch_end(size_t p) {
+    while (p < length_) {
+      const size_t base = p & ~size_t{63};
+      load(base);
+      const uint64_t starts = worth_ >> (p - base);
+      if (starts != 0) return p + static_cast<size_t>(std::countr_zero(starts));
+      p = base + 64;
+    }
+    return length_;
+  }
 
-// Index of the lowest-addressed nonzero byte of a nonzero word.
-inline size_t first_flagged(uint64_t mask) {
-  return static_cast<size_t>(std::countr_zero(mask)) >> 3;
-}
-
-// End of the run of bytes equal to record[i] that starts at i (exclusive).
-inline size_t run_end(const uint8_t* record, size_t i, size_t length) {
-  const uint8_t b = record[i];
-  size_t j = i + 1;
-  // Most runs in text are single bytes: settle those without a block compare.
-  if (j >= length || record[j] != b) return j;
-  ++j;
+ private:
+  void load(size_t base) {
+    if (base == base_) return;
+    base_ = base;
 #ifdef ISMGR_CODEC_SSE2
-  const __m128i pattern16 = _mm_set1_epi8(static_cast<char>(b));
-  while (j + 16 <= length) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + j));
-    const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern16)));
-    if (same != 0xFFFF) return j + static_cast<size_t>(std::countr_one(same));
-    j += 16;
+    if (base + 66 <= length_) {  // the reads go up to record[base + 65]
+      words(record_ + base, &same_, &worth_);
+      return;
+    }
+    // The last positions: the words of a copy padded to full size, with the
+    // bits of positions the conditions cannot hold at cleared.
+    uint8_t tail[80] = {};
+    const size_t n = length_ - base;  // 1 to 65
+    std::memcpy(tail, record_ + base, n);
+    words(tail, &same_, &worth_);
+    same_ &= n - 1 >= 64 ? ~uint64_t{0} : (uint64_t{1} << (n - 1)) - 1;
+    worth_ &= n < 2 ? 0 : n - 2 >= 64 ? ~uint64_t{0} : (uint64_t{1} << (n - 2)) - 1;
+#else
+    uint64_t same = 0;
+    uint64_t worth = 0;
+    const size_t end = length_ - base < 64 ? length_ : base + 64;
+    for (size_t p = base; p < end && p + 1 < length_; ++p) {
+      const uint8_t b = record_[p];
+      if (b != record_[p + 1]) continue;
+      const uint64_t bit = uint64_t{1} << (p - base);
+      same |= bit;
+      if (p + 2 < length_ && (b == record_[p + 2] || kSpecialKind[b] != 0)) worth |= bit;
+    }
+    same_ = same;
+    worth_ = worth;
+#endif
+  }
+
+#ifdef ISMGR_CODEC_SSE2
+  // The words of the 64 positions from `at`, as if the record went on for
+  // at least 66 bytes from there (reads at[0 .. 65]).
+  static void words(const uint8_t* at, uint64_t* same_out, uint64_t* worth_out) {
+    // Blank and digit zero differ in bit 0x10 alone: with it cleared, one
+    // compare finds both.
+    const __m128i not_bit4 = _mm_set1_epi8(static_cast<char>(0xEF));
+    const __m128i blank = _mm_set1_epi8(0x20);
+    const __m128i nul = _mm_setzero_si128();
+    uint64_t same = 0;
+    uint64_t special = 0;
+    for (unsigned k = 0; k < 64; k += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + k));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + k + 1));
+      const __m128i kinds =
+          _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(a, not_bit4), blank), _mm_cmpeq_epi8(a, nul));
+      same |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))))
+              << k;
+      special |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(kinds))) << k;
+    }
+    // at[p + 1] == at[p + 2] is same(p + 1): the next bit, and for the last
+    // position the first of the next word.
+    const uint64_t next_same = (same >> 1) | (static_cast<uint64_t>(at[64] == at[65]) << 63);
+    *same_out = same;
+    *worth_out = same & (next_same | special);
   }
 #endif
-  if constexpr (kLittleEndian) {
-    const uint64_t pattern = kOnes * b;
-    while (j + 8 <= length) {
-      const uint64_t diff = load64(record + j) ^ pattern;
-      if (diff != 0) return j + first_flagged(diff);  // first byte that differs
-      j += 8;
-    }
-  }
-  while (j < length && record[j] == b) ++j;
-  return j;
-}
 
-// End of a literal stretch whose starting run ends at `p`: the first position
-// from `p` on where a run worth its own code begins (the byte equals the next
-// one and either the one after is equal too or the byte is special), looking
-// no further than the third byte before the record's end. The record's end
-// when there is none.
-inline size_t stretch_end(const uint8_t* record, size_t p, size_t length) {
-  if (length < 3) return length;
-#ifdef ISMGR_CODEC_SSE2
-  // Sixteen candidate positions per step; the step reads record[p .. p+17].
-  const __m128i blank = _mm_set1_epi8(0x20);
-  const __m128i zero_digit = _mm_set1_epi8(0x30);
-  const __m128i nul = _mm_setzero_si128();
-  while (p + 18 <= length) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + p));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + p + 1));
-    const unsigned pair = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
-    if (pair != 0) {
-      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + p + 2));
-      const __m128i worth =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, c), _mm_cmpeq_epi8(a, nul)),
-                       _mm_or_si128(_mm_cmpeq_epi8(a, blank), _mm_cmpeq_epi8(a, zero_digit)));
-      const unsigned hit = pair & static_cast<unsigned>(_mm_movemask_epi8(worth));
-      if (hit != 0) return p + static_cast<size_t>(std::countr_zero(hit));
-    }
-    p += 16;
-  }
-#endif
-  if constexpr (kLittleEndian) {
-    // Eight candidate positions per step; the step reads record[p .. p+9].
-    while (p + 10 <= length) {
-      const uint64_t a = load64(record + p);
-      const uint64_t pair = zero_bytes(a ^ load64(record + p + 1));
-      if (pair != 0) {
-        const uint64_t worth = zero_bytes(a ^ load64(record + p + 2)) | zero_bytes(a) |
-                               zero_bytes(a ^ (kOnes * 0x20)) | zero_bytes(a ^ (kOnes * 0x30));
-        const uint64_t hit = pair & worth;
-        if (hit != 0) return p + first_flagged(hit);
-      }
-      p += 8;
-    }
-  }
-  for (const size_t last = length - 3; p <= last; ++p) {
-    const uint8_t b = record[p];
-    if (b == record[p + 1] && (b == record[p + 2] || kSpecialKind[b] != 0)) return p;
-  }
-  return length;
-}
+  const uint8_t* record_;
+  size_t length_;
+  size_t base_ = SIZE_MAX;  // the first position of the words held
+  uint64_t same_ = 0;
+  uint64_t worth_ = 0;
+};
 
 // Writes the codes into `out` while they fit within `limit` bytes; `out`
 // itself holds limit + 1 bytes, which the short block moves may use.
 class Encoder {
  public:
   Encoder(uint8_t* out, const uint8_t* record, size_t limit)
-      : out_(out), record_(record), limit_(limit) {}
+      : out_(out), record_(record), limit_(limit), masks_(record, limit) {}
 
   // Codes the whole record. False as soon as a code does not fit within the
   // limit; otherwise true with the compressed length in *produced.
@@ -161,7 +170,7 @@ class Encoder {
     size_t i = 0;
     while (i < length) {
       const uint8_t b = record_[i];
-      const size_t r = run_end(record_, i, length) - i;
+      const size_t r = masks_.run_end(i) - i;
       const uint8_t kind = kSpecialKind[b];
       if (kind != 0 && r >= 2 && r <= 64) {
         if (r <= 32) {
@@ -174,7 +183,7 @@ class Encoder {
         }
         i += r;
       } else if (r <= 2) {
-        const size_t end = stretch_end(record_, i + r, length);
+        const size_t end = masks_.stretch_end(i + r);
         if (!literal(i, end - i)) return false;
         i = end;
       } else {
@@ -260,6 +269,7 @@ class Encoder {
   const uint8_t* record_;
   size_t limit_;
   size_t o_ = 0;
+  RunMasks masks_;
 };
 
 }  // namespace

@@ -155,8 +155,13 @@ struct IsamFileControl {
   // Allocation word as the writers show it: the prefix's first word, or
   // 0x08000000 + text_alloc_kb for text described by the extension.
   uint32_t text_allocation_word = 0;
-  uint32_t text_length = 0;           // bytes in use
-  uint64_t text_location = 0;         // file offset in the data file (of the prefix)
+  uint32_t text_length = 0;    // bytes in use
+  uint64_t text_location = 0;  // file offset in the data file (of the prefix)
+  // The text itself when the open found all of it among the bytes it read
+  // first (nothing changes a file text once the file exists), and the file
+  // offset of its first byte: a description then needs no read of its own.
+  std::string held_text;
+  uint64_t held_text_at = 0;
   uint64_t tracking_file_offset = 0;  // ChangeTrackingArea; 0 when none
   uint32_t data_start = 0;            // bytes before the first data record
   bool wide_page = false;             // index block larger than 1024 bytes

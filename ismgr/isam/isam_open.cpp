@@ -430,6 +430,14 @@ IsamFileControl* open_file(ismgr_control* ctl, ismgr_status* st, const char* nam
       fail(status);
     }
     if (fc.text_location != 0) fc.text_location += shift;
+    const uint64_t text_at =
+        fc.text_location + ((h.file_flags2 & kFlags2PrefixedText) ? kFileTextPrefixSize : 0);
+    if (fc.text_location != 0 && fc.text_length != 0 && data_at.first != nullptr &&
+        text_at + fc.text_length <= data_first.got) {
+      fc.held_text.assign(reinterpret_cast<const char*>(data_first.bytes + text_at),
+                          fc.text_length);
+      fc.held_text_at = text_at;
+    }
   }
 
   // Work buffers of the status block.

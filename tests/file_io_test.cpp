@@ -206,14 +206,5 @@ TEST(FileIoErrors, ErrnoAndOsErrorTables) {
 #endif
 }
 
-// The environment the suite relies on is in force however the program runs.
-TEST(SuiteEnvironment, IsInForce) {
-  EXPECT_STREQ(std::getenv("TZ"), "UTC");
-  EXPECT_STREQ(std::getenv("RETRYTIME"), "0");
-  reset_file_retry_count_for_testing();
-  EXPECT_EQ(file_retry_count(), 0);
-  EXPECT_EQ(platform::ctime_text(0), "Thu Jan 01 00:00:00 1970\n");
-}
-
 }  // namespace
 }  // namespace ismgr

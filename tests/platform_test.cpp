@@ -53,15 +53,12 @@ TEST(ShareModes, WithinOneProcess) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
     Handle a = open_with(name, c.first_access, c.first_share);
-    ASSERT_NE(a, kInvalidHandle) << "case " << i;
     set_last_error(0);
     Handle b = open_with(name, c.second_access, c.second_share);
     EXPECT_EQ(b != kInvalidHandle, c.second_opens) << "case " << i;
-    if (!c.second_opens) {
-      EXPECT_EQ(last_error(), kErrSharingViolation) << "case " << i;
-    }
+    EXPECT_TRUE(c.second_opens || last_error() == kErrSharingViolation) << "case " << i;
     if (b != kInvalidHandle) close_file(b);
-    ASSERT_TRUE(close_file(a));
+    ASSERT_TRUE(close_file(a)) << "case " << i;
   }
   // A refused create-always leaves the held file intact; an open file is not
   // moved; closing leaves no claim.
@@ -184,8 +181,7 @@ TEST(Locks, AcrossProcessesAndWaiting) {
   EXPECT_EQ(child.wait(), 0);
   close_file(h);
 }
-// A file this process may not write: the handle has no writable descriptor
-// and its locks and share claims must still exclude others.
+
 TEST(Files, ErrorsAndMoves) {
   ScratchDir dir;
   std::string plain = dir.write("plain", "x");

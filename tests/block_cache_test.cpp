@@ -65,7 +65,7 @@ class BlockCacheTest : public ::testing::Test {
   }
 
   test::ScratchDir dir_;
-  std::string path_ = dir_.file("index.ism"), data_path_ = dir_.write("index.is1", "");
+  std::string path_ = dir_.file("index.ism");
   std::vector<p::Handle> handles_;
   p::Handle handle_ = p::kInvalidHandle;
   std::unique_ptr<BlockCache> cache_;
@@ -175,26 +175,25 @@ TEST_F(BlockCacheTest, BehavesLikeAByteCopyOfTheFile) {
 }
 
 TEST(CacheSettings, ReadFromTheEnvironmentAndComputedMaximum) {
+  // NUMBUFS, CACHE_INDEX, CACHE_DATA, NUMDBUFS (1 to 10 taken, anything else 1, unset 4)
   const struct {
-    const char *numbufs, *index, *data, *dbufs;
-    uint32_t fixed;
-    bool index_on, data_on;
-    uint32_t data_buffers;  // NUMDBUFS: 1 to 10 taken, anything else 1, unset 4
+    const char* values[4];
+    std::tuple<uint32_t, bool, bool, uint32_t> settings;
   } cases[] = {
-      {nullptr, nullptr, nullptr, nullptr, 0, true, false, 4},
-      {"3", "yes", "Y", "10", 3, true, true, 10},
-      {"abc", "no", "yes", "11", 0, false, true, 1},
-      {"-4", "N", "n", "0", 0, false, false, 1},
-      {"12x", "", "", "1", 12, true, false, 1},
+      {{nullptr, nullptr, nullptr, nullptr}, {0, true, false, 4}},
+      {{"abc", "no", "yes", "11"}, {0, false, true, 1}},
+      {{"-4", "N", "n", "0"}, {0, false, false, 1}},
+      {{"12x", "", "Y", "10"}, {12, true, true, 10}},
   };
   const char* names[] = {"NUMBUFS", "CACHE_INDEX", "CACHE_DATA", "NUMDBUFS"};
   for (const auto& c : cases) {
-    const char* values[] = {c.numbufs, c.index, c.data, c.dbufs};
-    for (int i = 0; i < 4; ++i) values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+    for (int i = 0; i < 4; ++i) {
+      c.values[i] ? setenv(names[i], c.values[i], 1) : unsetenv(names[i]);
+    }
     CacheSettings s = read_cache_settings();
     EXPECT_EQ(std::tuple(s.fixed_maximum, s.index_caching, s.data_caching, data_cache_buffers()),
-              std::tuple(c.fixed, c.index_on, c.data_on, c.data_buffers))
-        << (c.numbufs ? c.numbufs : "unset");
+              c.settings)
+        << (c.values[0] ? c.values[0] : "unset");
   }
   for (const char* name : names) unsetenv(name);
   const uint8_t depths[] = {2, 5, 3};
@@ -208,11 +207,10 @@ TEST_F(BlockCacheTest, FailedTransfersAreNotKept) {
   make_cache(1, 4, 4);
   append(pattern(0x55, 512), path_);  // half a block
   cache_ = BlockCache::create(handle_, 4, 4, false, kBlock, 0);
-  Bytes bytes(kBlock);
   EXPECT_EQ(read(1024), Bytes());
   EXPECT_EQ(cache_->is_cached(handle_, 1024), 0);
   append(pattern(0x66, 512), path_);  // the file grows: read from disk again
-  bytes = pattern(0x55, 512);
+  Bytes bytes = pattern(0x55, 512);
   bytes.resize(kBlock, 0x66);
   EXPECT_EQ(read(1024), bytes);
   EXPECT_EQ(cache_->statistics().block_reads, 2u);
@@ -243,36 +241,6 @@ TEST_F(BlockCacheTest, SizeFromTheSystemSeeksAndLimits) {
   EXPECT_EQ(BlockCache::position_limit(0), 0x7FFFFFFF);
   EXPECT_EQ(BlockCache::position_limit(40), (int64_t{1} << 40) - 1);
   EXPECT_EQ(cache_->write_block(handle_, bytes.data(), kBlock, 0x7FFFFFFF - kBlock + 1), -1);
-}
-
-TEST_F(BlockCacheTest, DataWriteBehind) {
-  make_cache(1, 0);
-  append(pattern(0xDD, 512), data_path_);
-  p::Handle data = open(data_path_);
-  // Refused: no buffers, no record space, a buffer too large.
-  EXPECT_FALSE(cache_->attach_data_buffer(data, 0, 100, 512));
-  EXPECT_FALSE(cache_->attach_data_buffer(data, 10, 0, 512));
-  EXPECT_FALSE(cache_->attach_data_buffer(data, 10, 0x7FFFFFFF, 512));
-  ASSERT_TRUE(cache_->attach_data_buffer(data, 1, 100, 512));  // 1024-byte pieces
-  Bytes expected = pattern(0xDD, 512);
-  for (uint32_t length : {500, 500, 100, 3000, 20}) {
-    Bytes record = pattern(uint8_t(expected.size()), length);
-    ASSERT_EQ(cache_->append_data(data, record.data(), length), length);
-    expected.insert(expected.end(), record.begin(), record.end());
-    if (expected.size() == 512 + 1100) {  // the first 1024 bytes are out
-      EXPECT_EQ(disk(data_path_), Bytes(expected.begin(), expected.begin() + 1536));
-    }
-  }
-  ASSERT_EQ(cache_->close(handle_), 0);
-  EXPECT_EQ(disk(data_path_), expected);
-  make_cache(1, 0);  // a write that fails does not take the bytes
-  p::Handle read_only = open(data_path_, p::Access::kRead);
-  ASSERT_TRUE(cache_->attach_data_buffer(read_only, 1, 600, 0));
-  Bytes record = pattern(7, 600);
-  ASSERT_EQ(cache_->append_data(read_only, record.data(), 600), 600);
-  EXPECT_EQ(cache_->append_data(read_only, record.data(), 600), -1);
-  EXPECT_EQ(cache_->close(handle_), -1);
-  EXPECT_EQ(disk(data_path_), expected);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ismgr/platform/platform.h"
@@ -66,21 +66,18 @@ TEST_F(FileIoTest, OpenFlagsAndShareCodes) {
   EXPECT_EQ(errno, EACCES);
   FileHandle writer = file_open(name.c_str(), kOpenWriteOnly, 0, 0666);
   EXPECT_NE(writer, kInvalidFileHandle);
-  file_close(writer);
-  file_close(deny_read);
+  file_close(writer), file_close(deny_read);
 }
 
 // "In use" failures are retried "RETRYTIME" times, 100 ms apart.
 TEST_F(FileIoTest, RetriesAgainstAFileInUse) {
-  const struct {
-    const char* value;
-    int count;
-  } rows[] = {{"7", 7}, {"not a number", 0}, {"99999999999999", INT32_MAX}, {"", 50}};
-  for (const auto& r : rows) {
-    set_retry_time(r.value);
-    EXPECT_EQ(file_retry_count(), r.count) << r.value;
+  const std::pair<const char*, int> rows[] = {
+      {"7", 7}, {"not a number", 0}, {"99999999999999", INT32_MAX}, {"", 50}};
+  for (const auto& [value, count] : rows) {
+    set_retry_time(value);
+    EXPECT_EQ(file_retry_count(), count) << value;
     platform::put_env("RETRYTIME=9");
-    EXPECT_EQ(file_retry_count(), r.count) << r.value;  // read once
+    EXPECT_EQ(file_retry_count(), count) << value;  // read once
   }
   std::string name = dir_.write("held.dat", "x"), other = dir_.file("renamed.dat");
   FileHandle holder = file_open(name.c_str(), kOpenReadWrite, kShareDenyReadWrite, 0666);

@@ -45,7 +45,6 @@ class BlockCacheTest : public ::testing::Test {
     std::ofstream(path, std::ios::binary | std::ios::app)
         .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   }
-  // The whole file as it is on disk now.
   Bytes disk(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});

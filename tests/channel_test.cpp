@@ -115,7 +115,6 @@ TEST_F(ChannelTest, OpenSlotsAndTheFileName) {
   EXPECT_EQ(g_fake.last_name, "");  // an empty name reaches the driver empty
 }
 
-// The opens of tests/data/channel_opens.tsv.
 TEST_F(ChannelTest, RefusedAndFailedOpens) {
   for (const auto& r : test::data_rows("channel_opens.tsv")) {
     ctl_->status->code = 0;

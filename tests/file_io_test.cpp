@@ -109,9 +109,8 @@ TEST_F(FileIoTest, RetriesAgainstAFileInUse) {
   EXPECT_EQ(sleeps_.size(), 1u);
 }
 
-// A split transfer moves the same bytes as one transfer, in pieces that never
-// cross a multiple of 64 KiB (a transfer up to 64 KiB is one piece); only the low 32 bits of a
-// narrow offset count.
+// A split transfer moves the same bytes as one transfer, in pieces that never cross a
+// multiple of 64 KiB (up to 64 KiB: one piece); only the low 32 bits of a narrow offset count.
 TEST_F(FileIoTest, SplitTransfersEqualOneTransfer) {
   std::vector<uint32_t> pieces;
   hooks_.read = [&](FileHandle h, void* buf, uint32_t n, uint32_t* done) {

@@ -110,7 +110,6 @@ std::string unhex(const std::string& h) {
   return bytes;
 }
 
-// ISMGR_CHILD = rank|in|out|n|received,status (n times)|dirs...
 const RerunOrders& orders() {
   static const RerunOrders o = [] {
     RerunOrders r;

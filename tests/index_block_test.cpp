@@ -31,6 +31,12 @@ std::vector<TreeEntry> make_entries(uint32_t count, uint32_t key_size) {
   return entries;
 }
 
+IndexGeometry geometry(uint32_t key_size) {
+  IndexGeometry g;
+  g.key_size = key_size;
+  return g;
+}
+
 // Counts relocks and waited time, keeps the texts of the details (code 1052).
 struct Recorder {
   int relocks = 0;
@@ -76,13 +82,9 @@ TEST(Descent, RandomTreesAgreeWithLowerBound) {
   int deepest = 0;
   for (int round = 0; round < 60; ++round) {
     const Shape& s = shapes[round % 5];
-    IndexGeometry g;
+    IndexGeometry g = geometry(6);
     g.block_size = s.block_size;
-    g.tbyte = s.tbyte;
-    g.addr48 = s.addr48;
-    g.sized_headers = s.sized;
-    g.tracking_key = s.tracking;
-    g.key_size = 6;
+    g.tbyte = s.tbyte, g.addr48 = s.addr48, g.sized_headers = s.sized, g.tracking_key = s.tracking;
     std::vector<TreeEntry> entries;
     for (uint32_t k = rng() % 50, n = 1 + rng() % 400; entries.size() < n; k += 1 + rng() % 40)
       entries.push_back({key_of(k, 6), 1000 + entries.size()});
@@ -123,8 +125,7 @@ TEST(Descent, RandomTreesAgreeWithLowerBound) {
 
 // The path records each level's block, position and the children beside it.
 TEST(Descent, PathNeighbours) {
-  IndexGeometry g;
-  g.key_size = 4;
+  const IndexGeometry g = geometry(4);
   IndexTreeBuilder small(g, 2, 3);
   const uint64_t root = small.build(make_entries(6, 4));  // 3 leaves under one separator
   ASSERT_EQ(small.depth(), 2);
@@ -154,46 +155,41 @@ TEST(Descent, DuplicatesArePassedOverUntilTheRecordSought) {
   }
 }
 
-// Damaged trees: eight relocks and one-second waits, then status 6 with the
-// detail naming the damage.
+// Damaged trees (a depth above the header's too): eight relocks and
+// one-second waits, then status 6 with the detail naming the damage.
 TEST(Descent, DamageRetriesEightTimesThenFailsWithStatus6) {
   using Apply = void (*)(IndexTreeBuilder&, uint64_t);
   struct Damage {
     const char* message;
     Apply apply;
     uint32_t capacity;
+    int depth = 0;  // the header's depth (0: the tree's)
   } rows[] = {
       {"Empty separator block", [](IndexTreeBuilder& t, uint64_t r) { t.block(r)[1] = 0; }, 0},
       {"Invalid separator entry",  // used length ends inside an entry
        [](IndexTreeBuilder& t, uint64_t r) { t.block(r)[2] = 12, t.block(r)[3] = 0; }, 100},
       {"Number of separators exceeds maximum", [](IndexTreeBuilder&, uint64_t) {}, 2},
       {"Invalid leaf entry count",
-       [](IndexTreeBuilder& t, uint64_t) { t.block(t.leaves().back())[1] = 200; }, 0}};
+       [](IndexTreeBuilder& t, uint64_t) { t.block(t.leaves().back())[1] = 200; }, 0},
+      {"Tree exceeds maximum depth", [](IndexTreeBuilder&, uint64_t) {}, 0, 2}};
   for (const Damage& d : rows) {
-    IndexGeometry g;
-    g.key_size = 4;
+    const IndexGeometry g = geometry(4);
     IndexTreeBuilder tree(g, 4, 4);
     const uint64_t root = tree.build(make_entries(40, 4));
     ASSERT_EQ(tree.depth(), 3);
     d.apply(tree, root);
     Recorder rec;
-    EXPECT_EQ(status_of([&] { find(g, tree, root, key_of(39, 4), d.capacity, rec.policy()); }), 6)
-        << d.message;
-    EXPECT_EQ(rec.relocks, 8) << d.message;
-    EXPECT_EQ(rec.waited_ms, 8000u) << d.message;
+    SCOPED_TRACE(d.message);
+    EXPECT_EQ(
+        status_of([&] { find(g, tree, root, key_of(39, 4), d.capacity, rec.policy(), d.depth); }),
+        6);
+    EXPECT_EQ(rec.relocks, 8);
+    EXPECT_EQ(rec.waited_ms, 8000u);
     EXPECT_EQ(rec.details, std::vector<std::string>{d.message});
   }
-}
-
-TEST(Descent, DepthExceededAndReadFailure) {
-  IndexGeometry g;
-  g.key_size = 4;
+  const IndexGeometry g = geometry(4);
   IndexTreeBuilder tree(g, 4, 4);
   const uint64_t root = tree.build(make_entries(40, 4));
-  Recorder rec;  // the tree has 3 levels, the header says 2
-  EXPECT_THROW(find(g, tree, root, "0000", 0, rec.policy(), 2), StatusError);
-  EXPECT_EQ(rec.details, std::vector<std::string>{"Tree exceeds maximum depth"});
-
   BlockSource failing;  // a read failure is an I/O status, not a retry
   failing.read = [](uint64_t) -> const uint8_t* { return nullptr; };
   failing.io_status = 22;
@@ -204,8 +200,7 @@ TEST(Descent, DepthExceededAndReadFailure) {
 
 TEST(LeafChain, WalksBothWaysAndRefusesABrokenBackPointer) {
   for (bool addr48 : {false, true}) {
-    IndexGeometry g;
-    g.key_size = 4;
+    IndexGeometry g = geometry(4);
     g.tbyte = addr48;
     g.addr48 = addr48;
     uint8_t p[6] = {};  // a block pointer above 32 bits: 40 bits in 48-bit files

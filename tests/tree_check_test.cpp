@@ -13,6 +13,7 @@
 #include "ismgr/isam/index_search.h"
 #include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/context.h"
+#include "support/detail_capture.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
 #include "support/tree_loader.h"
@@ -88,14 +89,28 @@ TEST(TreeCheck, LoadedTreesOfEveryShapeAreSoundAndAgreeWithTheDescent) {
     }
     EXPECT_EQ(r.file.tree_blocks, blocks);
     EXPECT_EQ(r.file.unaccounted, 2u);  // the two empty roots the loaded trees replaced
-    // Every 97th key is found by the product's descent where the loader put it.
+    // Every 97th key is found by the product's descent where the loader put
+    // it, with the binary and the linear ("NO_BINSCAN") search; a key past
+    // the last, a key number the file lacks, a root beyond the index file.
     const std::vector<LoadEntry> entries = make_entries(s.n, s.value_size, 4096);
-    for (uint32_t i = 0; i < s.n; i += 97) {
-      DescentResult d = find_in_index(
-          fc, 0, reinterpret_cast<const uint8_t*>(entries[i].key.data()), s.value_size);
-      EXPECT_EQ(d.compare, 0);
-      EXPECT_EQ(d.rfa, entries[i].rfa);
+    const auto find = [&](const std::string& key, size_t k = 0) {
+      return find_in_index(fc, k, reinterpret_cast<const uint8_t*>(key.data()),
+                           static_cast<uint32_t>(key.size()));
+    };
+    EXPECT_EQ(index_root(*fc, 0) * (s.tbyte ? 256 : 1), key_root_address(*fc, 0));
+    EXPECT_GT(fc->search_capacity, 0u);
+    for (uint32_t search : {fc->search_capacity, 0u}) {
+      fc->search_capacity = search;
+      for (uint32_t i = 0; i < s.n; i += 97) {
+        DescentResult d = find(entries[i].key);
+        EXPECT_EQ(d.compare, 0);
+        EXPECT_EQ(d.rfa, entries[i].rfa);
+      }
+      EXPECT_TRUE(find("A").past_end);
     }
+    EXPECT_EQ(testing_support::status_of([&] { find("0", 2); }), 2);
+    fc->roots[0] = f.index.size();
+    EXPECT_EQ(testing_support::status_of([&] { find("0"); }), 22);
     channel_close(ch, 0, nullptr);
   }
 }

@@ -37,8 +37,6 @@ struct KeySpec {
 
 class IsamBuilder {
  public:
-  IsamBuilder();
-
   IsamBuilder& revision(int r) { return set(revision_, r); }
   // 4 or 5: revision 6, file_flags2 0x01 / 0x02
   IsamBuilder& patched_from(int r) {
@@ -167,9 +165,6 @@ class IsamBuilder {
   Layout layout() const;
   std::vector<uint8_t> build_image(bool data_copy) const;
   std::vector<uint8_t> build_old_page() const;
-  std::vector<KeySpec> all_keys() const;
-  bool is_r6_unpatched() const;
-  bool is_short() const;
 
   int revision_ = 6;
   uint32_t patch_flags_ = 0, file_flags2_ = 0;

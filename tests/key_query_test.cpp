@@ -52,30 +52,28 @@ int64_t by_name(const CraftedFile& f, const std::string& name) {
 
 TEST(KeyParamText, CharacterByCharacter) {
   IsamBuilder b;
-  b.record_length(200).add_key(KeySpec::alpha("ID", 0, 6, 0x08));
-  b.add_key(KeySpec::alpha("CUSTNO", 0, 8, 0x04));            // NUL-padded
-  b.add_key(KeySpec::alpha("CUSTNO          ", 0, 8, 0x04));  // blank-padded
+  b.record_length(200).add_key(KeySpec::alpha("CUSTNO", 0, 8, 0x04 | 0x08));  // NUL-padded
+  b.add_key(KeySpec::alpha("CUSTNO          ", 0, 8, 0x04));                  // blank-padded
   KeySpec k;
   k.name = "ABCDEFGHIJKLMNOP";  // 16 characters: no NUL within the name
   k.segments = {SegmentSpec{0x01, 9, 12}, SegmentSpec{0x24, 99, 4}, SegmentSpec{0x28, 150, 2}};
   CraftedFile f(b.add_key(k));
   ASSERT_TRUE(f.ok()) << f.status();
   const std::string end = std::string(1, '\0') + "#";
-  const std::string custno = "00001008110" + std::string(9, ' ') + "CUSTNO" + "00001" +
-                             std::string(35, '0') + "008" + std::string(21, '0') + end;
-  const std::string rows[] = {
-      // start, size, dups, ascending, modifiable, "%15s" name, starts, lengths
-      "00001006011" + std::string(13, ' ') + "ID" + "00001" + std::string(35, '0') + "006" +
-          std::string(21, '0') + end,
-      custno,  // duplicates: described with the size less the qualifier
-      custno,  // blank-padded names read as NUL-padded ones
-      "00010018000ABCDEFGHIJKLMNO000100010000151" + std::string(25, '0') + "012004002" +
-          std::string(15, '0') + end};
-  for (int key = 0; key < 4; ++key) EXPECT_EQ(key_text(f, key), rows[key]) << "key " << key;
+  // start, size (less the qualifier), dups, ascending, modifiable, "%15s"
+  // name, starts, lengths; blank-padded names read as NUL-padded ones.
+  const auto custno = [&](const char* modifiable) {
+    return "0000100811" + (modifiable + std::string(9, ' ')) + "CUSTNO" + "00001" +
+           std::string(35, '0') + "008" + std::string(21, '0') + end;
+  };
+  const std::string rows[] = {custno("1"), custno("0"),
+                              "00010018000ABCDEFGHIJKLMNO000100010000151" + std::string(25, '0') +
+                                  "012004002" + std::string(15, '0') + end};
+  for (int key = 0; key < 3; ++key) EXPECT_EQ(key_text(f, key), rows[key]) << "key " << key;
   EXPECT_EQ(f.code(), 0);
 }
 
-TEST(KeyParamText, TrackingKeyAndDamagedValuesAreRefusedNotWidened) {
+TEST(KeyParam, TrackingKeyAndDamagedValuesAreRefusedNotWidened) {
   IsamBuilder b;
   b.record_length(100).add_key(KeySpec::alpha("A", 0, 6)).add_key(KeySpec::alpha("B", 4, 4));
   CraftedFile f(b.change_tracking(0, 0, 0, 1));
@@ -103,6 +101,18 @@ TEST(KeyParamText, TrackingKeyAndDamagedValuesAreRefusedNotWidened) {
   k.seg_start[0] = 65535;  // start 65536 still fits five digits
   EXPECT_EQ(key_text(f, 0).substr(0, 5), "65536");
   k = saved;
+  uint8_t record[56];  // the record form refuses alike
+  std::memset(record, 0xEE, sizeof record);
+  f.fc()->control = nullptr;
+  EXPECT_EQ(key_param_record(f.fc(), 2, record, f.ctl()), -1);
+  EXPECT_EQ(f.code(), kStatusIllegalKey);
+  EXPECT_EQ(f.fc()->control, f.ctl());  // the caller's context is recorded
+  EXPECT_EQ(key_param_record(f.fc(), -1, record, f.ctl()), -1);
+  EXPECT_EQ(record[0], 0xEE);
+  EXPECT_EQ(key_param_record(nullptr, 0, record, f.ctl()), -2);
+  f.fc()->header.magic = 0x1234;
+  EXPECT_EQ(key_param_record(f.fc(), 0, record, f.ctl()), -2);
+  f.fc()->header.magic = kMagicIndex;
 }
 
 TEST(KeyParamRecord, FieldsByteByByteAndNames) {
@@ -137,24 +147,6 @@ TEST(KeyParamRecord, FieldsByteByByteAndNames) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(record + 8)), names[key - 2]) << key;
     EXPECT_EQ(record[23], 0) << key;
   }
-}
-
-TEST(KeyParamRecord, RefusalsAndTheRecordedContext) {
-  IsamBuilder b;
-  b.record_length(100).add_key(KeySpec::alpha("A", 0, 4)).change_tracking(0, 0, 0, 1);
-  CraftedFile f(b);
-  ASSERT_TRUE(f.ok());
-  uint8_t record[56];
-  std::memset(record, 0xEE, sizeof record);
-  f.fc()->control = nullptr;
-  EXPECT_EQ(key_param_record(f.fc(), 1, record, f.ctl()), -1);  // the tracking key
-  EXPECT_EQ(f.code(), kStatusIllegalKey);
-  EXPECT_EQ(f.fc()->control, f.ctl());
-  EXPECT_EQ(key_param_record(f.fc(), -1, record, f.ctl()), -1);
-  EXPECT_EQ(record[0], 0xEE);
-  EXPECT_EQ(key_param_record(nullptr, 0, record, f.ctl()), -2);
-  f.fc()->header.magic = 0x1234;
-  EXPECT_EQ(key_param_record(f.fc(), 0, record, f.ctl()), -2);
 }
 
 // The rows of tests/data/lookups.tsv.

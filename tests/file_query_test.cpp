@@ -277,14 +277,5 @@ TEST(NullValueDecode, BinaryNumbersOfOtherLengthsAreTold) {
   EXPECT_EQ(show({{0x24, 8}}, {0, 0, 0, 0, 0, 0, 0, 0}).text, "-9223372036854775808");
 }
 
-TEST(NullValueDecode, EmptyTextAndTheReplicatingByte) {
-  Shown empty = show({{0x30, 4}}, {});
-  EXPECT_EQ(empty.kind, NullValueKind::kText);
-  EXPECT_EQ(empty.text, "");
-  const uint8_t value[] = {'*', 'x'};
-  EXPECT_EQ(replicating_null_byte(value, 2), '*');
-  EXPECT_EQ(replicating_null_byte(nullptr, 0), 0);
-}
-
 }  // namespace
 }  // namespace ismgr

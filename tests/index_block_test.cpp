@@ -124,21 +124,6 @@ TEST(Descent, RandomTreesAgreeWithLowerBound) {
   EXPECT_GE(deepest, 4);
 }
 
-// The path records each level's block, position and the children beside it.
-TEST(Descent, PathNeighbours) {
-  const IndexGeometry g = geometry(4);
-  IndexTreeBuilder small(g, 2, 3);
-  const uint64_t root = small.build(make_entries(6, 4));  // 3 leaves under one separator
-  ASSERT_EQ(small.depth(), 2);
-  const DescentResult r = find(g, small, root, key_of(2, 4), 0);
-  ASSERT_EQ(r.path.size(), 2u);
-  EXPECT_EQ(r.path[0].block, root);
-  EXPECT_EQ(r.path[0].position, 1u);
-  EXPECT_EQ(r.path[0].left, small.leaves()[0]);
-  EXPECT_EQ(r.path[0].right, small.leaves()[2]);
-  EXPECT_EQ(r.leaf, small.leaves()[1]);
-}
-
 TEST(Descent, DuplicatesArePassedOverUntilTheRecordSought) {
   IndexGeometry g = geometry(7);  // 4 key bytes + 3 bytes of qualifier
   g.qualifier_size = 3;

@@ -67,17 +67,6 @@ TEST(IsamRecordCodec, EveryRecordRoundTripsAndRefusesShortBuffers) {
   ROUND_TRIP(OldHeaderBlock, kOldHeaderBlockSize, old_header_block);
 }
 
-TEST(IsamRecordCodec, CreationVersionText) {
-  IsamHeader h;
-  std::memcpy(h.creation_version.data(), "100101c", 7);
-  const CreationVersion v = parse_creation_version(h);
-  EXPECT_EQ(v.major * 10000 + v.minor * 100 + v.build, 100101);
-  EXPECT_EQ(v.letter, 'c');
-  std::memcpy(h.creation_version.data(), "0903123", 7);  // a digit in place of the letter
-  EXPECT_EQ(parse_creation_version(h).build, 123);
-  EXPECT_EQ(parse_creation_version(h).letter, ' ');
-}
-
 // A patched page needs only 1024 bytes; an unpatched one 4096.
 TEST(IsamDecodeRevisions, HeaderPageSizeOfPatchedAndUnpatchedFiles) {
   IsamBuilder p;

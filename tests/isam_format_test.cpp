@@ -11,7 +11,7 @@
 
 #include "ismgr/isam/file_control.h"
 #include "ismgr/runtime/status.h"
-#include "support/open_crafted.h"
+#include "support/query_fixture.h"
 
 namespace ismgr {
 namespace {

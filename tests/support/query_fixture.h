@@ -1,5 +1,7 @@
-// Test helper: asks the file information query through the channel of a
-// crafted file, and the crafted files the query tests share.
+// Test helper: a crafted ISAM file pair written into a scratch directory and
+// opened for input through the channel layer (so that the query slots are
+// reached exactly as a host program reaches them), the file information
+// query asked through its channel, and the crafted files the tests share.
 #ifndef ISMGR_TESTS_SUPPORT_QUERY_FIXTURE_H_
 #define ISMGR_TESTS_SUPPORT_QUERY_FIXTURE_H_
 
@@ -7,11 +9,47 @@
 #include <string>
 #include <vector>
 
+#include "ismgr/isam/file_control.h"
 #include "ismgr/runtime/channel.h"
+#include "ismgr/runtime/context.h"
 #include "support/isam_builder.h"
-#include "support/open_crafted.h"
+#include "support/scratch_dir.h"
 
 namespace ismgr::testing {
+
+class CraftedFile {
+ public:
+  // Writes dir/<base>.ism and its data file and opens them (input, ISAM).
+  // ok() tells whether the open succeeded; status() holds its status code.
+  explicit CraftedFile(const IsamBuilder& builder, const std::string& base = "cust") {
+    ctl_ = current_context();
+    if (ctl_ == nullptr || !builder.write_files(dir_.path().string(), base)) return;
+    ch_ = channel_open(ctl_, dir_.file(base).c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr);
+    status_ = ctl_->status->code;
+  }
+  ~CraftedFile() {
+    if (ch_ != nullptr) channel_close(ch_, 0, nullptr);
+  }
+  CraftedFile(const CraftedFile&) = delete;
+  CraftedFile& operator=(const CraftedFile&) = delete;
+
+  bool ok() const { return ch_ != nullptr; }
+  int status() const { return status_; }
+  channel* ch() const { return ch_; }
+  IsamFileControl* fc() const {
+    return ch_ != nullptr ? static_cast<IsamFileControl*>(ch_->handle) : nullptr;
+  }
+  ismgr_control* ctl() const { return ctl_; }
+  // The status code of the last operation on the channel.
+  int code() const { return ctl_->status->code; }
+  const test::ScratchDir& dir() const { return dir_; }
+
+ private:
+  test::ScratchDir dir_;
+  ismgr_control* ctl_ = nullptr;
+  channel* ch_ = nullptr;
+  int status_ = -1;
+};
 
 constexpr int32_t kUntouched = -12345;
 constexpr int32_t kAny = -99999;  // the number is not looked at

@@ -235,33 +235,6 @@ Shown show(const std::vector<std::pair<uint8_t, uint16_t>>& segments,
   return s;
 }
 
-TEST(NullValueDecode, DecimalReadsTheLeadingDigitsOnly) {
-  // A nibble above 9 is not a digit: the number ends before it.
-  Shown s = show({{0x22, 3}}, {0x41, 0x3A, 0x35});
-  EXPECT_EQ(s.kind, NullValueKind::kNumber);
-  EXPECT_EQ(s.text, "1");
-  EXPECT_EQ(show({{0x22, 2}}, {0x4B, 0x35}).text, "0");  // no digit at all
-  EXPECT_EQ(show({{0x22, 2}}, {0x05, 0x0F}).text, "-0");
-  EXPECT_EQ(show({{0x22, 2}}, {0x40, 0x30}).text, "0");  // all zeros keep one
-  Shown empty = show({{0x22, 2}}, {});
-  EXPECT_EQ(empty.kind, NullValueKind::kNumber);
-  EXPECT_EQ(empty.text, "0");
-  // A digit string longer than any integer is shown whole.
-  std::vector<uint8_t> long_value(30, 0x39);
-  long_value[0] = 0x49;
-  EXPECT_EQ(show({{0x22, 30}}, long_value).text, std::string(30, '9'));
-}
-
-TEST(NullValueDecode, OnlyDescendingSegmentsAreComplemented) {
-  // Ascending alpha, then a descending 2-byte unsigned: the first segment's
-  // type decides the form, the second segment's bytes are complemented.
-  EXPECT_EQ(show({{0x21, 1}, {0x08, 2}}, {'A', 0xBE, 0xBD}).text, "AAB");
-  // Bytes beyond the last segment stay as stored.
-  EXPECT_EQ(show({{0x01, 1}}, {0xBE, 'C'}).text, "AC");
-  // A segment longer than the value is cut at the value's end.
-  EXPECT_EQ(show({{0x08, 8}}, {0xFE, 0xFF}).text, "256");
-}
-
 TEST(NullValueDecode, BinaryNumbersOfOtherLengthsAreTold) {
   for (size_t n : {0, 3, 5, 7, 9}) {
     for (uint8_t type : {0x24, 0x28}) {

@@ -171,18 +171,13 @@ std::vector<uint8_t> IsamBuilder::build_old_page() const {
     const bool ascending = !k.segments.empty() && (k.segments[0].type & 0x20);
     put_fields(b, o + 0, (k.flags & ~1) | (ascending ? 1 : 0), 1, o + 2, k.depth, 1, o + 3,
                k.qualifier_offset, 1, o + 4, k.root ? *k.root : 1024 + 1024 * i, 4);
-    for (size_t s = 0; s < k.segments.size() && s < 8; ++s) {
-      put(b, o + 8 + 2 * s, k.segments[s].start, 2);
-      put(b, o + 24 + 2 * s, k.segments[s].length, 2);
-    }
-    put(b, o + 40, k.key_size, 2);
-    put(b, o + 42, k.null_offset, 1);
+    for (size_t s = 0; s < k.segments.size() && s < 8; ++s)
+      put_fields(b, o + 8 + 2 * s, k.segments[s].start, 2, o + 24 + 2 * s, k.segments[s].length, 2);
+    put_fields(b, o + 40, k.key_size, 2, o + 42, k.null_offset, 1);
     wstr(b, o + 44, k.name, 16);
   }
-  for (size_t i = 0; i < slots_.size() && i < 32; ++i) {
-    put(b, 508 + 8 * i, slots_[i].size, 2);
-    put(b, 508 + 8 * i + 4, slots_[i].address, 4);
-  }
+  for (size_t i = 0; i < slots_.size() && i < 32; ++i)
+    put_fields(b, 508 + 8 * i, slots_[i].size, 2, 508 + 8 * i + 4, slots_[i].address, 4);
   put(b, 764, unusable_, 4);
   for (size_t i = 0; i < l.null_area.size() && i < 64; ++i) put(b, 768 + i, l.null_area[i], 1);
   put(b, 832, update_count_, 4);
@@ -245,8 +240,7 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
              record_count_, 4, d + 12, free_record_count_, 4, d + 16, unusable_, 4, d + 20,
              free_head_, 4);
   if (l.short_form) {
-    put(b, d + 2, update_count_, 2);
-    put(b, d + 4, free_index_blocks_, 2);
+    put_fields(b, d + 2, update_count_, 2, d + 4, free_index_blocks_, 2);
     for (size_t i = 0; i < slots_.size() && i < 32; ++i) {
       const size_t e = d + 24 + 8 * i;
       put_fields(b, e + 0, slots_[i].address, 4, e + 4, slots_[i].address >> 32, 1, e + 6,
@@ -256,9 +250,8 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
     put(b, d + 24, free_head_ >> 32, 1);
     for (size_t i = 0; i < slots_.size() && i < 132; ++i) {
       const size_t e = d + 32 + 12 * i;
-      put(b, e + 0, slots_[i].address, 4);
+      put_fields(b, e + 0, slots_[i].address, 4, e + 6, slots_[i].size, 2);
       put(b, e + 4, slots_[i].address >> 32, address48_ ? 2 : 1);
-      put(b, e + 6, slots_[i].size, 2);
     }
   }
   for (uint32_t i = 0; i < k; ++i) {
@@ -286,17 +279,15 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
     const size_t t = l.text_location;
     if (t + 8 + text_.size() > b.size()) b.resize(t + 8 + text_.size(), 0);
     const uint32_t word = text_word_ ? text_word_ : (l.text_alloc | 0x04000000);
-    put(b, t + 0, word, 4);
-    put(b, t + 4, text_.size(), 4);
+    put_fields(b, t + 0, word, 4, t + 4, text_.size(), 4);
     wstr(b, t + 8, text_, text_.size());
   }
   return b;
 }
 
 std::vector<uint8_t> IsamBuilder::index_file() const {
-  std::vector<uint8_t> b = build_image(false);
+  std::vector<uint8_t> b = build_image(false);  // the whole header region
   const Layout l = layout();
-  if (!l.old) b.resize(std::max<size_t>(b.size(), l.region), 0);
   const size_t block = static_cast<size_t>(l.page_units) * 256;
   for (size_t i = 0; i < l.keys.size(); ++i) {
     const size_t at = b.size();
@@ -311,7 +302,6 @@ std::vector<uint8_t> IsamBuilder::index_file() const {
 std::vector<uint8_t> IsamBuilder::data_file() const {
   std::vector<uint8_t> b = build_image(true);
   const Layout l = layout();
-  if (!l.old) b.resize(std::max<size_t>(b.size(), l.region), 0);
   if (text_form_ == 16) {
     const size_t at = l.text_location;
     b.resize(std::max<size_t>(b.size(), at + static_cast<size_t>(text_kb_) * 1024), 0);

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "ismgr/isam/null_value.h"
 #include "ismgr/runtime/channel.h"
 #include "ismgr/runtime/info_keywords.h"
 #include "ismgr/runtime/keyword.h"
@@ -192,18 +191,6 @@ TEST(FileQueryTest, NullvalueRefusals) {
     EXPECT_TRUE(d.has(kDetailMessage, "NULLVALUE is invalid.")) << d.dump();
     EXPECT_TRUE(d.has(kDetailMessage, "Possible corrupt isam file.")) << d.dump();
   }
-  IsamBuilder b;
-  b.record_length(100).add_key(KeySpec::alpha("PLAIN", 0, 4));
-  CraftedFile none(b.add_key(KeySpec::alpha("SHORT", 4, 4, 0x40)).null_values({1}));
-  ASSERT_TRUE(none.ok()) << none.status();
-  for (int key : {0, 1}) {
-    d.clear();
-    EXPECT_EQ(ask(none, "nullvalue", key).status, 80);
-    ASSERT_EQ(d.details().size(), 1u) << d.dump();
-    EXPECT_EQ(d.details()[0].code, kDetailMessageNumber);
-    EXPECT_EQ(d.details()[0].text, "No null value for key ");
-    EXPECT_EQ(d.details()[0].value, std::to_string(key));
-  }
   CraftedFile f(null_key_file(0x20, 0x21, {'A', 'B'}));  // outside the area: not read past
   f.fc()->keys[0].null_offset = 60000;
   EXPECT_EQ(ask(f, "nullvalue").status, kStatusInvalidNull);
@@ -212,42 +199,6 @@ TEST(FileQueryTest, NullvalueRefusals) {
   EXPECT_EQ(ask(f, "nullvalue").status, kStatusInvalidNull);
   f.fc()->null_area.bytes[0] = 3;
   EXPECT_EQ(ask(f, "nullvalue").text, "AB");
-}
-
-// The decoding of stored null values shared by the descriptions and the
-// query: the edges the queries above do not reach.
-struct Shown {
-  NullValueKind kind;
-  std::string text;
-};
-
-// One key with segments of the given (type, length) pairs.
-Shown show(const std::vector<std::pair<uint8_t, uint16_t>>& segments,
-           const std::vector<uint8_t>& value) {
-  std::array<uint8_t, kMaxSegments> type{};
-  std::array<uint16_t, kMaxSegments> length{};
-  for (size_t i = 0; i < segments.size(); ++i) {
-    type[i] = segments[i].first;
-    length[i] = segments[i].second;
-  }
-  Shown s{NullValueKind::kNone, "untouched"};
-  s.kind = show_non_replicating_null(type, length, value.data(), value.size(), &s.text);
-  return s;
-}
-
-TEST(NullValueDecode, BinaryNumbersOfOtherLengthsAreTold) {
-  for (size_t n : {0, 3, 5, 7, 9}) {
-    for (uint8_t type : {0x24, 0x28}) {
-      Shown s = show({{type, 9}}, std::vector<uint8_t>(n, 0x80));
-      EXPECT_EQ(s.kind, NullValueKind::kBadLength) << n << " " << int(type);
-      EXPECT_EQ(s.text, "untouched");
-    }
-  }
-  // Sign bit flipped for integers only; 2-byte integers shown unsigned.
-  EXPECT_EQ(show({{0x24, 2}}, {0x00, 0x01}).text, "32769");
-  EXPECT_EQ(show({{0x28, 2}}, {0x00, 0x01}).text, "1");
-  EXPECT_EQ(show({{0x24, 4}}, {0x00, 0x00, 0x00, 0x00}).text, "-2147483648");
-  EXPECT_EQ(show({{0x24, 8}}, {0, 0, 0, 0, 0, 0, 0, 0}).text, "-9223372036854775808");
 }
 
 }  // namespace

@@ -56,14 +56,10 @@ DescentResult find(const IndexGeometry& g, IndexTreeBuilder& tree, uint64_t root
                    const std::string& key, uint32_t capacity, RetryPolicy policy = {},
                    int depth = 0, const BlockSource* source = nullptr, uint64_t rfa = 0) {
   std::vector<uint32_t> work;
-  DescentRequest req;
-  req.root = root;
-  req.depth = depth ? depth : tree.depth();
-  req.key = reinterpret_cast<const uint8_t*>(key.data());
-  req.key_length = static_cast<uint32_t>(key.size());
-  req.search_capacity = capacity;
-  req.want_rfa = rfa != 0;
-  req.rfa = rfa;
+  DescentRequest req{root, depth ? depth : tree.depth(),
+                     reinterpret_cast<const uint8_t*>(key.data()),
+                     static_cast<uint32_t>(key.size()), capacity};
+  req.want_rfa = rfa != 0, req.rfa = rfa;
   return descend(g, source ? *source : tree.source(), req, policy, &work);
 }
 
@@ -225,8 +221,7 @@ TEST(Descent, KeptLayoutsHoldOnlyWithinTheirEpoch) {
 TEST(LeafChain, WalksBothWaysAndRefusesABrokenBackPointer) {
   for (bool addr48 : {false, true}) {
     IndexGeometry g = geometry(4);
-    g.tbyte = addr48;
-    g.addr48 = addr48;
+    g.tbyte = g.addr48 = addr48;
     uint8_t p[6] = {};  // a block pointer above 32 bits: 40 bits in 48-bit files
     write_block_pointer(g, addr48 ? 0x12345678ABull : 0x9ABCDEF0ull, p);
     EXPECT_EQ(read_block_pointer(g, p), addr48 ? 0x12345678ABull : 0x9ABCDEF0ull);

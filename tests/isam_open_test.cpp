@@ -197,31 +197,5 @@ TEST_F(IsamOpenTest, CloseWritesTheChangedHeaderOfEveryCachedKind) {
   }
 }
 
-// A control block is valid when its magic matches the handles it holds; the
-// close, flush and release refuse any other with -2.
-TEST_F(IsamOpenTest, InvalidControlBlocksAreRefused) {
-  EXPECT_FALSE(file_control_valid(nullptr));
-  EXPECT_EQ(isam_close(nullptr, 0), -2);
-  EXPECT_EQ(isam_flush(nullptr), -2);
-  EXPECT_EQ(isam_release(nullptr), -2);
-  const struct {
-    uint16_t magic;
-    int index, data;
-    bool valid;
-  } rows[] = {
-      {kMagicIndex, 3, 0, true},  // descriptor 0 is a handle like any other
-      {kMagicIndex, 3, -1, false},     {kMagicData, 3, 0, false},     {kMagicData, -1, 0, true},
-      {kMagicTempIndex, -1, 0, false}, {kMagicTempIndex, 5, 0, true}, {0, 5, 0, false},  // closed
-  };
-  for (const auto& r : rows) {
-    IsamFileControl fc;
-    fc.header.magic = r.magic;
-    fc.index_handle = r.index < 0 ? platform::kInvalidHandle : r.index;
-    fc.data_handle = r.data < 0 ? platform::kInvalidHandle : r.data;
-    EXPECT_EQ(file_control_valid(&fc), r.valid) << std::hex << r.magic << " " << r.index;
-    EXPECT_TRUE(r.valid || isam_flush(&fc) == -2) << std::hex << r.magic << " " << r.index;
-  }
-}
-
 }  // namespace
 }  // namespace ismgr

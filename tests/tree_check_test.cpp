@@ -41,8 +41,7 @@ LoadedFile load(const Shape& s) {
   std::vector<LoadEntry> primary = make_entries(s.n, s.value_size, 4096);
   std::vector<LoadEntry> dups(s.n);
   for (uint32_t i = 0; i < s.n; ++i) {
-    std::string q(qualifier, '\0');
-    for (uint32_t j = 0; j < qualifier; ++j) q[qualifier - 1 - j] = static_cast<char>(i >> (8 * j));
+    const std::string q = std::string(qualifier - 3, '\0') + char(i >> 16) + char(i >> 8) + char(i);
     dups[i] = {primary[i / 5 * 5].key.substr(0, 4) + q, primary[i].rfa};
   }
   KeySpec k0 = KeySpec::alpha("K0", 0, s.value_size);

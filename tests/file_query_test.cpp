@@ -44,13 +44,11 @@ TEST(FileQueryTest, ItemsTable) {
   files[0] = std::make_unique<CraftedFile>(two_key_file().file_flags(0x80).file_flags2(0x400));
   files[1] = std::make_unique<CraftedFile>(two_key_file().revision(5).page_units(8));
   files[2] = std::make_unique<CraftedFile>(two_key_file().tbyte().change_tracking(1, 1, 0, 1));
-  IsamBuilder types;
-  KeySpec k;
-  k.name = "TYPES";
-  k.segments = {SegmentSpec{0x21, 0, 2}, SegmentSpec{0x22, 2, 2}, SegmentSpec{0x24, 4, 2},
-                SegmentSpec{0x28, 6, 2}, SegmentSpec{0x30, 8, 2}};
+  KeySpec k = KeySpec::alpha("TYPES", 0, 2);
+  for (uint8_t type : {0x22, 0x24, 0x28, 0x30})
+    k.segments.push_back(SegmentSpec{type, uint16_t(k.segments.size() * 2), 2});
+  IsamBuilder types, names;
   files[3] = std::make_unique<CraftedFile>(types.record_length(100).add_key(k));
-  IsamBuilder names;
   names.record_length(100).add_key(KeySpec::alpha("CUSTNO", 0, 4));
   names.add_key(KeySpec::alpha("ABCDEFGHIJKLMNOP", 4, 4))
       .add_key(KeySpec::alpha("PADDED    ", 8, 4));

@@ -42,27 +42,21 @@ FileView basic_file() {
   return f;
 }
 
+bool has(const std::string& text, const std::string& piece) {
+  return text.find(piece) != std::string::npos;
+}
+
 class WriterTest : public ::testing::Test {
  public:
   void SetUp() override {
     ctx.clock = [] { return int64_t{0}; };
   }
-  std::string par(const std::string& name = "cust") {
+  // The PAR (or XDL) description of f.
+  std::string par(const std::string& name = "cust", bool xdl = false) {
     sink.clear();
-    result = write_par_description(ctx, f, io, name, sink);
+    if (xdl) write_xdl_description(ctx, f, io, name, sink);
+    if (!xdl) result = write_par_description(ctx, f, io, name, sink);
     return sink.text();
-  }
-  std::string xdl() {
-    sink.clear();
-    write_xdl_description(ctx, f, io, "cust", sink);
-    return sink.text();
-  }
-  void bare() {
-    ctx.options.bare = true;
-    ctx.output.set_bare(true);
-  }
-  static bool has(const std::string& text, const std::string& piece) {
-    return text.find(piece) != std::string::npos;
   }
   // Key 0 gets a non-replicating null rule, a segment of `type` and `value`
   // as its null value.
@@ -90,37 +84,34 @@ TEST_F(WriterTest, BranchesNoCraftedFileReaches) {
   const struct {
     const char* name;
     void (*change)(WriterTest&);
-    bool xdl;
     const char* expected;
   } rows[] = {
-      {"negative clock", [](WriterTest& t) { t.ctx.clock = [] { return int64_t{-5}; }; }, false,
+      {"negative clock", [](WriterTest& t) { t.ctx.clock = [] { return int64_t{-5}; }; },
        ";\tCorveth ISAM PAR File created Thu Jan 01 00:00:00 1970\n"},
       {"clock", [](WriterTest& t) { t.ctx.clock = [] { return int64_t{86400 * 31 + 3661}; }; },
-       false, ";\tCorveth ISAM PAR File created Sun Feb 01 01:01:01 1970\n"},
+       ";\tCorveth ISAM PAR File created Sun Feb 01 01:01:01 1970\n"},
       {"version 8 characters",
-       [](WriterTest& t) { t.f.creation_version = {'0', '7', '1', '0', '1', '2', '3', 0}; }, false,
+       [](WriterTest& t) { t.f.creation_version = {'0', '7', '1', '0', '1', '2', '3', 0}; },
        "\t;Creation version 7.10.123  {Compat Level 6.0}\n"},
       {"version without letter",
        [](WriterTest& t) {
-         t.f.creation_version = {'0', '6', '0', '2', '5', 0, 0, 0};
-         t.f.compat_level = 3;
+         t.f.creation_version = {'0', '6', '0', '2', '5'}, t.f.compat_level = 3;
        },
-       false, "\t;Creation version 6.2.5  {Compat Level 6.3}\n"},
+       "\t;Creation version 6.2.5  {Compat Level 6.3}\n"},
       {"version letter", [](WriterTest& t) { t.f.creation_version = {'0', '6', '0', '2', 'b', 0}; },
-       false, "\t;Creation version 6.2.0b {Compat Level 6.0}\n"},
+       "\t;Creation version 6.2.0b {Compat Level 6.0}\n"},
       {"segmented null, one descending",
        [](WriterTest& t) {
-         t.null_key({'A', 0xBD}, 0x21);
-         t.f.keys[0].seg_type[1] = 0x01;
-         t.f.keys[0].seg_length = {1, 1};
+         t.null_key({'A', 0xBD}, 0x21), t.f.keys[0].seg_type[1] = 1,
+                                        t.f.keys[0].seg_length = {1, 1};
        },
-       false, "'AB'\t;Null value string\n"},
+       "'AB'\t;Null value string\n"},
   };
   for (const auto& r : rows) {
     ctx.clock = [] { return int64_t{0}; };
     f = basic_file();
     r.change(*this);
-    EXPECT_TRUE(has(r.xdl ? xdl() : par(), r.expected)) << r.name;
+    EXPECT_TRUE(has(par(), r.expected)) << r.name;
   }
 }
 
@@ -146,7 +137,7 @@ TEST_F(WriterTest, NullValues) {
   for (const auto& r : rows) {
     f = basic_file();
     null_key(r.value, r.type);
-    EXPECT_TRUE(has(r.xdl ? xdl() : par(), r.expected)) << r.expected;
+    EXPECT_TRUE(has(par("cust", r.xdl), r.expected)) << r.expected;
   }
 }
 
@@ -158,15 +149,11 @@ TEST_F(WriterTest, NameIsNeverAFormat) {
 // writes the text as comment lines and fails the description.
 TEST_F(WriterTest, ParLineLimitIs995) {
   const std::string text(100, 't');
-  f.text_location = 64;
-  f.text_length = 100;
-  f.text_alloc_word = 600;
-  f.file_flags2 = 0x08;
-  f.text_allocation = 2048;
+  f.text_location = 64, f.text_length = 100, f.text_alloc_word = 600;
+  f.file_flags2 = 0x08, f.text_allocation = 2048;
   io.data.assign(64, 0);
-  for (uint32_t v : {600u, 100u}) {
+  for (uint32_t v : {600u, 100u})
     for (int i = 0; i < 4; ++i) io.data.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
   io.data.insert(io.data.end(), text.begin(), text.end());
   std::string name(888, 'n');  // 888 + ", text=" + 100 = 995
   EXPECT_TRUE(has(par(name), "\n" + name + ", text=\"" + text + "\"\n512"));
@@ -181,8 +168,9 @@ TEST_F(WriterTest, ParLineLimitIs995) {
 
 TEST_F(WriterTest, BareXdlEndsWithTheLastKeyItem) {
   null_key({1}, 0x23);
-  bare();
-  const std::string t = xdl(), tail = "\tMODIFIABLE\tno\n\tNULL\t\tnoreplicate\n";
+  ctx.options.bare = true;
+  ctx.output.set_bare(true);
+  const std::string t = par("cust", true), tail = "\tMODIFIABLE\tno\n\tNULL\t\tnoreplicate\n";
   EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -124,25 +125,19 @@ class QdescGolden : public ::testing::Test {
   // messages, with the folder left out of the names.
   std::string run(const std::string& args) {
     std::vector<std::string> words;
-    for (size_t at = 0; at < args.size();) {
-      const size_t end = std::min(args.find(' ', at), args.size());
-      std::string w = args.substr(at, end - at);
+    std::istringstream in(args);
+    for (std::string w; in >> w;) {
       if (w[0] != '-' && w.find(':') == std::string::npos) w = dir_.file(w);
-      if (w.rfind("-t", 0) == 0 && w.size() > 2) w = "-t" + dir_.file(w.substr(2));
-      words.push_back(w);
-      at = end + 1;
+      words.push_back(w.starts_with("-t") && w.size() > 2 ? "-t" + dir_.file(w.substr(2)) : w);
     }
     std::vector<const char*> argv{"qdesc"};
     for (const std::string& w : words) argv.push_back(w.c_str());
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
     ChannelOpener opener(ctl_);
     rc_ = run_qdesc(static_cast<int>(argv.size()), argv.data(), opener, out, err,
                     [] { return int64_t{0}; });
-    out_ = test::stream_text(out);
-    err_ = test::stream_text(err);
-    std::fclose(out);
-    std::fclose(err);
+    out_ = test::stream_text(out), err_ = test::stream_text(err);
+    std::fclose(out), std::fclose(err);
     std::string text =
         "== qdesc " + args + "\nexit " + std::to_string(rc_) + "\n" + out_ + "-- messages\n" + err_;
     const std::string folder = dir_.path().string() + "/";
@@ -166,12 +161,6 @@ class QdescGolden : public ::testing::Test {
       EXPECT_NE(err_.find("%QDESC-I-01: File specified was "), std::string::npos) << what;
       ++refused_;
     }
-  }
-  // Writes a new file (truncating in place is slow on some file systems).
-  void put(const std::string& leaf, const std::vector<uint8_t>& bytes, size_t length) {
-    std::filesystem::remove(dir_.file(leaf));
-    ASSERT_TRUE(IsamBuilder::write_file(
-        dir_.file(leaf), std::vector<uint8_t>(bytes.begin(), bytes.begin() + length)));
   }
 
   ismgr_control* ctl_ = nullptr;
@@ -233,10 +222,11 @@ TEST(QdescBinary, DescribingChangesNoFile) {
     EXPECT_EQ(r.exit_status, 0) << args << r.err;
     EXPECT_NE(r.out.find("\"note\""), std::string::npos) << args;
   }
-  const std::string index = dir.read("cust.ism");
-  const std::string data = dir.read("cust.is1");
-  EXPECT_EQ(std::vector<uint8_t>(index.begin(), index.end()), b.index_file());
-  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.end()), b.data_file());
+  const auto bytes = [&](const char* leaf) {
+    const std::string s = dir.read(leaf);
+    return std::vector<uint8_t>(s.begin(), s.end());
+  };
+  EXPECT_TRUE(bytes("cust.ism") == b.index_file() && bytes("cust.is1") == b.data_file());
   EXPECT_EQ(std::filesystem::last_write_time(dir.file("cust.ism")), past);
   EXPECT_EQ(std::filesystem::last_write_time(dir.file("cust.is1")), past);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
@@ -252,7 +242,9 @@ TEST_F(QdescGolden, FilesCutAtEveryLength) {
     ASSERT_TRUE(b.write_files(dir_.path().string(), "f"));
     const size_t whole = index ? 6144 : 8192 + 512;
     for (size_t cut = 0; cut < bytes.size(); cut += (cut < whole ? (index ? 1 : 7) : 61)) {
-      put(index ? "f.ism" : "f.is1", bytes, cut);
+      const std::string leaf = dir_.file(index ? "f.ism" : "f.is1");
+      std::filesystem::remove(leaf);  // a new file: truncating in place is slow on some systems
+      ASSERT_TRUE(IsamBuilder::write_file(leaf, {bytes.begin(), bytes.begin() + cut}));
       describe_or_refuse(cut % 2 ? "-x f" : "f",
                          std::to_string(cut) + (index ? " index" : " data"));
       if (HasFatalFailure()) return;

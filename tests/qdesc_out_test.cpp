@@ -8,18 +8,18 @@
 namespace ismgr::tool {
 namespace {
 
-class OutputTest : public ::testing::Test {
- protected:
-  // Writes each piece through one out() call and returns what reached the sink.
-  std::string run(std::initializer_list<const char*> pieces) {
-    for (const char* p : pieces) out.text(sink, p);
-    return sink.text();
-  }
+// Writes each piece through one text() call and returns what reached the sink.
+std::string bare(std::initializer_list<const char*> pieces) {
   Output out;
   StringSink sink;
-};
+  out.set_bare(true);
+  for (const char* p : pieces) out.text(sink, p);
+  return sink.text();
+}
 
-TEST_F(OutputTest, PlainOutputIsUnchangedAndCounted) {
+TEST(Output, PlainOutputIsUnchangedAndCounted) {
+  Output out;
+  StringSink sink;
   EXPECT_EQ(out.out(sink, "%u\t;Record size\n", 512u), 17);
   EXPECT_EQ(out.text(sink, "100% sure; %s %d"), 16);  // never used as a format
   EXPECT_EQ(sink.text(), "512\t;Record size\n100% sure; %s %d");
@@ -28,38 +28,26 @@ TEST_F(OutputTest, PlainOutputIsUnchangedAndCounted) {
   EXPECT_EQ(sink.text(), std::string(1023, 'x'));
 }
 
-TEST_F(OutputTest, BareKeepsCommentCharactersInsideQuotes) {
-  out.set_bare(true);
-  EXPECT_EQ(run({"cust, text=\"a;b\"\n"}), "cust, text=\"a;b\"\n");
-  sink.clear();
-  // A double quote inside single quotes is plain text and does not open a
-  // stretch of its own.
-  EXPECT_EQ(run({"'x\";y'\t;Null value string\n"}), "'x\";y'\n");
-  sink.clear();
-  // An unclosed quote hides the rest of its line only.
-  EXPECT_EQ(run({"O'BRIEN ;c\nA\t;x\n"}), "O'BRIEN ;c\nA\n");
-}
-
-TEST_F(OutputTest, BareHoldsAnOpenCommentUntilItsLineFeed) {
+// Bare output drops comments, but not comment characters inside quotes (a
+// double quote inside single quotes is plain text; an unclosed quote hides
+// the rest of its line only); a comment open at the end of a piece is held
+// until its line feed, the value before it kept.
+TEST(Output, BareDropsCommentsOutsideQuotes) {
+  EXPECT_EQ(bare({"cust, text=\"a;b\"\n"}), "cust, text=\"a;b\"\n");
+  EXPECT_EQ(bare({"'x\";y'\t;Null value string\n"}), "'x\";y'\n");
+  EXPECT_EQ(bare({"O'BRIEN ;c\nA\t;x\n"}), "O'BRIEN ;c\nA\n");
+  EXPECT_EQ(bare({"12\t;first part", " second part\n"}), "12\n");
+  Output out;
+  StringSink sink;
   out.set_bare(true);
   EXPECT_EQ(out.out(sink, "\t;Update revision count %u", 7u), 25);
   EXPECT_TRUE(out.holding());
-  EXPECT_EQ(sink.text(), "");
   EXPECT_EQ(out.out(sink, " (+%d out of sync)\n", 3), 0);
   EXPECT_FALSE(out.holding());
   EXPECT_EQ(sink.text(), "");
-  // A value before the comment survives the join.
-  out.text(sink, "12\t;first part");
-  out.text(sink, " second part\n");
-  EXPECT_EQ(sink.text(), "12\n");
-}
-
-TEST_F(OutputTest, HeldTextIsCutAtTheBuffer) {
-  out.set_bare(true);
-  std::string comment = ";" + std::string(1500, 'c');
-  out.text(sink, comment.c_str());
-  EXPECT_TRUE(out.holding());
-  // The line feed no longer fits: the text stays held and nothing overflows.
+  // Held text is cut at the buffer: the line feed no longer fits, the text
+  // stays held and nothing overflows.
+  out.text(sink, (";" + std::string(1500, 'c')).c_str());
   out.text(sink, "\n");
   EXPECT_TRUE(out.holding());
   EXPECT_EQ(sink.text(), "");

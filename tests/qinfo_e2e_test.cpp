@@ -35,10 +35,8 @@ IsamBuilder sample() {
 TEST(QinfoCommand, RunsTable) {
   test::ScratchDir dir;
   IsamBuilder num;
-  KeySpec k;
-  k.name = "NUM";
-  k.flags = 0x20;
-  k.segments = {SegmentSpec{0x24, 0, 8}};
+  KeySpec k = KeySpec::alpha("NUM", 0, 8, 0x20);
+  k.segments[0].type = 0x24;
   ASSERT_TRUE(sample().write_files(dir.path().string(), "cust"));
   ASSERT_TRUE(num.record_length(50)
                   .add_key(k)

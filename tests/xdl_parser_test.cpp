@@ -36,15 +36,12 @@ class ParserTest : public ::testing::Test {
 };
 
 TEST_F(ParserTest, TheNameIgnoredWordsAndTheRecordEnd) {
-  // A name given by the open is kept; one with only options gets the name
-  // in front; without NAME the open's name must be there.
-  const std::pair<std::string, std::string> names[] = {{"given", "given"},
-                                                       {",page=1024", "other,page=1024"}};
-  for (const auto& [given, want] : names) {
-    name_ = given;
-    parse("FILE;NAME other;SIZE 10;");
-    EXPECT_EQ(name_, want) << given;
-  }
+  // A name given by the open with only options gets the NAME in front
+  // (a whole one is kept: the round trip's); without NAME the open's name
+  // must be there.
+  name_ = ",page=1024";
+  parse("FILE;NAME other;SIZE 10;");
+  EXPECT_EQ(name_, "other,page=1024");
   EXPECT_EQ(status("FILE;SIZE 10;"), 0);
   name_.clear();  // port ints go to the name as options
   auto d = parse("FILE;PORT_INT 10:4;NAME cust;PORT_INT 20:2;SIZE 40;");
@@ -89,10 +86,9 @@ TEST_F(ParserTest, Refusals) {
   std::string many = kHead;  // TEXT beyond 65535 bytes in all
   for (int i = 0; i < 124; ++i) many += "TEXT " + std::string(529, 't') + ";";
   std::string full = "FILE;NAME x;SIZE 300;KEY 0;START 1;LENGTH 4;";  // five 255-byte nulls
-  for (int k = 1; k <= 5; ++k) {
-    full += "KEY " + std::to_string(k) + ";START 1;LENGTH 4;NULL noreplicate;VALUE_NULL " +
+  for (char k = '1'; k <= '5'; ++k)
+    full += "KEY " + std::string(1, k) + ";START 1;LENGTH 4;NULL noreplicate;VALUE_NULL " +
             std::string(254, 'a') + ";";
-  }
   details_.clear();
   EXPECT_EQ(status(many), kStatusXdlString);
   EXPECT_TRUE(details_.has(kDetailMessageNumber, "TEXT length exceeds 65535 maximum:"));

@@ -39,12 +39,12 @@ struct Lines {
   }
 };
 
-class Generator {
- public:
-  explicit Generator(uint64_t seed) : rng_(seed) {}
-  GeneratedDescription run();
+struct Generator {
+  std::mt19937_64 rng_;
+  int revision_ = 6, size_ = 0, cursor_ = 0, limit_ = 0, page_ = 0, null_used_ = 0;
+  bool autokeys_ = false;
+  std::vector<Segment> fields_ = {};
 
- private:
   int pick(int lo, int hi) { return lo + static_cast<int>(rng_() % uint64_t(hi - lo + 1)); }
   bool chance(int percent) { return pick(0, 99) < percent; }
   std::string yes_no(int percent) { return chance(percent) ? "yes" : "no"; }
@@ -78,11 +78,7 @@ class Generator {
   }
   bool key(int number, Lines& out);
   void null_rule(int rule, const std::vector<Segment>& segs, Lines& out);
-
-  std::mt19937_64 rng_;
-  int revision_ = 6, size_ = 0, cursor_ = 0, limit_ = 0, page_ = 0, null_used_ = 0;
-  bool autokeys_ = false;
-  std::vector<Segment> fields_;
+  GeneratedDescription run();
 };
 
 bool Generator::key(int number, Lines& out) {
@@ -99,12 +95,11 @@ bool Generator::key(int number, Lines& out) {
     if (j > 0 && form != 0) s.type = segs[0].type, s.ascending = segs[0].ascending;
     // A segmented non-replicating null key begins with text.
     if (rule == 1 && wanted > 1 && (j == 0 || form != 0) && !s.text()) s.type = kAlpha;
-    if (autokey < 0) {
+    if (autokey < 0)
       s.length = s.text()             ? pick(1, chance(80) ? 24 : budget)
                  : s.type == kDecimal ? pick(1, 18)
                  : chance(80)         ? 1 << pick(0, 3)
                                       : pick(1, 8);
-    }
     std::vector<Segment> fits;  // fields a segment may share: text, or numeric of its type
     for (const Segment& f : fields_)
       if (autokey < 0 && f.type != kAutokey && (s.text() ? f.text() : f.type == s.type))
@@ -117,9 +112,7 @@ bool Generator::key(int number, Lines& out) {
       s = {fresh(1), 1, s.type == kAutokey ? kAlpha : s.type, s.ascending};
     }
     if (s.start < 0 || s.length > budget) break;
-    budget -= s.length;
-    segs.push_back(s);
-    fields_.push_back(s);
+    budget -= s.length, segs.push_back(s), fields_.push_back(s);
   }
   if (segs.empty()) return false;  // no room: the key is left out, and those after it
   autokeys_ |= autokey >= 0;
@@ -282,7 +275,7 @@ GeneratedDescription Generator::run() {
 }  // namespace
 
 GeneratedDescription generate_description(uint64_t seed) {
-  return Generator(seed).run();
+  return Generator{std::mt19937_64(seed)}.run();
 }
 
 std::string break_description(const GeneratedDescription& valid, uint64_t seed, std::string* what) {

@@ -6,9 +6,7 @@
 // fixed ones; ISMGR_CONFORMANCE_SEED=n replays the seed a failure names.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <numeric>
 #include <set>
@@ -19,7 +17,6 @@
 #include "ismgr/isam/isam_format.h"
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/runtime/channel.h"
-#include "ismgr/runtime/keyword.h"
 #include "support/description_generator.h"
 #include "support/detail_capture.h"
 #include "support/run_command.h"

@@ -3,12 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "ismgr/describe/xdl_keywords.h"
-#include "ismgr/runtime/keyword.h"
-#include "ismgr/runtime/status.h"
 #include "support/data_rows.h"
 #include "support/detail_capture.h"
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "ismgr/describe/file_creation.h"
 #include "ismgr/describe/xdl_parser.h"
@@ -12,8 +10,6 @@
 #include "ismgr/isam/file_control.h"
 #include "ismgr/platform/platform.h"
 #include "ismgr/runtime/context.h"
-#include "ismgr/runtime/keyword.h"
-#include "ismgr/runtime/status.h"
 #include "support/detail_capture.h"
 #include "support/isam_builder.h"
 #include "support/scratch_dir.h"

@@ -2,22 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "ismgr/describe/xdl_parser.h"
-#include "ismgr/fileio/file_io.h"
 #include "ismgr/isam/file_control.h"
-#include "ismgr/runtime/context.h"
-#include "ismgr/runtime/keyword.h"
-#include "ismgr/runtime/status.h"
 #include "support/data_rows.h"
 #include "support/detail_capture.h"
 #include "support/isam_builder.h"
-#include "support/scratch_dir.h"
 
 namespace ismgr {
 namespace {

@@ -6,8 +6,6 @@
 // is the golden file's.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "support/golden.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"

@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "ismgr/isam/isam_open.h"
 #include "ismgr/isam/open_creation.h"
 #include "ismgr/runtime/channel.h"
-#include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
 #include "support/scratch_dir.h"
 

@@ -1,10 +1,6 @@
 // End-to-end tests of the qcreate command.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "ismgr/isam/isam_format.h"
 #include "support/data_rows.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"

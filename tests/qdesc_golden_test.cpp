@@ -6,15 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "ismgr/platform/platform.h"
-#include "ismgr/runtime/context.h"
 #include "support/damaged_headers.h"
 #include "support/golden.h"
 #include "support/isam_builder.h"

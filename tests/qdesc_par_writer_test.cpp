@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "tool/describe_run.h"
 #include "tool/par_writer.h"
 #include "tool/xdl_writer.h"
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "support/data_rows.h"
 #include "support/isam_builder.h"

@@ -6,10 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
-#include "ismgr/runtime/keyword.h"
-#include "ismgr/runtime/status.h"
 #include "support/data_rows.h"
 #include "support/detail_capture.h"
 

@@ -28,24 +28,17 @@ std::vector<std::string> shell_words(const std::string& line) {
   for (size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (quote != 0) {
-      if (c == quote)
-        quote = 0;
-      else
-        word += c;
-    } else if (c == '\'' || c == '"') {
-      quote = c;
-      in_word = true;
-    } else if (c == '\\' && i + 1 < line.size() &&
-               std::string("'\"\\ ").find(line[i + 1]) != std::string::npos) {
-      word += line[++i];
-      in_word = true;
+      if (c != quote) word += c;
+      quote = c == quote ? 0 : quote;
     } else if (c == ' ' || c == '\t') {
       if (in_word) words.push_back(word);
-      word.clear();
-      in_word = false;
+      word.clear(), in_word = false;
+    } else if (in_word = true; c == '\'' || c == '"') {
+      quote = c;
     } else {
-      word += c;
-      in_word = true;
+      const bool escape = c == '\\' && i + 1 < line.size() &&
+                          std::string("'\"\\ ").find(line[i + 1]) != std::string::npos;
+      word += escape ? line[++i] : c;
     }
   }
   if (in_word) words.push_back(word);
@@ -135,12 +128,7 @@ CommandResult run_command(const std::string& dir, const std::string& command) {
     std::remove(path->c_str());
 #ifdef _WIN32
     // The commands write text, with CR LF line ends there.
-    std::string plain;
-    for (size_t i = 0; i < text->size(); ++i) {
-      if ((*text)[i] != '\r' || i + 1 == text->size() || (*text)[i + 1] != '\n')
-        plain += (*text)[i];
-    }
-    *text = plain;
+    for (size_t at = 0; (at = text->find("\r\n", at)) != std::string::npos;) text->erase(at, 1);
 #endif
   }
   return r;

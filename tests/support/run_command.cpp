@@ -51,13 +51,8 @@ std::string windows_quote(const std::string& arg) {
   std::string q = "\"";
   size_t backslashes = 0;
   for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-    backslashes = 0;
-    q += c;
+    if (c != '\\') q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\') += c;
+    backslashes = c == '\\' ? backslashes + 1 : 0;
   }
   return q.append(2 * backslashes, '\\') + "\"";
 }
@@ -82,8 +77,7 @@ int start_and_wait(const std::string& dir, const std::string& command, const std
                          0, nullptr);
   };
   STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
+  si.cb = sizeof si, si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = open("NUL", GENERIC_READ, OPEN_EXISTING);
   si.hStdOutput = open(out, GENERIC_WRITE, CREATE_ALWAYS);
   si.hStdError = open(err, GENERIC_WRITE, CREATE_ALWAYS);
@@ -96,8 +90,7 @@ int start_and_wait(const std::string& dir, const std::string& command, const std
   ::WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 0;
   ::GetExitCodeProcess(pi.hProcess, &code);
-  ::CloseHandle(pi.hProcess);
-  ::CloseHandle(pi.hThread);
+  for (HANDLE h : {pi.hProcess, pi.hThread}) ::CloseHandle(h);
   return static_cast<int>(code);
 }
 #endif

@@ -80,9 +80,8 @@ TEST_F(CreateTest, FilesEqualTheBuildersForTheSameSettings) {
   variable.add_key(key("", 0, 10, 0x02, 15)).add_key(dups).add_key(integer);
   IsamHeader h;
   h.revision = 6, h.file_flags = 0x3A, h.record_overhead = 21, h.record_size = 100;
-  for (const FreeSlot& slot : initial_free_slots(h)) {
+  for (const FreeSlot& slot : initial_free_slots(h))
     variable.free_slot(0xFFFFFFFF, slot.size);  // the sizes are checked by hand elsewhere
-  }
   const struct {
     const char* name;
     std::string xdl;
@@ -120,13 +119,12 @@ TEST_F(CreateTest, ExistingFilesNeedReplaceAndFailuresLeaveNoFiles) {
   EXPECT_EQ(last_status(), 40);
   EXPECT_TRUE(details.has(kDetailCreateFailed, ""));
   EXPECT_EQ(dir_.read("keep.is1"), "precious");
-  EXPECT_FALSE(dir_.exists("keep.ism"));
   EXPECT_EQ(create("FILE;RECORD;SIZE 40;KEY 0;START 1;LENGTH 4;TYPE decimal;"
                    "KEY 1;START 1;LENGTH 2;TYPE decimal;",
                    "ovl"),
             -1);
   EXPECT_EQ(last_status(), 68);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);  // keep.is1
   EXPECT_EQ(create(kCustomer, "keep", true), 0);
   EXPECT_EQ(bytes("keep.ism").size(), 16384u);
 }
@@ -136,12 +134,10 @@ TEST_F(CreateTest, WriteFailureDeletesBothFiles) {
   FileIoHooks hooks;
   // The data file's header goes through; the index image meets a full disk.
   hooks.write = [&](FileHandle h, const void* buffer, uint32_t count, uint32_t* done) {
-    if (++writes >= 2) {
-      *done = 0;
-      platform::set_last_error(112);  // disk full
-      return false;
-    }
-    return platform::write(h, buffer, count, done);
+    if (++writes < 2) return platform::write(h, buffer, count, done);
+    *done = 0;
+    platform::set_last_error(112);  // disk full
+    return false;
   };
   set_file_io_hooks_for_testing(hooks);
   EXPECT_EQ(create(kCustomer, "full"), -1);

@@ -55,9 +55,8 @@ TEST(Qcreate, ExistingFileNeedsReplaceAndOptionsAndRevisionReachTheFile) {
   dir.write("mine.ism", "keep me");
   auto r = qcreate("cust.xdl mine");
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_NE(r.err.find("\n%QCREATE-E-40: Existing file, cannot overwrite\n%QCREATE-I-01: File "
-                       "specified was "),
-            std::string::npos)
+  EXPECT_TRUE(r.err.starts_with(
+      "\n%QCREATE-E-40: Existing file, cannot overwrite\n%QCREATE-I-01: File specified was "))
       << r.err;
   EXPECT_EQ(dir.read("mine.ism"), "keep me");
   r = qcreate("-r cust.xdl mine");

@@ -1,18 +1,20 @@
-// The public C interface (ismgr/ismgr.h) over files it creates itself: the
-// two record forms of the queries against their text forms, the key lookups,
-// the description round trip (describe, create from it, describe again) and
-// the status paths of a host program.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "ismgr/isam/open_creation.h"
 #include "ismgr/ismgr.h"
+#include "support/golden.h"
+#include "support/run_command.h"
 #include "support/scratch_dir.h"
 
 namespace ismgr {
 namespace {
 
+// The public C interface (ismgr/ismgr.h) over files it creates itself: the
+// two record forms of the queries against their text forms, the key lookups,
+// the description round trip (describe, create from it, describe again) and
+// the status paths of a host program.
 const char kDescription[] =
     "FILE;RECORD;SIZE 60;KEY 0;NAME id;START 1;LENGTH 8;"
     "KEY 1;NAME city;START 9:21;LENGTH 12:4;TYPE nocase:integer;DUPLICATES yes;";
@@ -121,6 +123,29 @@ TEST_F(ApiTest, FailuresLeaveTheirStatus) {
   ismgr_set_detail_hook(nullptr, nullptr);
   EXPECT_EQ(codes, (std::vector<int>{1052, 1142}));
   ismgr_close(ch, 0, nullptr);
+}
+
+// The installed package as a host program meets it: tests/install/
+// host_example.sh installs the build into a scratch prefix, checks what lands
+// there (commands, manual pages, library, the one public header, the CMake
+// package and ismgr.pc), builds examples/host against it with CMake and with
+// pkg-config and cc, and runs both on the bundled example files. Their output
+// is the golden file's.
+TEST(Install, HostExampleBuildsAgainstTheInstalledPackage) {
+#if defined(ISMGR_SANITIZED)
+  GTEST_SKIP() << "an instrumented library needs the sanitizer runtime in every host";
+#elif defined(_WIN32)
+  GTEST_SKIP() << "the install script is a POSIX shell script";
+#endif
+  test::ScratchDir dir;
+  const std::string script = std::string(ISMGR_SOURCE_DIR) + "/tests/install/host_example.sh";
+  auto r = test::run_command(dir.path().string(), "sh " + test::shell_quote(script) + " " +
+                                                      test::shell_quote(ISMGR_BIN_DIR) + " " +
+                                                      test::shell_quote(ISMGR_SOURCE_DIR) + " " +
+                                                      test::shell_quote(dir.path().string()) + " " +
+                                                      test::shell_quote(ISMGR_CMAKE_GENERATOR));
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(test::matches_golden("host/examples.txt", r.out));
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
-// The PAR and XDL writers on crafted file views: one row per branch that no
-// crafted file of the qdesc golden runs reaches.
+// qdesc's parts: the PAR and XDL writers, its output and reporters, and its
+// command line.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "tool/options.h"
+#include "tool/out.h"
 #include "tool/par_writer.h"
+#include "tool/report.h"
 #include "tool/xdl_writer.h"
 
 namespace ismgr::tool {
 namespace {
 
+// The PAR and XDL writers on crafted file views: one row per branch that no
+// crafted file of the qdesc golden runs reaches.
 // The data file served from memory; the index file is empty.
 class MemoryIo : public DescribeIo {
  public:
@@ -167,6 +172,102 @@ TEST_F(WriterTest, BareXdlEndsWithTheLastKeyItem) {
   ctx.output.set_bare(true);
   const std::string t = par("cust", true), tail = "\tMODIFIABLE\tno\n\tNULL\t\tnoreplicate\n";
   EXPECT_EQ(t.substr(t.size() - tail.size()), tail);
+}
+
+// Writes each piece through one text() call and returns what reached the sink.
+std::string bare(std::initializer_list<const char*> pieces) {
+  Output out;
+  StringSink sink;
+  out.set_bare(true);
+  for (const char* p : pieces) out.text(sink, p);
+  return sink.text();
+}
+
+TEST(Output, PlainOutputIsCutToTheBuffer) {
+  Output out;
+  StringSink sink;
+  EXPECT_EQ(out.text(sink, std::string(3000, '%').c_str()), 1023);  // never used as a format
+  EXPECT_EQ(sink.text(), std::string(1023, '%'));
+}
+
+// Bare output drops comments, but not comment characters inside quotes (a
+// double quote inside single quotes is plain text; an unclosed quote hides
+// the rest of its line only); a comment open at the end of a piece is held
+// until its line feed, the value before it kept.
+TEST(Output, BareDropsCommentsOutsideQuotes) {
+  EXPECT_EQ(bare({"cust, text=\"a;b\"\n"}), "cust, text=\"a;b\"\n");
+  EXPECT_EQ(bare({"'x\";y'\t;Null value string\n"}), "'x\";y'\n");
+  EXPECT_EQ(bare({"O'BRIEN ;c\nA\t;x\n"}), "O'BRIEN ;c\nA\n");
+  EXPECT_EQ(bare({"12\t;first part", " second part\n"}), "12\n");
+  Output out;
+  StringSink sink;
+  out.set_bare(true);
+  EXPECT_EQ(out.out(sink, "\t;Update revision count %u", 7u), 25);
+  EXPECT_TRUE(out.holding());
+  EXPECT_EQ(out.out(sink, " (+%d out of sync)\n", 3), 0);
+  EXPECT_FALSE(out.holding());
+  EXPECT_EQ(sink.text(), "");
+  // Held text is cut at the buffer: the line feed no longer fits, the text
+  // stays held and nothing overflows.
+  out.text(sink, (";" + std::string(1500, 'c')).c_str());
+  out.text(sink, "\n");
+  EXPECT_TRUE(out.holding());
+  EXPECT_EQ(sink.text(), "");
+}
+
+TEST(Reporters, StatusReporterPadsAndNamesUnknownCodes) {
+  StringSink err;
+  EXPECT_THROW(report_status(err, 5, "a%sb"), DescribeAbort);
+  EXPECT_EQ(err.text(), "\n%QDESC-E-05: EOF encountered\n%QDESC-I-01: File specified was a%sb\n");
+  err.clear();
+  EXPECT_THROW(report_status(err, 46, "x"), DescribeAbort);
+  EXPECT_EQ(err.text().substr(0, 33), "\n%QDESC-E-46: Unknown error code\n");
+  err.clear();
+  EXPECT_THROW(report_status(err, 122, "y"), DescribeAbort);
+  EXPECT_EQ(err.text().substr(0, 15), "\n%QDESC-E-122: ");
+}
+
+// The options a command line sets, as letters: g x b c(hange tracking key)
+// t(emporary index), then "|temporary name", then " > file file ...";
+// "usage" when the usage line is due; then the notices. The golden runs
+// give the usual lines.
+std::string scanned(std::vector<const char*> args) {
+  StringSink notices;
+  const CommandLine l = scan_command_line(static_cast<int>(args.size()), args.data(), notices);
+  const RunOptions& o = l.options;
+  std::string s = std::string(o.generate ? "g" : "") + (o.xdl ? "x" : "") + (o.bare ? "b" : "") +
+                  (o.change_tracking_key ? "c" : "") + (o.temp_key ? "t|" + o.temp_name : "") +
+                  " >";
+  for (const std::string& f : l.files) s += " " + f;
+  return (l.usage ? "usage" : s) + notices.text();
+}
+
+TEST(OptionScan, Table) {
+  const struct {
+    std::vector<const char*> args;
+    const char* expected;
+  } rows[] = {
+      {{"qdesc"}, "usage"},                // no file names
+      {{"qdesc", "-q", "file"}, "usage"},  // unknown letters
+      {{"qdesc", "-", "-"}, "usage"},
+      {{"qdesc", "-Gx", "-B", "CUST.ISM"}, "gxb > CUST.ISM"},  // any case, combined
+      {{"qdesc", "-c", "file"}, " > file"},                    // c needs t
+      {{"qdesc", "-cx", "file"}, "x > file"},    // c alone goes on with the next letter
+      {{"qdesc", "-ctb", "file"}, "bc > file"},  // the t consumed by c is no temporary index
+      {{"qdesc", "-bttmp/k.tmp.x", "main"}, "bt|tmp/k.tmp.x > main"},  // the rest is the name
+      {{"qdesc", "-t", "-x", "main"}, "x > mainInvalid use of option T\n"},
+      {{"qdesc", "-", "a", "-x", "b"}, " > a -x b"},  // the first non-option starts the names
+  };
+  for (const auto& r : rows) EXPECT_EQ(scanned(r.args), r.expected) << r.args.back();
+}
+
+TEST(OutputNaming, ExtensionByFirstCharacterClass) {
+  EXPECT_EQ(output_file_name("CUST.ISM", true), "CUST.XDL");
+  EXPECT_EQ(output_file_name("CUST.ISM", false), "CUST.PAR");
+  EXPECT_EQ(output_file_name("9data", false), "9data.par");
+  EXPECT_EQ(output_file_name("cust", true), "cust.xdl");
+  EXPECT_EQ(output_file_name("a.b.c", false), "a.b.par");
+  EXPECT_EQ(output_file_name("", false), ".par");
 }
 
 }  // namespace

@@ -21,7 +21,6 @@
 #include "support/detail_capture.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
-#include "support/stream_text.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
 

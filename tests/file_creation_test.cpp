@@ -131,6 +131,8 @@ TEST(HeaderImage, FileTextPlacement) {
   EXPECT_EQ(img.extension.data_start, 8192u + 3072u);
   EXPECT_EQ(img.counters.text_length, 3000u);
   EXPECT_EQ(img.header.data_header_units, 32);  // the header region alone
+  e->text.assign(1024, 'x');                    // exactly 1 KB fits beside the block, counted in KB
+  EXPECT_EQ(build_header(*e, "c", 6).text_prefix.allocation_word, 1u | 0x08000000u);
 
   // A text option replaces the described text; its allocation is in KB.
   auto f = parse("FILE;NAME c;RECORD;SIZE 40;TEXT \"old\";KEY 0;START 1;LENGTH 4;");

@@ -35,6 +35,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/qcheck_big.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 ${CXX:-g++} -std=c++20 -O2 -I"$src" -I"$src/tests" -o "$work/qcheck_make" \
   "$src/bench/qcheck_make.cpp" "$src/tests/support/tree_loader.cpp" \
+  "$src/tests/support/index_tree_builder.cpp" \
   "$src/tests/support/isam_builder.cpp" \
   "$build/libismgr.a"
 ${CXX:-g++} -std=c++20 -O2 -o "$work/qcheck_time" "$src/bench/qcheck_time.cpp"

@@ -8,6 +8,7 @@
 #include <list>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ismgr/platform/platform.h"
@@ -32,50 +33,38 @@ class BlockCacheTest : public ::testing::Test {
     cache_.reset();
     for (p::Handle h : handles_) p::close_file(h);
   }
-  p::Handle open(const std::string& path, p::Access access, bool create = false) {
+  p::Handle open(const std::string& path, p::Access access = p::Access::kReadWrite) {
     p::OpenOptions options;
     options.access = access;
-    if (create) options.disposition = p::Disposition::kCreateAlways;
-    p::Handle h = p::open_file(path.c_str(), options);
-    EXPECT_NE(h, p::kInvalidHandle) << path;
-    handles_.push_back(h);
-    return h;
+    handles_.push_back(p::open_file(path.c_str(), options));
+    EXPECT_NE(handles_.back(), p::kInvalidHandle) << path;
+    return handles_.back();
   }
-  p::Handle make_file(int blocks) {
-    p::Handle h = open(path_, p::Access::kReadWrite, true);
-    for (int i = 0; i < blocks; ++i) disk_write(h, i * int64_t{kBlock}, pattern(uint8_t(i + 1)));
-    return h;
+  // Appends `bytes` to the file at `path` behind the handles' backs.
+  void append(const Bytes& bytes, const std::string& path) {
+    std::ofstream(path, std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   }
-  static void disk_write(p::Handle h, int64_t position, const Bytes& bytes) {
-    uint32_t done = 0;
-    ASSERT_TRUE(p::seek(h, position, p::kSeekBegin, nullptr));
-    ASSERT_TRUE(p::write(h, bytes.data(), static_cast<uint32_t>(bytes.size()), &done));
-  }
-  // What the file holds at `position` now (shorter at end of file).
-  Bytes on_disk(int64_t position, uint32_t size = kBlock, const std::string* path = nullptr) {
-    std::ifstream in(path ? *path : path_, std::ios::binary);
-    Bytes bytes(size);
-    in.seekg(position).read(reinterpret_cast<char*>(bytes.data()), size);
-    bytes.resize(in.gcount());
-    return bytes;
+  Bytes disk(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
   }
   Bytes read(int64_t position) {
     Bytes bytes(kBlock);
     if (cache_->read_block(handle_, bytes.data(), kBlock, position) != kBlock) bytes.clear();
     return bytes;
   }
-  int64_t write(int64_t position, uint8_t value) {
-    Bytes bytes = pattern(value);
-    return cache_->write_block(handle_, bytes.data(), kBlock, position);
-  }
   void make_cache(int blocks, uint32_t fixed, uint32_t computed = 8, bool from_system = false) {
-    handle_ = make_file(blocks);
+    cache_.reset();
+    dir_.write("index.ism", "");
+    for (int i = 0; i < blocks; ++i) append(pattern(uint8_t(i + 1)), path_);
+    handle_ = open(path_);
     cache_ = BlockCache::create(handle_, fixed, computed, from_system, kBlock, 0);
     ASSERT_TRUE(cache_);
   }
 
   test::ScratchDir dir_;
-  std::string path_ = dir_.file("index.ism"), data_path_ = dir_.file("index.is1");
+  std::string path_ = dir_.file("index.ism");
   std::vector<p::Handle> handles_;
   p::Handle handle_ = p::kInvalidHandle;
   std::unique_ptr<BlockCache> cache_;
@@ -117,6 +106,10 @@ struct CacheModel {
   }
 };
 
+auto counters(const CacheStatistics& s) {
+  return std::tuple(s.hits, s.purges, s.block_reads, s.block_writes, s.buffers_in_use);
+}
+
 // Random reads, writes (whole and partial), flushes and end seeks on caches
 // of one to five buffers, each result and the whole state checked against
 // the model after every step, the file's bytes after every flush and close.
@@ -124,7 +117,6 @@ TEST_F(BlockCacheTest, BehavesLikeAByteCopyOfTheFile) {
   for (uint32_t limit : {1u, 2u, 3u, 5u}) {
     for (uint32_t seed = 1; seed <= 3; ++seed) {
       SCOPED_TRACE("limit " + std::to_string(limit) + " seed " + std::to_string(seed));
-      cache_.reset();
       make_cache(4, seed == 2 ? 0 : limit, limit);  // a fixed or a computed maximum
       CacheModel m;
       m.limit = limit;
@@ -161,25 +153,20 @@ TEST_F(BlockCacheTest, BehavesLikeAByteCopyOfTheFile) {
           m.dirty.clear();
           if (invalidate) m.held.clear();
           ASSERT_EQ(cache_->flush(invalidate), 0);
-          ASSERT_EQ(on_disk(0, m.bytes.size() + kBlock), m.bytes);
+          ASSERT_EQ(disk(path_), m.bytes);
         } else {
           ASSERT_EQ(cache_->seek(handle_, 0, 2), int64_t(m.bytes.size()));
         }
-        const CacheStatistics s = cache_->statistics();
-        ASSERT_EQ(s.hits, m.s.hits);
-        ASSERT_EQ(s.purges, m.s.purges);
-        ASSERT_EQ(s.block_reads, m.s.block_reads);
-        ASSERT_EQ(s.block_writes, m.s.block_writes);
-        ASSERT_EQ(s.buffers_in_use, m.allocated);
+        m.s.buffers_in_use = m.allocated;
+        ASSERT_EQ(counters(cache_->statistics()), counters(m.s));
         for (int64_t at = 0; at < int64_t(m.bytes.size()) + kBlock; at += kBlock) {
           const bool held = std::count(m.held.begin(), m.held.end(), at) > 0;
           ASSERT_EQ(cache_->is_cached(handle_, at), held ? 1 : 0) << "block at " << at;
         }
       }
       ASSERT_EQ(cache_->close(handle_), 0);
-      EXPECT_EQ(on_disk(0, m.bytes.size() + kBlock), m.bytes);
-      Bytes bytes(kBlock);
-      EXPECT_EQ(cache_->read_block(handle_, bytes.data(), kBlock, 0), -1);  // closed
+      EXPECT_EQ(disk(path_), m.bytes);
+      EXPECT_EQ(read(0), Bytes());  // closed
       EXPECT_EQ(cache_->flush(false), -1);
       EXPECT_EQ(cache_->close(handle_), -1);
     }
@@ -187,28 +174,25 @@ TEST_F(BlockCacheTest, BehavesLikeAByteCopyOfTheFile) {
 }
 
 TEST(CacheSettings, ReadFromTheEnvironmentAndComputedMaximum) {
+  // NUMBUFS, CACHE_INDEX, CACHE_DATA, NUMDBUFS (1 to 10 taken, anything else 1, unset 4)
   const struct {
-    const char *numbufs, *index, *data, *dbufs;
-    uint32_t fixed;
-    bool index_on, data_on;
-    uint32_t data_buffers;  // NUMDBUFS: 1 to 10 taken, anything else 1, unset 4
+    const char* values[4];
+    std::tuple<uint32_t, bool, bool, uint32_t> settings;
   } cases[] = {
-      {nullptr, nullptr, nullptr, nullptr, 0, true, false, 4},
-      {"3", "yes", "Y", "10", 3, true, true, 10},
-      {"abc", "no", "yes", "11", 0, false, true, 1},
-      {"-4", "N", "n", "0", 0, false, false, 1},
-      {"12x", "", "", "1", 12, true, false, 1},
+      {{nullptr, nullptr, nullptr, nullptr}, {0, true, false, 4}},
+      {{"abc", "no", "yes", "11"}, {0, false, true, 1}},
+      {{"-4", "N", "n", "0"}, {0, false, false, 1}},
+      {{"12x", "", "Y", "10"}, {12, true, true, 10}},
   };
   const char* names[] = {"NUMBUFS", "CACHE_INDEX", "CACHE_DATA", "NUMDBUFS"};
   for (const auto& c : cases) {
-    const char* values[] = {c.numbufs, c.index, c.data, c.dbufs};
-    for (int i = 0; i < 4; ++i) values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+    for (int i = 0; i < 4; ++i) {
+      c.values[i] ? setenv(names[i], c.values[i], 1) : unsetenv(names[i]);
+    }
     CacheSettings s = read_cache_settings();
-    SCOPED_TRACE(c.numbufs ? c.numbufs : "unset");
-    EXPECT_EQ(s.fixed_maximum, c.fixed);
-    EXPECT_EQ(s.index_caching, c.index_on);
-    EXPECT_EQ(s.data_caching, c.data_on);
-    EXPECT_EQ(data_cache_buffers(), c.data_buffers);
+    EXPECT_EQ(std::tuple(s.fixed_maximum, s.index_caching, s.data_caching, data_cache_buffers()),
+              c.settings)
+        << (c.values[0] ? c.values[0] : "unset");
   }
   for (const char* name : names) unsetenv(name);
   const uint8_t depths[] = {2, 5, 3};
@@ -219,15 +203,15 @@ TEST(CacheSettings, ReadFromTheEnvironmentAndComputedMaximum) {
 
 // A failed read or write leaves nothing cached.
 TEST_F(BlockCacheTest, FailedTransfersAreNotKept) {
-  handle_ = make_file(1);
-  disk_write(handle_, 1024, pattern(0x55, 512));  // half a block
+  make_cache(1, 4, 4);
+  append(pattern(0x55, 512), path_);  // half a block
   cache_ = BlockCache::create(handle_, 4, 4, false, kBlock, 0);
-  ASSERT_TRUE(cache_);
-  Bytes bytes(kBlock);
-  EXPECT_EQ(cache_->read_block(handle_, bytes.data(), kBlock, 1024), -1);
+  EXPECT_EQ(read(1024), Bytes());
   EXPECT_EQ(cache_->is_cached(handle_, 1024), 0);
-  disk_write(handle_, 1024, pattern(0x66));  // the file grows: read from disk again
-  EXPECT_EQ(read(1024), pattern(0x66));
+  append(pattern(0x66, 512), path_);  // the file grows: read from disk again
+  Bytes bytes = pattern(0x55, 512);
+  bytes.resize(kBlock, 0x66);
+  EXPECT_EQ(read(1024), bytes);
   EXPECT_EQ(cache_->statistics().block_reads, 2u);
   // A write beyond the end that fails leaves the block out and the end alone.
   auto read_only = BlockCache::create(open(path_, p::Access::kRead), 4, 4, false, kBlock, 0);
@@ -241,54 +225,21 @@ TEST_F(BlockCacheTest, SizeFromTheSystemSeeksAndLimits) {
   make_cache(3, 0, 8, true);
   EXPECT_EQ(cache_->seek(handle_, 100, 2), 3 * kBlock + 100);
   // The known end starts at 0: any write goes to disk at once ...
-  ASSERT_EQ(write(1024, 0x51), kBlock);
-  EXPECT_EQ(on_disk(1024), pattern(0x51));
-  ASSERT_EQ(write(0, 0x50), kBlock);  // ... then inside the end now known
-  EXPECT_EQ(on_disk(0), pattern(1));
-  // Without size from the system the distance from the end is ignored and
-  // the start must be in 31 bits.
-  cache_.reset();
-  make_cache(3, 0);
+  Bytes bytes = pattern(0x51);
+  ASSERT_EQ(cache_->write_block(handle_, bytes.data(), kBlock, 1024), kBlock);
+  ASSERT_EQ(cache_->write_block(handle_, bytes.data(), kBlock, 0), kBlock);
+  bytes = pattern(1);  // ... then inside the end now known
+  bytes.resize(2 * kBlock, 0x51);
+  bytes.resize(3 * kBlock, 3);
+  EXPECT_EQ(disk(path_), bytes);
+  make_cache(3, 0);  // without size from the system: the start in 31 bits
   EXPECT_EQ(cache_->seek(handle_, 500, 2), 3 * kBlock);
   EXPECT_EQ(cache_->seek(handle_, 0x7FFFFFFF, 0), 0x7FFFFFFF);
   EXPECT_EQ(cache_->seek(handle_, 0x80000000LL, 0), -1);
   EXPECT_EQ(cache_->seek(handle_, -1, 0), -1);
   EXPECT_EQ(BlockCache::position_limit(0), 0x7FFFFFFF);
   EXPECT_EQ(BlockCache::position_limit(40), (int64_t{1} << 40) - 1);
-  Bytes big(2 * kBlock);
-  EXPECT_EQ(cache_->write_block(handle_, big.data(), kBlock, 0x7FFFFFFF - kBlock + 1), -1);
-}
-
-TEST_F(BlockCacheTest, DataWriteBehind) {
-  make_cache(1, 0);
-  p::Handle data = open(data_path_, p::Access::kReadWrite, true);
-  disk_write(data, 0, pattern(0xDD, 512));
-  // Refused, and nothing attached: no buffers, no record space, a buffer too large.
-  EXPECT_FALSE(cache_->attach_data_buffer(data, 0, 100, 512));
-  EXPECT_FALSE(cache_->attach_data_buffer(data, 10, 0, 512));
-  EXPECT_FALSE(cache_->attach_data_buffer(data, 10, 0x7FFFFFFF, 512));
-  ASSERT_TRUE(cache_->attach_data_buffer(data, 1, 100, 512));  // 1024-byte pieces
-  Bytes expected = pattern(0xDD, 512);
-  for (uint32_t length : {500, 500, 100, 3000, 20}) {
-    Bytes record = pattern(uint8_t(expected.size()), length);
-    ASSERT_EQ(cache_->append_data(data, record.data(), length), length);
-    expected.insert(expected.end(), record.begin(), record.end());
-    if (expected.size() == 512 + 1100) {  // the first 1024 bytes are out
-      EXPECT_EQ(on_disk(0, 8192, &data_path_), Bytes(expected.begin(), expected.begin() + 1536));
-    }
-  }
-  ASSERT_EQ(cache_->close(handle_), 0);
-  EXPECT_EQ(on_disk(0, 8192, &data_path_), expected);
-  // A write that fails does not take the bytes.
-  cache_.reset();
-  make_cache(1, 0);
-  p::Handle read_only = open(data_path_, p::Access::kRead);
-  ASSERT_TRUE(cache_->attach_data_buffer(read_only, 1, 600, 0));
-  Bytes record = pattern(7, 600);
-  ASSERT_EQ(cache_->append_data(read_only, record.data(), 600), 600);
-  EXPECT_EQ(cache_->append_data(read_only, record.data(), 600), -1);
-  EXPECT_EQ(cache_->close(handle_), -1);
-  EXPECT_EQ(on_disk(0, 8192, &data_path_), expected);
+  EXPECT_EQ(cache_->write_block(handle_, bytes.data(), kBlock, 0x7FFFFFFF - kBlock + 1), -1);
 }
 
 }  // namespace

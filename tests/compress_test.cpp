@@ -30,9 +30,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
 Bytes compressed(const Bytes& record) {
   Bytes out(record.size() + 1 + 64, 0xEE);
   const size_t n = compress(out.data(), record.data(), record.size());
-  for (size_t i = record.size() + 1; i < out.size(); ++i) {
-    EXPECT_EQ(out[i], 0xEE) << "compress wrote past its buffer at " << i;
-  }
+  EXPECT_EQ(Bytes(out.begin() + record.size() + 1, out.end()), Bytes(64, 0xEE)) << "past the end";
   EXPECT_LE(n, record.size() + 1);
   out.resize(n);
   return out;
@@ -48,9 +46,7 @@ Expanded expanded(const Bytes& stored, size_t length, bool truncate) {
   const Bytes in(stored);
   Bytes out(length + 64, 0xEE);
   const int64_t r = expand(out.data(), in.data(), in.size(), length, truncate);
-  for (size_t i = length; i < out.size(); ++i) {
-    EXPECT_EQ(out[i], 0xEE) << "expand wrote past its buffer at " << i;
-  }
+  EXPECT_EQ(Bytes(out.begin() + length, out.end()), Bytes(64, 0xEE)) << "past the end";
   out.resize(length);
   return {r, out};
 }

@@ -6,21 +6,21 @@
 // fixed ones; ISMGR_CONFORMANCE_SEED=n replays the seed a failure names.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <numeric>
+#include <set>
+#include <sstream>
 
 #include "ismgr/channel/channel.h"
 #include "ismgr/describe/open_create.h"
 #include "ismgr/describe/xdl_keywords.h"
+#include "ismgr/isam/isam_format.h"
 #include "ismgr/isam/isam_open.h"
 #include "support/description_generator.h"
 #include "support/detail_capture.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
-#include "support/stream_text.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
 
@@ -78,9 +78,7 @@ class Conformance : public ::testing::Test {
   // moment before it); empty when they do not.
   std::string difference(const std::string& a, const std::string& b) {
     const auto time_at = [](const std::string& s, size_t at) {
-      uint32_t time;  // little-endian, as this host
-      std::memcpy(&time, s.data() + at, 4);
-      return time;
+      return get_u32(reinterpret_cast<const uint8_t*>(s.data()) + at);
     };
     for (const char* extension : {".ism", ".is1"}) {
       const std::string x = dir_.read(a + extension);
@@ -93,17 +91,14 @@ class Conformance : public ::testing::Test {
           y.replace(at, 4, x, at, 4);
         }
       }
-      if (x == y) continue;
-      const size_t at = std::mismatch(x.begin(), x.end(), y.begin()).first - x.begin();
-      return std::string(extension) + " differs at " + std::to_string(at);
+      if (x != y) return std::string(extension) + " differs";
     }
     return "";
   }
 
   void clear() {
-    for (const auto& file : std::filesystem::directory_iterator(dir_.path())) {
+    for (const auto& file : std::filesystem::directory_iterator(dir_.path()))
       std::filesystem::remove(file);
-    }
   }
 
   // The property makes and deletes thousands of files: the scratch
@@ -152,10 +147,16 @@ TEST_F(Conformance, GeneratedDescriptionsRoundTripAndBrokenOnesFail) {
 
 // The fixed seeds use every entry of the keyword table, those that are
 // recognised and ignored included: the generator cannot silently shrink.
+// SEGn_POSITION and SEGn_LENGTH count as the description reader rewrites them.
 TEST(ConformanceCorpus, FixedSeedsUseEveryKeyword) {
   std::set<int> used;
   for (uint64_t seed = 0; seed < kFixedSeeds; ++seed) {
-    used.merge(test::keywords_used(test::generate_description(seed).xdl));
+    std::istringstream in(test::generate_description(seed).xdl);
+    for (std::string line, word; std::getline(in, line);) {
+      std::istringstream(line) >> word;
+      if (word.starts_with("SEG")) word = word.ends_with("POSITION") ? "segpos" : "seglen";
+      used.insert(match_keyword(word, kMainKeywords));
+    }
   }
   for (int i = 0; i < kMainKeywordCount; ++i) EXPECT_EQ(used.count(i), 1u) << kMainKeywords[i];
 }

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ismgr/platform/platform.h"
@@ -66,21 +66,18 @@ TEST_F(FileIoTest, OpenFlagsAndShareCodes) {
   EXPECT_EQ(errno, EACCES);
   FileHandle writer = file_open(name.c_str(), kOpenWriteOnly, 0, 0666);
   EXPECT_NE(writer, kInvalidFileHandle);
-  file_close(writer);
-  file_close(deny_read);
+  file_close(writer), file_close(deny_read);
 }
 
 // "In use" failures are retried "RETRYTIME" times, 100 ms apart.
 TEST_F(FileIoTest, RetriesAgainstAFileInUse) {
-  const struct {
-    const char* value;
-    int count;
-  } rows[] = {{"7", 7}, {"not a number", 0}, {"99999999999999", INT32_MAX}, {"", 50}};
-  for (const auto& r : rows) {
-    set_retry_time(r.value);
-    EXPECT_EQ(file_retry_count(), r.count) << r.value;
+  const std::pair<const char*, int> rows[] = {
+      {"7", 7}, {"not a number", 0}, {"99999999999999", INT32_MAX}, {"", 50}};
+  for (const auto& [value, count] : rows) {
+    set_retry_time(value);
+    EXPECT_EQ(file_retry_count(), count) << value;
     platform::put_env("RETRYTIME=9");
-    EXPECT_EQ(file_retry_count(), r.count) << r.value;  // read once
+    EXPECT_EQ(file_retry_count(), count) << value;  // read once
   }
   std::string name = dir_.write("held.dat", "x"), other = dir_.file("renamed.dat");
   FileHandle holder = file_open(name.c_str(), kOpenReadWrite, kShareDenyReadWrite, 0666);
@@ -112,9 +109,8 @@ TEST_F(FileIoTest, RetriesAgainstAFileInUse) {
   EXPECT_EQ(sleeps_.size(), 1u);
 }
 
-// A split transfer moves the same bytes as one transfer, in pieces that never
-// cross a multiple of 64 KiB (a transfer up to 64 KiB is one piece); only the low 32 bits of a
-// narrow offset count.
+// A split transfer moves the same bytes as one transfer, in pieces that never cross a
+// multiple of 64 KiB (up to 64 KiB: one piece); only the low 32 bits of a narrow offset count.
 TEST_F(FileIoTest, SplitTransfersEqualOneTransfer) {
   std::vector<uint32_t> pieces;
   hooks_.read = [&](FileHandle h, void* buf, uint32_t n, uint32_t* done) {
@@ -204,15 +200,6 @@ TEST(FileIoErrors, ErrnoAndOsErrorTables) {
   EXPECT_EQ(map_os_error(-1), -1);
   EXPECT_EQ(errno, ENOSPC);
 #endif
-}
-
-// The environment the suite relies on is in force however the program runs.
-TEST(SuiteEnvironment, IsInForce) {
-  EXPECT_STREQ(std::getenv("TZ"), "UTC");
-  EXPECT_STREQ(std::getenv("RETRYTIME"), "0");
-  reset_file_retry_count_for_testing();
-  EXPECT_EQ(file_retry_count(), 0);
-  EXPECT_EQ(platform::ctime_text(0), "Thu Jan 01 00:00:00 1970\n");
 }
 
 }  // namespace

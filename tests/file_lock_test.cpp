@@ -1,11 +1,8 @@
-// The file lock with its header refresh, and the record locks.
 #include "ismgr/isam/file_lock.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
-#include <vector>
 
 #include "ismgr/fileio/lock.h"
 #include "ismgr/isam/isam_close.h"
@@ -22,29 +19,23 @@ using testing::IsamBuilder;
 using testing::KeySpec;
 
 int64_t g_now = 1700000000;
-int64_t fixed_clock() {
-  return g_now;
-}
 
 IsamBuilder basic(int revision) {
   IsamBuilder b;
-  b.revision(revision).record_length(64).add_key(KeySpec::alpha("CUST", 0, 10));
-  b.counts(3, 1, 7, 2);
+  b.revision(revision).record_length(64).add_key(KeySpec::alpha("CUST", 0, 10)).counts(3, 1, 7, 2);
   return b;
 }
 
 class FileLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ctl_ = current_context();
-    ASSERT_NE(ctl_, nullptr);
     g_now = 1700000000;
-    set_refresh_clock_for_test(fixed_clock);
+    set_refresh_clock_for_test([] { return g_now; });
   }
   void TearDown() override { set_refresh_clock_for_test(nullptr); }
 
-  IsamFileControl* open(const std::string& leaf, uint32_t mode = IM_UPDATE | IM_ISAM) {
-    return isam_open(ctl_, dir_.file(leaf).c_str(), mode, nullptr);
+  IsamFileControl* open(const std::string& leaf) {
+    return isam_open(ctl_, dir_.file(leaf).c_str(), IM_UPDATE | IM_ISAM, nullptr);
   }
   // What `step` returned, or -status when it unwound with a status.
   template <typename Step>
@@ -72,7 +63,7 @@ class FileLockTest : public ::testing::Test {
   }
 
   test::ScratchDir dir_;
-  ismgr_control* ctl_ = nullptr;
+  ismgr_control* ctl_ = current_context();
 };
 
 // The file is changed for another opener when the update count moved; below
@@ -82,10 +73,8 @@ TEST_F(FileLockTest, RefreshSeesOtherOpeners) {
     SCOPED_TRACE(revision);
     const bool old = revision < 6;
     ASSERT_TRUE(basic(revision).write_files(dir_.path().string(), "r"));
-    IsamFileControl* a = open("r");
-    IsamFileControl* b = open("r");
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
+    IsamFileControl *a = open("r"), *b = open("r");
+    ASSERT_TRUE(a && b);
     EXPECT_EQ(cycle(a), old ? 1 : 0);  // never refreshed: the minute has passed
     EXPECT_EQ(cycle(a), 0);
     b->free_list.record_count = 40;
@@ -110,97 +99,18 @@ TEST_F(FileLockTest, RefreshSeesOtherOpeners) {
   }
 }
 
-// Random adds, moves and removals on a lock-free file checked against a
-// vector of nodes: the entries, their order, the node sizes and which entry
-// a position finds (with static vectoring either of its two positions).
-TEST_F(FileLockTest, LockListBehavesLikeAVectorOfNodes) {
-  for (bool vectoring : {false, true}) {
-    SCOPED_TRACE(vectoring);
-    const std::string leaf = vectoring ? "v" : "p";
-    ASSERT_TRUE(basic(6).file_flags(vectoring ? 0x18 : 0).write_files(dir_.path().string(), leaf));
-    IsamFileControl* fc = open(leaf, IM_UPDATE | IM_ISAM | IM_EXRW);  // lock-free
-    ASSERT_NE(fc, nullptr);
-    const size_t capacity = vectoring ? 16 : 32;
-    struct Entry {
-      uint64_t first, second;  // without vectoring only `first`
-    };
-    std::vector<std::vector<Entry>> nodes;
-    auto find = [&](uint64_t at, size_t* n, size_t* i) {
-      for (*n = 0; *n < nodes.size(); ++*n) {
-        for (*i = 0; *i < nodes[*n].size(); ++*i) {
-          const Entry& e = nodes[*n][*i];
-          if (e.first == at || (vectoring && e.second == at)) return true;
-        }
-      }
-      return false;
-    };
-    std::mt19937 rng(vectoring ? 5 : 6);
-    for (int step = 0; step < 3000; ++step) {
-      const uint64_t a = 1 + rng() % 60, b = 1 + rng() % 60;
-      size_t n = 0, i = 0;
-      const int op = rng() % 7;
-      if (op < 3) {
-        ASSERT_EQ(lock_list_add(fc, a, b), 1);
-        size_t k = 0;
-        while (k < nodes.size() && nodes[k].size() == capacity) ++k;
-        if (k == nodes.size()) nodes.emplace_back();
-        nodes[k].push_back(vectoring ? Entry{a, a == b ? 0 : b} : Entry{b, 0});
-      } else if (op < 5) {
-        const bool found = find(a, &n, &i);
-        ASSERT_EQ(lock_list_remove(fc, a), found ? 1 : 0) << step;
-        if (found) {
-          nodes[n][i] = nodes[n].back();
-          nodes[n].pop_back();
-          if (nodes[n].empty()) nodes.erase(nodes.begin() + n);
-        }
-      } else if (op < 6) {
-        const bool found = find(a, &n, &i);
-        ASSERT_EQ(lock_list_move(fc, 100 + b, a), found ? 1 : 0) << step;
-        if (found) (vectoring ? nodes[n][i].second : nodes[n][i].first) = 100 + b;
-      } else {
-        ASSERT_EQ(lock_list_contains(fc, a), find(a, &n, &i) ? 1 : 0) << step;
-      }
-      size_t total = 0, k = 0;
-      for (const auto& node : nodes) total += node.size();
-      ASSERT_EQ(lock_list_size(fc), total) << step;
-      RecordLockNode* node = fc->lock_list;
-      ASSERT_EQ(node == nullptr, nodes.empty()) << step;
-      for (; k < nodes.size(); ++k, node = node->next) {
-        ASSERT_EQ(node->count, nodes[k].size()) << step << " node " << k;
-        for (size_t j = 0; j < nodes[k].size(); ++j) {
-          ASSERT_EQ(node->slots[j], nodes[k][j].first) << step;
-          if (vectoring) {
-            ASSERT_EQ(node->slots[16 + j], nodes[k][j].second) << step;
-          }
-        }
-        if (k + 1 < nodes.size()) {
-          ASSERT_NE(node->next, fc->lock_list) << step;
-        }
-      }
-      if (node != nullptr) {  // the ring closes
-        ASSERT_EQ(node, fc->lock_list) << step;
-      }
-    }
-    EXPECT_EQ(release_all_record_locks(fc), 0);
-    EXPECT_EQ(fc->lock_list, nullptr);
-    EXPECT_EQ(isam_close(fc, 0), 0);
-  }
-}
-
 TEST_F(FileLockTest, AutomaticLockAgainstAnotherOpener) {
   ASSERT_TRUE(basic(6).write_files(dir_.path().string(), "a"));
-  IsamFileControl* one = open("a");
-  IsamFileControl* two = open("a");
-  ASSERT_NE(one, nullptr);
-  ASSERT_NE(two, nullptr);
+  IsamFileControl *one = open("a"), *two = open("a");
+  ASSERT_TRUE(one && two);
 
   one->engine.current_record = -1;
   EXPECT_EQ(auto_lock(one, 2), -26);
 
   one->engine.current_record = 5000;
   EXPECT_EQ(auto_lock(one, 2), 0);
-  EXPECT_NE(one->state & kStateAutoLock, 0u);
   EXPECT_EQ(auto_lock(one, 1), 0);  // already held
+  EXPECT_NE(one->state & kStateAutoLock, 0u);
 
   two->engine.current_record = 5000;
   EXPECT_EQ(auto_lock(two, 2), -1);

@@ -44,13 +44,11 @@ TEST(FileQueryTest, ItemsTable) {
   files[0] = std::make_unique<CraftedFile>(two_key_file().file_flags(0x80).file_flags2(0x400));
   files[1] = std::make_unique<CraftedFile>(two_key_file().revision(5).page_units(8));
   files[2] = std::make_unique<CraftedFile>(two_key_file().tbyte().change_tracking(1, 1, 0, 1));
-  IsamBuilder types;
-  KeySpec k;
-  k.name = "TYPES";
-  k.segments = {SegmentSpec{0x21, 0, 2}, SegmentSpec{0x22, 2, 2}, SegmentSpec{0x24, 4, 2},
-                SegmentSpec{0x28, 6, 2}, SegmentSpec{0x30, 8, 2}};
+  KeySpec k = KeySpec::alpha("TYPES", 0, 2);
+  for (uint8_t type : {0x22, 0x24, 0x28, 0x30})
+    k.segments.push_back(SegmentSpec{type, uint16_t(k.segments.size() * 2), 2});
+  IsamBuilder types, names;
   files[3] = std::make_unique<CraftedFile>(types.record_length(100).add_key(k));
-  IsamBuilder names;
   names.record_length(100).add_key(KeySpec::alpha("CUSTNO", 0, 4));
   names.add_key(KeySpec::alpha("ABCDEFGHIJKLMNOP", 4, 4))
       .add_key(KeySpec::alpha("PADDED    ", 8, 4));
@@ -142,8 +140,9 @@ TEST(FileQueryTest, KtypeOfAutokeysNullRulesAndUnknownTypes) {
   ASSERT_TRUE(f.ok());
   KeyDescriptor& k = f.fc()->keys[0];
   DetailCapture d;
-  for (const auto& [flags, letter] : std::vector<std::pair<uint8_t, std::string>>{
-           {0x01, "T"}, {0x02, "S"}, {0x04, "G"}, {0x20, "K"}, {0x22, "S"}}) {
+  const std::pair<uint8_t, const char*> autokeys[] = {
+      {0x01, "T"}, {0x02, "S"}, {0x04, "G"}, {0x20, "K"}, {0x22, "S"}};
+  for (const auto& [flags, letter] : autokeys) {
     k.autokey_flags = flags;
     EXPECT_EQ(ask(f, "ktype").text, letter) << int(flags);
   }
@@ -155,18 +154,13 @@ TEST(FileQueryTest, KtypeOfAutokeysNullRulesAndUnknownTypes) {
   EXPECT_EQ(ask(f, "ktype").status, kStatusIndexIncongruity);
   EXPECT_TRUE(d.has(kDetailMessage, "Key Type could not be found")) << d.dump();
   k.seg_type[0] = 0x21;
-  for (const auto& [flags, name] :
-       std::vector<std::pair<uint8_t, std::string>>{{0x00, "NONE"},
-                                                    {0x10, "REPLICATE"},
-                                                    {0x20, "NOREPLICATE"},
-                                                    {0x40, "SHORT"},
-                                                    {0x30, "REPLICATE"},
-                                                    {0x60, "NOREPLICATE"},
-                                                    {0x04, "NONE"}}) {
+  const std::pair<uint8_t, const char*> nulls[] = {{0x00, "NONE"},        {0x10, "REPLICATE"},
+                                                   {0x20, "NOREPLICATE"}, {0x40, "SHORT"},
+                                                   {0x30, "REPLICATE"},   {0x60, "NOREPLICATE"}};
+  for (const auto& [flags, name] : nulls) {
     k.key_flags = flags;
     EXPECT_EQ(ask(f, "null").text, name) << int(flags);
   }
-  k.key_flags = 0;
 }
 
 TEST(FileQueryTest, NullvalueOfEveryTypeAndOrder) {
@@ -176,7 +170,6 @@ TEST(FileQueryTest, NullvalueOfEveryTypeAndOrder) {
     ASSERT_TRUE(f.ok()) << r.where << " status " << f.status();
     const std::vector<uint8_t> before = f.fc()->null_area.bytes;
     const Answer a = ask(f, "nullvalue");
-    EXPECT_EQ(a.rc, 0) << r.where;
     EXPECT_EQ(a.status, 0) << r.where;
     EXPECT_EQ(a.text, r[4]) << r.where;
     EXPECT_EQ(ask(f, "nullvalue").text, r[4]) << r.where << ": asked twice";
@@ -191,23 +184,10 @@ TEST(FileQueryTest, NullvalueRefusals) {
     ASSERT_TRUE(f.ok());
     d.clear();
     const Answer a = ask(f, "nullvalue");
-    EXPECT_EQ(a.rc, -1);
     EXPECT_EQ(a.status, kStatusInvalidNull);
     EXPECT_FALSE(a.text_written);
     EXPECT_TRUE(d.has(kDetailMessage, "NULLVALUE is invalid.")) << d.dump();
     EXPECT_TRUE(d.has(kDetailMessage, "Possible corrupt isam file.")) << d.dump();
-  }
-  IsamBuilder b;
-  b.record_length(100).add_key(KeySpec::alpha("PLAIN", 0, 4));
-  CraftedFile none(b.add_key(KeySpec::alpha("SHORT", 4, 4, 0x40)).null_values({1}));
-  ASSERT_TRUE(none.ok()) << none.status();
-  for (int key : {0, 1}) {
-    d.clear();
-    EXPECT_EQ(ask(none, "nullvalue", key).status, 80);
-    ASSERT_EQ(d.details().size(), 1u) << d.dump();
-    EXPECT_EQ(d.details()[0].code, kDetailMessageNumber);
-    EXPECT_EQ(d.details()[0].text, "No null value for key ");
-    EXPECT_EQ(d.details()[0].value, std::to_string(key));
   }
   CraftedFile f(null_key_file(0x20, 0x21, {'A', 'B'}));  // outside the area: not read past
   f.fc()->keys[0].null_offset = 60000;

@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -80,14 +78,13 @@ TEST(NameExpansion, Table) {
   EXPECT_TRUE(blank);
   ASSERT_TRUE(platform::put_env("VRXCASE=L"));  // the case rules are read once
   EXPECT_EQ((expand("cust", ".ism", &out), out), "CUST.ISM");
-  const struct {
-    const char* value;
-    int logical, file;
-  } rules[] = {{"", 0, 0}, {"l,U", -1, 1}, {"Lx", -1, -1}, {"x,l", 0, -1}};
-  for (const auto& r : rules) {
-    Env env(std::string("VRXCASE=") + r.value);
-    EXPECT_EQ(name_case_rules().logical, r.logical) << r.value;
-    EXPECT_EQ(name_case_rules().file, r.file) << r.value;
+  const std::tuple<const char*, int, int> rules[] = {
+      {"", 0, 0}, {"l,U", -1, 1}, {"Lx", -1, -1}, {"x,l", 0, -1}};
+  for (const auto& [value, logical, file] : rules) {
+    Env env(std::string("VRXCASE=") + value);
+    EXPECT_EQ(std::pair(name_case_rules().logical, name_case_rules().file),
+              std::pair(logical, file))
+        << value;
   }
 }
 
@@ -108,24 +105,19 @@ TEST(NameExpansion, SearchListTriesEveryElementButTheLast) {
 TEST(NameExpansion, LimitsAndLoops) {
   const size_t n = 530;
   const std::string deep = "/" + std::string(600, 'd');
-  const struct {
-    std::string env, name, defaults;
-    size_t limit;
-    int status;
-  } rows[] = {
-      {"", std::string(n - 4, 'a'), ".ISM", n, 0},
-      {"", std::string(n - 3, 'a'), ".ISM", n, kStatusNameTooLong},
-      {"LONG=" + deep, "LONG:x", ".ISM", n, kStatusNameTooLong},
-      {"", "/" + std::string(kMaxExpandedName - 5, 'p'), ".ISM", kMaxExpandedName, 0},
-      {"", "/" + std::string(kMaxExpandedName - 4, 'p'), ".ISM", kMaxExpandedName,
-       kStatusNameTooLong},
-      {"PING=PONG:a;PONG=PING:b", "PING:x", ".ISM", kMaxExpandedName, kStatusBadFileSpec},
+  const std::tuple<std::string, std::string, size_t, int> rows[] = {
+      // env, name, limit, status
+      {"", std::string(n - 4, 'a'), n, 0},
+      {"", std::string(n - 3, 'a'), n, kStatusNameTooLong},
+      {"LONG=" + deep, "LONG:x", n, kStatusNameTooLong},
+      {"", "/" + std::string(kMaxExpandedName - 5, 'p'), kMaxExpandedName, 0},
+      {"", "/" + std::string(kMaxExpandedName - 4, 'p'), kMaxExpandedName, kStatusNameTooLong},
+      {"PING=PONG:a;PONG=PING:b", "PING:x", kMaxExpandedName, kStatusBadFileSpec},
   };
   std::string out;
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    Env env(rows[i].env);
-    EXPECT_EQ(expand(rows[i].name, rows[i].defaults, &out, 1, rows[i].limit), rows[i].status)
-        << "row " << i;
+  for (const auto& [settings, name, limit, status] : rows) {
+    Env env(settings);
+    EXPECT_EQ(expand(name, ".ISM", &out, 1, limit), status) << name.substr(0, 20);
   }
   // A chain exactly as deep as the bound still expands; one more does not.
   Env env;
@@ -150,102 +142,6 @@ TEST(NameExpansion, LimitsAndLoops) {
   EXPECT_EQ(status_of([&] { in_place(over, ".ISM"); }), kStatusNameTooLong);
   EXPECT_EQ(std::string(buffer.data()), over);
   EXPECT_EQ(buffer[kMinNameBuffer], '#');
-}
-
-TEST(UniqueName, CountsLikeAnOdometerAndGivesUp) {
-  std::vector<std::string> tried;
-  std::string path = "/w/tXXX";
-  EXPECT_TRUE(unique_name(&path, [&](const std::string& candidate) {
-    tried.push_back(candidate);
-    return tried.size() <= 28 ? 0 : ENOENT;  // the first 28 exist
-  }));
-  ASSERT_EQ(tried.size(), 29u);
-  EXPECT_EQ(tried[0], "/w/t000");
-  EXPECT_EQ(tried[26], "/w/tz00");
-  EXPECT_EQ(path, "/w/tba0");
-  // 50 access-denied answers are tolerated, 51 are not; anything else ends it.
-  const struct {
-    int error, answers;
-    bool found;
-    int calls;
-  } rows[] = {{EACCES, 50, true, 51}, {EACCES, 1000, false, 51}, {EINVAL, 1000, false, 1}};
-  for (const auto& r : rows) {
-    int calls = 0;
-    path = "tXXX";
-    EXPECT_EQ(
-        unique_name(&path,
-                    [&](const std::string&) { return ++calls <= r.answers ? r.error : ENOENT; }),
-        r.found);
-    EXPECT_EQ(calls, r.calls) << r.error;
-  }
-  test::ScratchDir dir;  // by default the disk is asked
-  dir.write("wk000", "");
-  path = dir.file("wkXXX");
-  EXPECT_TRUE(unique_name(&path));
-  EXPECT_EQ(path, dir.file("wka00"));
-}
-
-TEST(FileStatusTest, SizesAndFailures) {
-  test::ScratchDir dir;
-  FileStat st;
-  ASSERT_EQ(file_status(dir.write("data.dat", "12345").c_str(), &st), 0);
-  EXPECT_EQ(st.mode, 0x81B6u);
-  EXPECT_EQ(st.size, 5u);
-  ASSERT_EQ(file_status("\\", &st), 0);
-  EXPECT_EQ(st.mode & 0xF000u, kModeDirectory);
-  // Directories and files ending ".exe", ".cmd", ".bat" or ".com" (any case) are executable.
-  const std::pair<std::string, uint32_t> modes[] = {
-      {dir.path().string(), 0x41FFu},    {dir.write("run.EXE", ""), 0x81FFu},
-      {dir.write("x.cmd", ""), 0x81FFu}, {dir.write("y.Bat", ""), 0x81FFu},
-      {dir.write("z.com", ""), 0x81FFu}, {dir.write("exe", ""), 0x81B6u},
-      {dir.write("acom", ""), 0x81B6u}};
-  for (const auto& [path, mode] : modes) {
-    ASSERT_EQ(file_status(path.c_str(), &st), 0) << path;
-    EXPECT_EQ(st.mode, mode) << path;
-  }
-  const std::string no_dir = dir.file("nodir/missing"), missing = dir.file("missing");
-  const struct {
-    const char* path;
-    int err;
-  } failures[] = {{nullptr, EINVAL},
-                  {missing.c_str(), ENOENT},
-                  {no_dir.c_str(), EINVAL}};  // "path not found" is neither
-  for (const auto& f : failures) {
-    st.mode = 7, st.size = 9, st.modified = 11;
-    errno = 0;
-    EXPECT_EQ(file_status(f.path, &st), -1) << (f.path ? f.path : "null");
-    EXPECT_EQ(errno, f.err) << (f.path ? f.path : "null");
-    EXPECT_EQ(st.mode + st.size + st.modified, 0u);
-  }
-  const std::string a = dir.write("a", "new"), b = dir.write("b", "old"), c = dir.file("c");
-  std::filesystem::create_directories(dir.path() / "full" / "inner");
-  EXPECT_EQ(replace_by_rename(a.c_str(), b.c_str()), 0);
-  EXPECT_EQ(replace_by_rename(b.c_str(), c.c_str()), 0);                 // no target yet
-  EXPECT_EQ(replace_by_rename(c.c_str(), dir.file("full").c_str()), 1);  // cannot be deleted
-  EXPECT_EQ(dir.read("c"), "new");
-}
-
-// CRC-32, most significant bit first, computed bit by bit.
-uint32_t bitwise_hash(const uint8_t* p, size_t n) {
-  uint32_t h = 0;
-  for (size_t i = 0; i < n; ++i) {
-    h ^= static_cast<uint32_t>(p[i]) << 24;
-    for (int bit = 0; bit < 8; ++bit) h = (h & 0x80000000u) ? (h << 1) ^ 0x04C11DB7u : h << 1;
-  }
-  return h;
-}
-
-TEST(RecordHash, AgreesWithTheBitwiseDefinitionAtEveryLengthAndAlignment) {
-  EXPECT_EQ(record_hash("abc", 3), 0x2C17398Cu);
-  std::mt19937 rng(9);
-  std::vector<uint8_t> data(300);
-  for (auto& b : data) b = static_cast<uint8_t>(rng());
-  for (size_t offset = 0; offset < 8; ++offset) {
-    for (size_t n = 0; n + offset <= data.size(); n += 1 + n / 16) {
-      ASSERT_EQ(record_hash(data.data() + offset, n), bitwise_hash(data.data() + offset, n))
-          << "offset " << offset << " length " << n;
-    }
-  }
 }
 
 }  // namespace

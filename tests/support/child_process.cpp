@@ -110,7 +110,6 @@ std::string unhex(const std::string& h) {
   return bytes;
 }
 
-// ISMGR_CHILD = rank|in|out|n|received,status (n times)|dirs...
 const RerunOrders& orders() {
   static const RerunOrders o = [] {
     RerunOrders r;
@@ -214,10 +213,6 @@ ChildProcess::ChildProcess(const std::function<int(Link&)>& body) {
   link_.log_ = &s.received.back();
 }
 
-ChildProcess::~ChildProcess() {
-  wait();
-}
-
 int ChildProcess::wait() {
   if (link_.replaying_) {
     const auto& status = orders().status;
@@ -252,26 +247,16 @@ std::filesystem::path scratch_path(const std::filesystem::path& fresh) {
 
 ChildProcess::ChildProcess(const std::function<int(Link&)>& body) {
   int down[2], up[2];
-  if (::pipe(down) != 0) std::abort();
-  if (::pipe(up) != 0) std::abort();
-  pid_ = ::fork();
-  if (pid_ < 0) std::abort();
+  if (::pipe(down) != 0 || ::pipe(up) != 0 || (pid_ = ::fork()) < 0) std::abort();
   if (pid_ == 0) {
     ::close(down[1]);
     ::close(up[0]);
     Link link(down[0], up[1]);
-    int rc = body(link);
-    ::_exit(rc & 0xFF);
+    ::_exit(body(link) & 0xFF);
   }
   ::close(down[0]);
   ::close(up[1]);
-  to_child_ = down[1];
-  from_child_ = up[0];
-  link_ = Link(from_child_, to_child_);
-}
-
-ChildProcess::~ChildProcess() {
-  wait();
+  link_ = Link(from_child_ = up[0], to_child_ = down[1]);
 }
 
 int ChildProcess::wait() {
@@ -282,11 +267,15 @@ int ChildProcess::wait() {
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
-  if (from_child_ >= 0) ::close(from_child_);
+  ::close(from_child_);
   from_child_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 #endif
+
+ChildProcess::~ChildProcess() {
+  wait();
+}
 
 }  // namespace ismgr::test

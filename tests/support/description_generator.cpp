@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -13,7 +12,7 @@
 namespace ismgr::test {
 namespace {
 
-// Segment types by index, their type codes, and the TYPE words of each.
+// Segment types by index, and the TYPE words of each.
 enum { kAlpha, kNoCase, kDecimal, kInteger, kUnsigned, kAutokey };
 const std::vector<std::vector<std::string>> kTypeWords = {
     {"a", "alpha", "string", "dstring"},
@@ -21,8 +20,8 @@ const std::vector<std::vector<std::string>> kTypeWords = {
     {"decimal"},
     {"integer", "int2", "int4", "int8", "dint2", "dint4", "dint8"},
     {"unsigned", "bin2", "bin4", "bin8", "dbin2", "dbin4", "dbin8"}};
-const char kAlnum[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
-const char kTextChars[] = "abcdefghijklmnopqrstuvwxyz ABC0123456789.,;:!'?()/\\-+*#@";
+const std::string kAlnum = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
+const std::string kTextChars = "abcdefghijklmnopqrstuvwxyz ABC0123456789.,;:!'?()/\\-+*#@";
 
 struct Segment {
   int start, length, type;
@@ -40,51 +39,46 @@ struct Lines {
   }
 };
 
-class Generator {
- public:
-  explicit Generator(uint64_t seed) : rng_(seed) {}
-  GeneratedDescription run();
+struct Generator {
+  std::mt19937_64 rng_;
+  int revision_ = 6, size_ = 0, cursor_ = 0, limit_ = 0, page_ = 0, null_used_ = 0;
+  bool autokeys_ = false;
+  std::vector<Segment> fields_ = {};
 
- private:
   int pick(int lo, int hi) { return lo + static_cast<int>(rng_() % uint64_t(hi - lo + 1)); }
   bool chance(int percent) { return pick(0, 99) < percent; }
   std::string yes_no(int percent) { return chance(percent) ? "yes" : "no"; }
-  std::string text(int n, const char* chars) {
-    std::string s;
-    while (static_cast<int>(s.size()) < n) s += chars[pick(0, static_cast<int>(strlen(chars)) - 1)];
+  template <class C>
+  auto one_of(const C& c) {
+    return c[pick(0, static_cast<int>(c.size()) - 1)];
+  }
+  std::string text(int n, const std::string& chars) {
+    std::string s(n, ' ');
+    for (char& c : s) c = one_of(chars);
     return s;
   }
   // A field of `length` bytes after those laid out so far; -1 when full.
   int fresh(int length) {
     int start = cursor_ + (chance(30) ? pick(0, 3) : 0);
     if (start + length > limit_) start = cursor_;
-    if (start + length > limit_) return -1;
-    cursor_ = start + length;
-    return start;
+    return start + length > limit_ ? -1 : (cursor_ = start + length) - length;
   }
   // Keywords recognised and ignored, each now and then.
   void ignored(Lines& out, int first, int last) {
-    for (int i = first; i <= last; ++i) {
+    for (int i = first; i <= last; ++i)
       if (i != kKwFileMonitoring && chance(12))
         out.add(std::string("  ") + kMainKeywords[i] + (is_section_word(i) ? "" : " 1"));
-    }
   }
   std::string number(int type, int length) {
     if (type == kDecimal)
       return (chance(30) ? "-" : "") + text(pick(1, std::min(length, 18)), "0123456789");
-    const int bits = 8 * std::min(length, 8);
-    const uint64_t raw = rng_() >> (64 - bits);
-    return type == kUnsigned
-               ? std::to_string(raw)
-               : std::to_string(static_cast<int64_t>(raw << (64 - bits)) >> (64 - bits));
+    const int shift = 64 - 8 * std::min(length, 8);
+    const uint64_t raw = rng_() >> shift;
+    return type == kUnsigned ? std::to_string(raw) : std::to_string(int64_t(raw << shift) >> shift);
   }
   bool key(int number, Lines& out);
   void null_rule(int rule, const std::vector<Segment>& segs, Lines& out);
-
-  std::mt19937_64 rng_;
-  int revision_ = 6, size_ = 0, cursor_ = 0, limit_ = 0, page_ = 0, null_used_ = 0;
-  bool autokeys_ = false;
-  std::vector<Segment> fields_;
+  GeneratedDescription run();
 };
 
 bool Generator::key(int number, Lines& out) {
@@ -101,28 +95,24 @@ bool Generator::key(int number, Lines& out) {
     if (j > 0 && form != 0) s.type = segs[0].type, s.ascending = segs[0].ascending;
     // A segmented non-replicating null key begins with text.
     if (rule == 1 && wanted > 1 && (j == 0 || form != 0) && !s.text()) s.type = kAlpha;
-    if (autokey < 0) {
+    if (autokey < 0)
       s.length = s.text()             ? pick(1, chance(80) ? 24 : budget)
                  : s.type == kDecimal ? pick(1, 18)
                  : chance(80)         ? 1 << pick(0, 3)
                                       : pick(1, 8);
-    }
     std::vector<Segment> fits;  // fields a segment may share: text, or numeric of its type
-    for (const Segment& f : fields_) {
+    for (const Segment& f : fields_)
       if (autokey < 0 && f.type != kAutokey && (s.text() ? f.text() : f.type == s.type))
         fits.push_back(f);
-    }
     if (!fits.empty() && chance(25)) {
-      const Segment& f = fits[pick(0, static_cast<int>(fits.size()) - 1)];
+      const Segment f = one_of(fits);
       s.start = f.start, s.length = f.length;
     } else if ((s.start = s.length <= budget ? fresh(s.length) : -1) < 0 && segs.empty()) {
       autokey = -1;  // the key's one byte, where there is room
       s = {fresh(1), 1, s.type == kAutokey ? kAlpha : s.type, s.ascending};
     }
     if (s.start < 0 || s.length > budget) break;
-    budget -= s.length;
-    segs.push_back(s);
-    fields_.push_back(s);
+    budget -= s.length, segs.push_back(s), fields_.push_back(s);
   }
   if (segs.empty()) return false;  // no room: the key is left out, and those after it
   autokeys_ |= autokey >= 0;
@@ -135,33 +125,26 @@ bool Generator::key(int number, Lines& out) {
     starts += colon + std::to_string(g.start + 1), positions += colon + std::to_string(g.start);
     lengths += colon + std::to_string(g.length),
         orders += colon + (g.ascending ? "ascending" : "descending");
-    if (g.type != kAutokey) {
-      const auto& words = kTypeWords[g.type];
-      types +=
-          colon + (chance(10) ? "case:" : "") + words[pick(0, static_cast<int>(words.size()) - 1)];
-      if (j == 0) first_type = types;
-    }
+    if (g.type != kAutokey)
+      types += colon + (chance(10) ? "case:" : "") + one_of(kTypeWords[g.type]);
+    if (j == 0) first_type = types;
     one_type &= g.type == segs[0].type, one_order &= g.ascending == segs[0].ascending;
   }
   if (form == 0) out.add("  START " + starts);
   if (form == 1) out.add("  POSITION " + positions);
-  for (size_t j = 0; form == 2 && j < segs.size(); ++j) {
+  for (size_t j = 0; form == 2 && j < segs.size(); ++j)
     out.add("  SEG" + std::to_string(j + 1) + "_POSITION " + std::to_string(segs[j].start));
-  }
   const bool length_list = chance(50);
   if (length_list) out.add("  LENGTH " + lengths);
-  for (size_t j = 0; !length_list && j < segs.size(); ++j) {
+  for (size_t j = 0; !length_list && j < segs.size(); ++j)
     out.add("  SEG" + std::to_string(pick(1, 8)) + "_LENGTH " + std::to_string(segs[j].length));
-  }
   static const char* const kAutoWords[] = {"timestamp", "sequence", "guid"};
-  if (autokey >= 0) {
+  if (autokey >= 0)
     out.add(std::string("  TYPE ") + kAutoWords[autokey]);
-  } else if (!one_type || segs[0].type != kAlpha || chance(50)) {
+  else if (!one_type || segs[0].type != kAlpha || chance(50))
     out.add("  TYPE " + (one_type && chance(50) ? first_type : types));
-  }
-  if (form != 0 || !one_order || !segs[0].ascending || chance(30)) {
+  if (form != 0 || !one_order || !segs[0].ascending || chance(30))
     out.add("  ORDER " + (one_order && chance(50) ? orders.substr(0, orders.find(':')) : orders));
-  }
   if (chance(60)) out.add("  NAME \"" + (chance(5) ? "" : text(pick(1, 15), kAlnum)) + "\"");
   if (dup || chance(30)) out.add(std::string("  DUPLICATES ") + (dup ? "yes" : "no"));
   const bool lifo = chance(50);
@@ -205,8 +188,7 @@ void Generator::null_rule(int rule, const std::vector<Segment>& segs, Lines& out
 }
 
 GeneratedDescription Generator::run() {
-  GeneratedDescription d;
-  revision_ = d.revision = chance(25) ? 4 : 6;
+  revision_ = chance(25) ? 4 : 6;
   page_ = chance(40) ? 256 << pick(1, 7) : 0;
   const bool tbyte = chance(25), tracking = revision_ == 6 && chance(25);
   const int format = pick(0, 2), least = tbyte || tracking ? 6 : 4;
@@ -238,9 +220,8 @@ GeneratedDescription Generator::run() {
   limit_ = tail;
   Lines file, keys;
   int count = 0;
-  for (; count < max_keys && key(count, keys); ++count) {
+  for (; count < max_keys && key(count, keys); ++count)
     if (chance(3)) keys.add("AREA 0"), ignored(keys, kKwAnalysisOfArea, kMainKeywordCount - 1);
-  }
   if (limit_ == size_ && chance(50))
     size_ = std::max(cursor_, least);  // the last field ends the record
   // File-level items, in any order over the FILE and RECORD sections.
@@ -274,11 +255,11 @@ GeneratedDescription Generator::run() {
   ignored(file, kKwReserved1, kKwConnect);
   ignored(file, kKwFileMonitoring + 1, kMainKeywordCount - 1);
   if (chance(40)) {  // the file text, before the first key
-    std::vector<std::string> pieces;
+    Lines texts;
     int total = 0;
     for (int n = pick(1, 4); n > 0; --n) {
-      pieces.push_back(text(chance(90) ? pick(0, 120) : pick(121, 500), kTextChars));
-      total += static_cast<int>(pieces.back().size());
+      const std::string p = text(chance(90) ? pick(0, 120) : pick(121, 500), kTextChars);
+      total += static_cast<int>(p.size()), texts.add("  TEXT \"" + p + "\"");
     }
     const int least_kb = std::max(1, (total + 1023) / 1024),
               kb = pick(least_kb, chance(10) ? 255 : least_kb + 2);
@@ -286,17 +267,15 @@ GeneratedDescription Generator::run() {
     std::snprintf(hex, sizeof hex, "0x%x", kb * 1024);
     if (chance(50))
       file.add("  TEXT_ALLOCATION " + (chance(50) ? std::to_string(kb) + "k" : std::string(hex)));
-    for (const std::string& p : pieces) file.add("  TEXT \"" + p + "\"");
+    file.all += texts.all, file.carried += texts.all;
   }
-  d.xdl = file.all + keys.all;
-  d.carried = file.carried + keys.carried;
-  return d;
+  return {revision_, file.all + keys.all, file.carried + keys.carried};
 }
 
 }  // namespace
 
 GeneratedDescription generate_description(uint64_t seed) {
-  return Generator(seed).run();
+  return Generator{std::mt19937_64(seed)}.run();
 }
 
 std::string break_description(const GeneratedDescription& valid, uint64_t seed, std::string* what) {
@@ -309,38 +288,22 @@ std::string break_description(const GeneratedDescription& valid, uint64_t seed, 
       "FILE PORT_INT 0:4,FILE SEED 0,FILE NAME \"\",KEY START 0,KEY START 65535,KEY POSITION -1,"
       "KEY LENGTH 0,KEY LENGTH 200:100,KEY TYPE float,KEY ORDER sideways,KEY DENSITY 101,"
       "KEY DUPLICATE_ORDER both,KEY NULL replicate,KEY NULL yes,KEY MODIFIABLE yes,KEY KEY 1,";
-  std::mt19937_64 rng(seed);
-  size_t at = 0;
-  for (uint64_t n = rng() % std::count(kBreakages.begin(), kBreakages.end(), ','); n > 0; --n) {
-    at = kBreakages.find(',', at) + 1;
-  }
-  std::string section, keyword, value;
-  std::istringstream(kBreakages.substr(at, kBreakages.find(',', at) - at)) >> section >> keyword >>
-      value;
+  const uint64_t n =
+      std::mt19937_64(seed)() % std::count(kBreakages.begin(), kBreakages.end(), ',');
+  std::istringstream list(kBreakages);
+  std::string entry, section, keyword, value;
+  for (uint64_t i = 0; i <= n; ++i) std::getline(list, entry, ',');
+  std::istringstream(entry) >> section >> keyword >> value;
   if (valid.revision == 4 && keyword == "SEED") keyword = "SIZE";  // SEED is ignored below 6
   *what = keyword + " " + value;
   std::string text = valid.xdl;
   section += section == "KEY" ? " 0\n" : "\n";  // key 0
   const size_t body = text.find(section) + section.size();
   if (keyword == "KEY") return text.replace(body - 2, 1, "1");
-  const size_t end = std::min(text.find("\nKEY ", body), text.size());
-  at = text.find("\n  " + keyword + " ", body - 1);
+  const size_t end = text.find("\nKEY ", body), at = text.find("\n  " + keyword + " ", body - 1);
   const std::string line = "  " + keyword + " " + value + "\n";
   return at < end ? text.replace(at + 1, text.find('\n', at + 1) - at, line)
                   : text.insert(body, line);
-}
-
-std::set<int> keywords_used(const std::string& xdl) {
-  std::set<int> used;
-  std::istringstream in(xdl);
-  std::string word;
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream(line) >> word;
-    if (word.starts_with("SEG"))
-      word = word.find("POSITION") != std::string::npos ? "segpos" : "seglen";
-    if (const int index = match_keyword(word, kMainKeywords); index >= 0) used.insert(index);
-  }
-  return used;
 }
 
 }  // namespace ismgr::test

@@ -5,14 +5,13 @@
 #define ISMGR_TESTS_SUPPORT_DESCRIPTION_GENERATOR_H_
 
 #include <cstdint>
-#include <set>
 #include <string>
 
 namespace ismgr::test {
 
 struct GeneratedDescription {
   int revision = 6;  // the creation revision it is meant for (4 or 6)
-  std::string xdl;   // the XDL file
+  std::string xdl;
   // The same without what a description of the file does not carry by rule:
   // a short null key's value, a replicating null byte of a key without text
   // segments, a duplicate order of a key without duplicates.
@@ -24,11 +23,6 @@ GeneratedDescription generate_description(uint64_t seed);
 
 // `valid` with one keyword or value broken; *what names the breakage.
 std::string break_description(const GeneratedDescription& valid, uint64_t seed, std::string* what);
-
-// The indexes in the main keyword table of the keywords written at the start
-// of the lines of `xdl` (SEGn_POSITION and SEGn_LENGTH counted as the
-// description reader rewrites them).
-std::set<int> keywords_used(const std::string& xdl);
 
 }  // namespace ismgr::test
 

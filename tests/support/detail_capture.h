@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "ismgr/runtime/keyword.h"
+#include "ismgr/runtime/status.h"
+
 namespace ismgr::testing_support {
 
 struct CapturedDetail {
@@ -19,18 +22,45 @@ struct CapturedDetail {
 // Records details while alive; removes the hook when destroyed.
 class DetailCapture {
  public:
-  DetailCapture();
-  ~DetailCapture();
-  const std::vector<CapturedDetail>& details() const;
-  void clear();
+  DetailCapture() { clear(), set_detail_hook(record); }
+  ~DetailCapture() { set_detail_hook(nullptr); }
+  const std::vector<CapturedDetail>& details() const { return captured(); }
+  void clear() { captured().clear(); }
   // True when some detail has this code and text.
-  bool has(int code, const std::string& text) const;
+  bool has(int code, const std::string& text) const {
+    for (const CapturedDetail& d : captured())
+      if (d.code == code && d.text == text) return true;
+    return false;
+  }
   // All details as "code text [value]" lines, for failure messages.
-  std::string dump() const;
+  std::string dump() const {
+    std::string out;
+    for (const CapturedDetail& d : captured())
+      out += std::to_string(d.code) + " " + d.text + " [" + d.value + "]\n";
+    return out;
+  }
+
+ private:
+  static std::vector<CapturedDetail>& captured() {
+    static std::vector<CapturedDetail> details;
+    return details;
+  }
+  static void record(void*, int code, const char* text, int64_t value) {
+    captured().push_back(
+        {code, text != nullptr ? text : "",
+         detail_value_is_text(code) ? detail_value_text(value) : std::to_string(value)});
+  }
 };
 
 // Runs `step`; returns the status it raised, or 0.
-int status_of(const std::function<void()>& step);
+inline int status_of(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const StatusError& e) {
+    return e.code();
+  }
+  return 0;
+}
 
 }  // namespace ismgr::testing_support
 

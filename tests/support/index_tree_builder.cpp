@@ -1,5 +1,6 @@
 #include "support/index_tree_builder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -7,127 +8,97 @@ namespace ismgr::testing {
 
 namespace {
 
-void put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-// Pointers laid out independently of the code under test: 4 bytes little
-// endian, plus a high byte in tbyte files with 48-bit addressing.
-void put_pointer(const IndexGeometry& g, uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-  if (g.tbyte && g.addr48) p[4] = static_cast<uint8_t>(v >> 32);
-}
-
-void put_rfa(const IndexGeometry& g, uint8_t* p, uint64_t v) {
-  int width = g.tbyte ? (g.addr48 ? 6 : 5) : 4;
+void put(uint8_t* p, uint64_t v, int width) {
   for (int i = 0; i < width; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 struct Child {
   uint64_t address;
-  std::string first_key;
-  std::string last_key;
+  std::string first_key, last_key;
 };
-
-// The shortest prefix of `key` that still compares above `below`.
-size_t shortest_separator(const std::string& below, const std::string& key) {
-  size_t common = 0;
-  while (common < key.size() && common < below.size() && key[common] == below[common]) ++common;
-  return std::min(key.size(), common + 1);
-}
 
 }  // namespace
 
 uint64_t IndexTreeBuilder::allocate() {
-  // Addresses count bytes, or 256-byte units in tbyte files.
-  uint64_t units_per_block = g_.block_size / 256;
-  uint64_t address = g_.tbyte ? next_unit_ : next_unit_ * 256;
-  next_unit_ += units_per_block;
+  const uint64_t address = g_.tbyte ? next_unit_ : next_unit_ * 256;
+  next_unit_ += g_.block_size / 256;
   blocks_[address].assign(g_.block_size, 0);
   return address;
 }
 
 uint64_t IndexTreeBuilder::build(const std::vector<TreeEntry>& entries) {
-  const uint32_t entry_size = g_.leaf_entry_size();
+  // Pointers: 4 bytes, 5 in 48-bit files; record addresses 4, 5 or 6 bytes.
+  const int pw = g_.tbyte && g_.addr48 ? 5 : 4, rfa_width = g_.tbyte ? (g_.addr48 ? 6 : 5) : 4;
+  const bool wide = g_.block_size > 1024;  // 2-byte counts
   const uint32_t start = g_.addr48 ? 14 : 12;
+  const uint32_t key_at = rfa_width + (g_.sized_headers ? 2 : 0) + (g_.tracking_key ? 1 : 0);
+  const uint32_t entry_size = key_at + g_.key_size;
   uint32_t per_leaf = (g_.block_size - start) / entry_size;
   if (leaf_fill_ != 0 && leaf_fill_ < per_leaf) per_leaf = leaf_fill_;
-  const uint32_t key_at = g_.rfa_width() + (g_.sized_headers ? 2 : 0) + (g_.tracking_key ? 1 : 0);
 
-  // Leaves.
   std::vector<Child> level;
+  levels_.assign(1, {});
   size_t i = 0;
   do {
-    uint64_t address = allocate();
-    std::vector<uint8_t>& b = blocks_[address];
+    const uint64_t address = allocate();
+    uint8_t* b = blocks_[address].data();
     b[0] = 0xFF;
     uint32_t n = 0;
-    std::string first, last;
+    Child c{address, entries.empty() ? "" : entries[i].key, ""};
     for (; n < per_leaf && i < entries.size(); ++n, ++i) {
-      uint8_t* e = b.data() + start + n * entry_size;
-      put_rfa(g_, e, entries[i].rfa);
+      uint8_t* e = b + start + n * entry_size;
+      put(e, entries[i].rfa, rfa_width);
       if (entries[i].key.size() != g_.key_size) throw std::logic_error("key size");
       std::memcpy(e + key_at, entries[i].key.data(), g_.key_size);
-      if (n == 0) first = entries[i].key;
-      last = entries[i].key;
+      c.last_key = entries[i].key;
     }
-    if (g_.block_size > 1024) {
-      put16(b.data() + 2, n);
-    } else {
-      b[1] = static_cast<uint8_t>(n);
+    put(b + (wide ? 2 : 1), n, wide ? 2 : 1);
+    if (!level.empty()) {
+      put(b + 4, level.back().address, pw);
+      put(blocks_[level.back().address].data() + (g_.addr48 ? 9 : 8), address, pw);
     }
-    if (!leaves_.empty()) {
-      uint64_t prev = leaves_.back();
-      put_pointer(g_, b.data() + 4, prev);
-      put_pointer(g_, blocks_[prev].data() + (g_.addr48 ? 9 : 8), address);
-    }
-    leaves_.push_back(address);
-    level.push_back({address, first, last});
+    levels_.back().push_back(address);
+    level.push_back(c);
   } while (i < entries.size());
-  depth_ = 1;
 
-  // Separator levels until one block remains.
-  const uint32_t pw = g_.pointer_width();
-  const uint32_t p0 = g_.block_size > 1024 ? 6 : 4;
+  // Separator levels until one block remains; the last child never stays
+  // alone in a block of its own.
+  const uint32_t p0 = wide ? 6 : 4;
   while (level.size() > 1) {
     std::vector<Child> up;
-    size_t c = 0;
-    while (c < level.size()) {
-      uint64_t address = allocate();
-      std::vector<uint8_t>& b = blocks_[address];
+    levels_.emplace_back();
+    for (size_t c = 0; c < level.size();) {
+      const uint64_t address = allocate();
+      uint8_t* b = blocks_[address].data();
       b[0] = 0x01;
-      put_pointer(g_, b.data() + p0, level[c].address);
-      std::string first = level[c].first_key;
-      std::string last = level[c].last_key;
-      ++c;
-      uint32_t pos = p0 + pw;
-      uint32_t n = 0;
+      put(b + p0, level[c].address, pw);
+      Child parent = level[c++];
+      parent.address = address;
+      uint32_t pos = p0 + pw, n = 0;
       while (c < level.size() && (fanout_ == 0 || n + 1 < fanout_ || level.size() - c == 1) &&
              pos + 1 + g_.key_size + pw <= g_.block_size) {
-        size_t length = short_prefixes_
-                            ? shortest_separator(level[c - 1].last_key, level[c].first_key)
-                            : g_.key_size;
+        const std::string& below = level[c - 1].last_key;
+        const std::string& key = level[c].first_key;
+        size_t length = g_.key_size;
+        if (short_prefixes_) {
+          for (length = 0; length < key.size() && key[length] == below[length];) ++length;
+          length = std::min(key.size(), length + 1);
+        }
         b[pos] = static_cast<uint8_t>(length + 1);
-        std::memcpy(b.data() + pos + 1, level[c].first_key.data(), length);
-        put_pointer(g_, b.data() + pos + 1 + length, level[c].address);
+        std::memcpy(b + pos + 1, key.data(), length);
+        put(b + pos + 1 + length, level[c].address, pw);
         pos += static_cast<uint32_t>(1 + length + pw);
-        last = level[c].last_key;
+        parent.last_key = level[c++].last_key;
         ++n;
-        ++c;
       }
-      if (g_.block_size > 1024) {
-        put16(b.data() + 2, n);
-        put16(b.data() + 4, pos);
-      } else {
-        b[1] = static_cast<uint8_t>(n);
-        put16(b.data() + 2, pos);
-      }
-      up.push_back({address, first, last});
+      put(b + (wide ? 2 : 1), n, wide ? 2 : 1);
+      put(b + (wide ? 4 : 2), pos, 2);
+      levels_.back().push_back(address);
+      up.push_back(parent);
     }
     level.swap(up);
-    ++depth_;
   }
+  std::reverse(levels_.begin(), levels_.end());
   return level[0].address;
 }
 

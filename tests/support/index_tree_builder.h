@@ -1,6 +1,6 @@
 // Builds index trees in memory for tests and benchmarks: sorted leaf entries
 // packed into chained leaves, separator levels above them, every block laid
-// out byte by byte with its own offsets.
+// out byte by byte with its own offsets (none taken from the layer's code).
 #ifndef ISMGR_TESTS_SUPPORT_INDEX_TREE_BUILDER_H_
 #define ISMGR_TESTS_SUPPORT_INDEX_TREE_BUILDER_H_
 
@@ -25,8 +25,8 @@ class IndexTreeBuilder {
   IndexTreeBuilder(const IndexGeometry& g, uint32_t leaf_fill, uint32_t fanout)
       : g_(g), leaf_fill_(leaf_fill), fanout_(fanout) {}
 
-  // Blocks are laid out from this address on (a block address: bytes, or
-  // 256-byte units in tbyte files); by default from the second unit.
+  // Blocks are laid out one after the other from this address on (bytes,
+  // or 256-byte units in tbyte files); by default from the second unit.
   void set_first_address(uint64_t address) { next_unit_ = g_.tbyte ? address : address / 256; }
 
   // Separators hold the shortest prefix that tells a child from the one
@@ -35,12 +35,12 @@ class IndexTreeBuilder {
 
   // Builds the tree over entries sorted by key; returns the root address.
   uint64_t build(const std::vector<TreeEntry>& entries);
-  int depth() const { return depth_; }
+  int depth() const { return static_cast<int>(levels_.size()); }
 
-  // The block at an address (must exist).
   std::vector<uint8_t>& block(uint64_t address) { return blocks_.at(address); }
-  bool has(uint64_t address) const { return blocks_.count(address) != 0; }
-  const std::vector<uint64_t>& leaves() const { return leaves_; }
+  // Block addresses per level in key order, level 0 the root.
+  const std::vector<std::vector<uint64_t>>& levels() const { return levels_; }
+  const std::vector<uint64_t>& leaves() const { return levels_.back(); }
   const std::map<uint64_t, std::vector<uint8_t>>& blocks() const { return blocks_; }
   BlockSource source();
 
@@ -50,11 +50,10 @@ class IndexTreeBuilder {
   IndexGeometry g_;
   uint32_t leaf_fill_;
   uint32_t fanout_;
-  int depth_ = 0;
   bool short_prefixes_ = false;
   uint64_t next_unit_ = 1;
   std::map<uint64_t, std::vector<uint8_t>> blocks_;
-  std::vector<uint64_t> leaves_;
+  std::vector<std::vector<uint64_t>> levels_;
 };
 
 }  // namespace ismgr::testing

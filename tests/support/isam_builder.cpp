@@ -56,35 +56,26 @@ KeySpec KeySpec::alpha(const std::string& name, uint16_t start, uint16_t length,
 
 struct IsamBuilder::Layout {
   bool old = false, short_form = false, r6u = false;
-  uint32_t unit = 1024;
   std::vector<KeySpec> keys;
   std::vector<uint8_t> null_area;
   uint8_t file_flags = 0, page_units = 4;
   uint32_t file_flags2 = 0;
   uint16_t max_key = 0;
-  uint32_t header_size = 0, dynamic_offset = 0, free_size = 0, root_w = 4;
-  uint32_t roots_off = 0, depths_off = 0;
-  uint32_t counters_off = 0;  // 0: no counters
-  uint32_t tracking_off = 0;  // 0: no tracking area
-  uint32_t dynamic_size = 0;
-  uint32_t region = 0;  // data header region (data_header_units x 256)
-  uint32_t text_location = 0, data_start = 0;
+  uint32_t header_size = 0, dynamic_offset = 0, root_w = 4, roots_off = 0, depths_off = 0;
+  uint32_t counters_off = 0, tracking_off = 0;  // 0: no counters, no tracking area
+  uint32_t dynamic_size = 0, text_location = 0, data_start = 0;
+  uint32_t region = 0;      // data header region (data_header_units x 256)
   uint32_t text_alloc = 0;  // bytes of the prefixed text's allocation
-  int qualifier = 3;
 };
 
-IsamBuilder::IsamBuilder() = default;
-
-bool IsamBuilder::is_r6_unpatched() const {
-  return revision_ >= 6 && patch_flags_ == 0;
-}
-bool IsamBuilder::is_short() const {
-  return revision_ == 4 || revision_ == 5 || (revision_ >= 6 && patch_flags_ != 0);
-}
-
-std::vector<KeySpec> IsamBuilder::all_keys() const {
-  std::vector<KeySpec> keys = keys_;
-  if (tracking_ && is_r6_unpatched()) {
+IsamBuilder::Layout IsamBuilder::layout() const {
+  Layout l;
+  l.old = revision_ < 4;
+  l.r6u = revision_ >= 6 && patch_flags_ == 0;
+  l.short_form = !l.old && !l.r6u;  // 4, 5 and patched
+  l.keys = keys_;
+  l.null_area = null_area_;
+  if (tracking_ && l.r6u) {
     KeySpec t;
     t.flags = 0x1E;
     t.autokey = 0x10;
@@ -97,24 +88,11 @@ std::vector<KeySpec> IsamBuilder::all_keys() const {
     // as given, for files that bend the layout).
     t.qualifier_offset = record_overhead_ >= 16 ? record_overhead_ - 16 : record_overhead_;
     t.name = "Change Tracking";
-    keys.push_back(t);
-  }
-  return keys;
-}
-
-IsamBuilder::Layout IsamBuilder::layout() const {
-  Layout l;
-  l.old = revision_ < 4;
-  l.short_form = is_short();
-  l.r6u = is_r6_unpatched();
-  l.keys = all_keys();
-  l.null_area = null_area_;
-  l.qualifier = tbyte_ ? 4 : 3;
-  if (tracking_ && l.r6u) {
-    // The tracking key's null value (2, 0) goes at the end of the area.
-    l.keys.back().null_offset = static_cast<uint16_t>(l.null_area.size());
+    // Its null value (2, 0) goes at the end of the area.
+    t.null_offset = static_cast<uint16_t>(l.null_area.size());
     l.null_area.push_back(2);
     l.null_area.push_back(0);
+    l.keys.push_back(t);
   }
   l.file_flags = static_cast<uint8_t>(file_flags_ | (tbyte_ ? 0x40 : 0));
   l.file_flags2 = file_flags2_ | patch_flags_;
@@ -129,7 +107,7 @@ IsamBuilder::Layout IsamBuilder::layout() const {
     if (k.key_size == 0) {
       uint32_t sum = 0;
       for (const auto& s : k.segments) sum += s.length;
-      if (k.flags & 0x04) sum += static_cast<uint32_t>(l.qualifier);
+      if (k.flags & 0x04) sum += tbyte_ ? 4 : 3;  // the qualifier
       k.key_size = static_cast<uint16_t>(sum);
     }
     l.max_key = std::max(l.max_key, k.key_size);
@@ -137,22 +115,17 @@ IsamBuilder::Layout IsamBuilder::layout() const {
   if (max_key_override_) l.max_key = *max_key_override_;
 
   const uint32_t k = static_cast<uint32_t>(l.keys.size());
-  if (l.old) {
-    l.unit = 1024;
-    l.header_size = 1024;
-    l.dynamic_offset = 0;
+  if (l.old) {  // one 1024-byte page, the dynamic part from 0
+    l.header_size = l.region = l.data_start = 1024;
     l.dynamic_size = 836;
-    l.region = 1024;
-    l.data_start = 1024;
     return l;
   }
-  l.unit = l.r6u ? 4096 : 1024;
+  const uint32_t unit = l.r6u ? 4096 : 1024;
   l.header_size = 52 + 68 * k + 4 * static_cast<uint32_t>(port_ints_.size()) +
                   pad4(static_cast<uint32_t>(l.null_area.size())) + (l.r6u ? 40 : 0);
-  l.dynamic_offset = round_up(l.header_size, l.unit);
+  l.dynamic_offset = round_up(l.header_size, unit);
   l.root_w = tbyte_ ? 5 : 4;
-  l.free_size = l.short_form ? 280 : 1616;
-  l.roots_off = l.free_size;
+  l.roots_off = l.short_form ? 280 : 1616;  // after the free-list part
   l.depths_off = l.roots_off + pad4(k * l.root_w);
   uint32_t end = l.depths_off + pad4(k);
   if (!l.short_form || short_counters_) {
@@ -165,17 +138,14 @@ IsamBuilder::Layout IsamBuilder::layout() const {
   }
   l.dynamic_size = end;
   const uint32_t dyn_size = dynamic_size_override_ ? *dynamic_size_override_ : end;
-  if (text_form_ == 8) {
-    l.text_alloc = static_cast<uint32_t>(text_word_ ? 0 : std::max<size_t>(text_.size(), 32));
-    if (text_word_) {
-      const uint32_t v = text_word_ & 0x03FFFFFF;
-      l.text_alloc = (text_word_ & 0x08000000) ? v * 1024 : v;
-    }
+  if (text_form_ == 8) {  // allocation word: 0x08000000 in kilobytes, 0x04000000 in bytes
+    const uint32_t v = text_word_ & 0x03FFFFFF;
+    l.text_alloc = !text_word_                 ? std::max<uint32_t>(text_.size(), 32)
+                   : (text_word_ & 0x08000000) ? v * 1024
+                                               : v;
     l.text_location = l.dynamic_offset + dyn_size;
-    l.region = round_up(l.text_location + 8 + l.text_alloc, l.unit);
-  } else {
-    l.region = round_up(l.dynamic_offset + dyn_size, l.unit);
   }
+  l.region = round_up(l.dynamic_offset + dyn_size + (text_form_ == 8 ? 8 + l.text_alloc : 0), unit);
   l.data_start = l.region;
   if (text_form_ == 16) {
     l.text_location = l.region;
@@ -201,18 +171,13 @@ std::vector<uint8_t> IsamBuilder::build_old_page() const {
     const bool ascending = !k.segments.empty() && (k.segments[0].type & 0x20);
     put_fields(b, o + 0, (k.flags & ~1) | (ascending ? 1 : 0), 1, o + 2, k.depth, 1, o + 3,
                k.qualifier_offset, 1, o + 4, k.root ? *k.root : 1024 + 1024 * i, 4);
-    for (size_t s = 0; s < k.segments.size() && s < 8; ++s) {
-      put(b, o + 8 + 2 * s, k.segments[s].start, 2);
-      put(b, o + 24 + 2 * s, k.segments[s].length, 2);
-    }
-    put(b, o + 40, k.key_size, 2);
-    put(b, o + 42, k.null_offset, 1);
+    for (size_t s = 0; s < k.segments.size() && s < 8; ++s)
+      put_fields(b, o + 8 + 2 * s, k.segments[s].start, 2, o + 24 + 2 * s, k.segments[s].length, 2);
+    put_fields(b, o + 40, k.key_size, 2, o + 42, k.null_offset, 1);
     wstr(b, o + 44, k.name, 16);
   }
-  for (size_t i = 0; i < slots_.size() && i < 32; ++i) {
-    put(b, 508 + 8 * i, slots_[i].size, 2);
-    put(b, 508 + 8 * i + 4, slots_[i].address, 4);
-  }
+  for (size_t i = 0; i < slots_.size() && i < 32; ++i)
+    put_fields(b, 508 + 8 * i, slots_[i].size, 2, 508 + 8 * i + 4, slots_[i].address, 4);
   put(b, 764, unusable_, 4);
   for (size_t i = 0; i < l.null_area.size() && i < 64; ++i) put(b, 768 + i, l.null_area[i], 1);
   put(b, 832, update_count_, 4);
@@ -275,8 +240,7 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
              record_count_, 4, d + 12, free_record_count_, 4, d + 16, unusable_, 4, d + 20,
              free_head_, 4);
   if (l.short_form) {
-    put(b, d + 2, update_count_, 2);
-    put(b, d + 4, free_index_blocks_, 2);
+    put_fields(b, d + 2, update_count_, 2, d + 4, free_index_blocks_, 2);
     for (size_t i = 0; i < slots_.size() && i < 32; ++i) {
       const size_t e = d + 24 + 8 * i;
       put_fields(b, e + 0, slots_[i].address, 4, e + 4, slots_[i].address >> 32, 1, e + 6,
@@ -286,9 +250,8 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
     put(b, d + 24, free_head_ >> 32, 1);
     for (size_t i = 0; i < slots_.size() && i < 132; ++i) {
       const size_t e = d + 32 + 12 * i;
-      put(b, e + 0, slots_[i].address, 4);
+      put_fields(b, e + 0, slots_[i].address, 4, e + 6, slots_[i].size, 2);
       put(b, e + 4, slots_[i].address >> 32, address48_ ? 2 : 1);
-      put(b, e + 6, slots_[i].size, 2);
     }
   }
   for (uint32_t i = 0; i < k; ++i) {
@@ -316,17 +279,15 @@ std::vector<uint8_t> IsamBuilder::build_image(bool data_copy) const {
     const size_t t = l.text_location;
     if (t + 8 + text_.size() > b.size()) b.resize(t + 8 + text_.size(), 0);
     const uint32_t word = text_word_ ? text_word_ : (l.text_alloc | 0x04000000);
-    put(b, t + 0, word, 4);
-    put(b, t + 4, text_.size(), 4);
+    put_fields(b, t + 0, word, 4, t + 4, text_.size(), 4);
     wstr(b, t + 8, text_, text_.size());
   }
   return b;
 }
 
 std::vector<uint8_t> IsamBuilder::index_file() const {
-  std::vector<uint8_t> b = build_image(false);
+  std::vector<uint8_t> b = build_image(false);  // the whole header region
   const Layout l = layout();
-  if (!l.old) b.resize(std::max<size_t>(b.size(), l.region), 0);
   const size_t block = static_cast<size_t>(l.page_units) * 256;
   for (size_t i = 0; i < l.keys.size(); ++i) {
     const size_t at = b.size();
@@ -341,7 +302,6 @@ std::vector<uint8_t> IsamBuilder::index_file() const {
 std::vector<uint8_t> IsamBuilder::data_file() const {
   std::vector<uint8_t> b = build_image(true);
   const Layout l = layout();
-  if (!l.old) b.resize(std::max<size_t>(b.size(), l.region), 0);
   if (text_form_ == 16) {
     const size_t at = l.text_location;
     b.resize(std::max<size_t>(b.size(), at + static_cast<size_t>(text_kb_) * 1024), 0);

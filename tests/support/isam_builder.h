@@ -16,18 +16,15 @@ namespace ismgr::testing {
 
 struct SegmentSpec {
   uint8_t type = 0x21;  // alpha, ascending
-  uint16_t start = 0;
-  uint16_t length = 0;
+  uint16_t start = 0, length = 0;
 };
 
 struct KeySpec {
-  uint8_t flags = 0;    // key_flags (0x04 duplicates, 0x10/0x20/0x40 nulls)
-  uint8_t autokey = 0;  // autokey_flags
-  uint8_t density = 0;
+  uint8_t flags = 0;  // key_flags (0x04 duplicates, 0x10/0x20/0x40 nulls)
+  uint8_t autokey = 0, density = 0;
   std::vector<SegmentSpec> segments;
   uint16_t key_size = 0;  // 0: sum of the segments, plus the qualifier with duplicates
-  uint16_t null_offset = 0;
-  uint16_t qualifier_offset = 0;
+  uint16_t null_offset = 0, qualifier_offset = 0;
   std::string name;
   std::optional<uint64_t> root;  // default: where the creation puts it
   uint8_t depth = 1;
@@ -37,8 +34,6 @@ struct KeySpec {
 
 class IsamBuilder {
  public:
-  IsamBuilder();
-
   IsamBuilder& revision(int r) { return set(revision_, r); }
   // 4 or 5: revision 6, file_flags2 0x01 / 0x02
   IsamBuilder& patched_from(int r) {
@@ -59,10 +54,8 @@ class IsamBuilder {
   }
   IsamBuilder& null_values(const std::vector<uint8_t>& area) { return set(null_area_, area); }
   IsamBuilder& times(uint32_t created, uint32_t cleared, uint32_t verified, uint32_t reindexed) {
-    return set(times_[0], created)
-        .set(times_[1], cleared)
-        .set(times_[2], verified)
-        .set(times_[3], reindexed);
+    set(times_[0], created).set(times_[1], cleared).set(times_[2], verified);
+    return set(times_[3], reindexed);
   }
   IsamBuilder& creation_version(const std::string& text) { return set(version_, text); }
 
@@ -74,14 +67,9 @@ class IsamBuilder {
   // Change tracking: adds the tracking key and the tracking area.
   IsamBuilder& change_tracking(uint8_t slot, uint8_t snapshot_count, uint32_t snapshot_base,
                                uint32_t start_time, uint16_t mark = 1) {
-    return set(tracking_, true)
-        .set(tracking_slot_, slot)
-        .set(snapshot_count_, snapshot_count)
-        .set(snapshot_base_, snapshot_base)
-        .set(tracking_time_, start_time)
-        .set(tracking_mark_, mark)
-        .set(tbyte_, true)
-        .set(address48_, true);
+    set(tracking_slot_, slot).set(snapshot_count_, snapshot_count).set(tracking_mark_, mark);
+    set(snapshot_base_, snapshot_base).set(tracking_time_, start_time).set(tracking_, true);
+    return tbyte(true);
   }
   // File text in the dynamic block's last unit behind an 8-byte prefix.
   // `allocation_word` 0: the builder uses (length rounded, bytes mark).
@@ -95,10 +83,8 @@ class IsamBuilder {
 
   IsamBuilder& counts(uint32_t record_count, uint32_t free_record_count, uint32_t update_count,
                       uint32_t free_index_blocks) {
-    return set(record_count_, record_count)
-        .set(free_record_count_, free_record_count)
-        .set(update_count_, update_count)
-        .set(free_index_blocks_, free_index_blocks);
+    set(record_count_, record_count).set(free_record_count_, free_record_count);
+    return set(update_count_, update_count).set(free_index_blocks_, free_index_blocks);
   }
   IsamBuilder& vectors(uint16_t vector_count, uint32_t unusable_space) {
     return set(vector_count_, vector_count).set(unusable_, unusable_space);
@@ -167,9 +153,6 @@ class IsamBuilder {
   Layout layout() const;
   std::vector<uint8_t> build_image(bool data_copy) const;
   std::vector<uint8_t> build_old_page() const;
-  std::vector<KeySpec> all_keys() const;
-  bool is_r6_unpatched() const;
-  bool is_short() const;
 
   int revision_ = 6;
   uint32_t patch_flags_ = 0, file_flags2_ = 0;

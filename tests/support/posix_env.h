@@ -1,6 +1,5 @@
-// setenv and unsetenv where the C runtime lacks them (Windows), for tests
-// that set the environment as on POSIX. The Windows test build includes this
-// header in every test source. Test support only.
+// setenv and unsetenv for the Windows test build, which includes this header
+// in every test source.
 #ifndef ISMGR_TESTS_SUPPORT_POSIX_ENV_H_
 #define ISMGR_TESTS_SUPPORT_POSIX_ENV_H_
 
@@ -9,7 +8,6 @@
 
 #include <filesystem>
 
-// _putenv_s changes the C runtime's environment and the process's own.
 inline int setenv(const char* name, const char* value, int overwrite) {
   if (!overwrite && getenv(name) != nullptr) return 0;
   return _putenv_s(name, value) == 0 ? 0 : -1;

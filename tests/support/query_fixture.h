@@ -1,5 +1,7 @@
-// Test helper: asks the file information query through the channel of a
-// crafted file, and the crafted files the query tests share.
+// Test helper: a crafted ISAM file pair written into a scratch directory and
+// opened for input through the channel layer (so that the query slots are
+// reached exactly as a host program reaches them), the file information
+// query asked through its channel, and the crafted files the tests share.
 #ifndef ISMGR_TESTS_SUPPORT_QUERY_FIXTURE_H_
 #define ISMGR_TESTS_SUPPORT_QUERY_FIXTURE_H_
 
@@ -8,13 +10,48 @@
 #include <vector>
 
 #include "ismgr/channel/channel.h"
+#include "ismgr/isam/file_control.h"
+#include "ismgr/runtime/context.h"
 #include "support/isam_builder.h"
-#include "support/open_crafted.h"
+#include "support/scratch_dir.h"
 
 namespace ismgr::testing {
 
+class CraftedFile {
+ public:
+  // Writes dir/<base>.ism and its data file and opens them (input, ISAM).
+  // ok() tells whether the open succeeded; status() holds its status code.
+  explicit CraftedFile(const IsamBuilder& builder, const std::string& base = "cust") {
+    ctl_ = current_context();
+    if (ctl_ == nullptr || !builder.write_files(dir_.path().string(), base)) return;
+    ch_ = channel_open(ctl_, dir_.file(base).c_str(), 0x42, 0, 0, nullptr, nullptr, nullptr);
+    status_ = ctl_->status->code;
+  }
+  ~CraftedFile() {
+    if (ch_ != nullptr) channel_close(ch_, 0, nullptr);
+  }
+  CraftedFile(const CraftedFile&) = delete;
+  CraftedFile& operator=(const CraftedFile&) = delete;
+
+  bool ok() const { return ch_ != nullptr; }
+  int status() const { return status_; }
+  channel* ch() const { return ch_; }
+  IsamFileControl* fc() const {
+    return ch_ != nullptr ? static_cast<IsamFileControl*>(ch_->handle) : nullptr;
+  }
+  ismgr_control* ctl() const { return ctl_; }
+  // The status code of the last operation on the channel.
+  int code() const { return ctl_->status->code; }
+  const test::ScratchDir& dir() const { return dir_; }
+
+ private:
+  test::ScratchDir dir_;
+  ismgr_control* ctl_ = nullptr;
+  channel* ch_ = nullptr;
+  int status_ = -1;
+};
+
 constexpr int32_t kUntouched = -12345;
-constexpr int32_t kAny = -99999;  // the number is not looked at
 
 struct Answer {
   int64_t rc = 0;
@@ -49,36 +86,27 @@ inline IsamBuilder two_key_file() {
   KeySpec custno = KeySpec::alpha("CUSTNO", 4, 10, 0x04 | 0x02 | 0x08);
   custno.density = 80;
   custno.depth = 3;
-  b.add_key(custno);
   KeySpec multi;
   multi.name = "MULTI";
   multi.segments = {SegmentSpec{0x21, 20, 6}, SegmentSpec{0x04, 30, 4}, SegmentSpec{0x28, 40, 2}};
   multi.depth = 2;
-  b.add_key(multi);
-  b.counts(77, 1, 3, 0);
-  return b;
+  return b.add_key(custno).add_key(multi).counts(77, 1, 3, 0);
 }
 
 inline IsamBuilder one_key(int revision) {
   IsamBuilder b;
-  b.revision(revision).record_length(100).add_key(KeySpec::alpha("K", 0, 10));
-  return b;
+  return b.revision(revision).record_length(100).add_key(KeySpec::alpha("K", 0, 10));
 }
 
 // One key of the given type and null rule, its null value at offset 0.
 inline IsamBuilder null_key_file(uint8_t key_flags, uint8_t seg_type,
                                  const std::vector<uint8_t>& value) {
+  KeySpec k = KeySpec::alpha("NK", 0, 8, key_flags);
+  k.segments[0].type = seg_type;
+  std::vector<uint8_t> area = {static_cast<uint8_t>(value.size() + 1)};  // the count, the value
+  area.insert(area.end(), value.begin(), value.end());
   IsamBuilder b;
-  b.record_length(100);
-  KeySpec k;
-  k.name = "NK";
-  k.flags = key_flags;
-  k.segments = {SegmentSpec{seg_type, 0, 8}};
-  k.null_offset = 0;
-  b.add_key(k);
-  std::vector<uint8_t> area(value.size() + 1, static_cast<uint8_t>(value.size() + 1));
-  for (size_t i = 0; i < value.size(); ++i) area[i + 1] = value[i];
-  return b.null_values(area);
+  return b.record_length(100).add_key(k).null_values(area);
 }
 
 }  // namespace ismgr::testing

@@ -28,24 +28,17 @@ std::vector<std::string> shell_words(const std::string& line) {
   for (size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (quote != 0) {
-      if (c == quote)
-        quote = 0;
-      else
-        word += c;
-    } else if (c == '\'' || c == '"') {
-      quote = c;
-      in_word = true;
-    } else if (c == '\\' && i + 1 < line.size() &&
-               std::string("'\"\\ ").find(line[i + 1]) != std::string::npos) {
-      word += line[++i];
-      in_word = true;
+      if (c != quote) word += c;
+      quote = c == quote ? 0 : quote;
     } else if (c == ' ' || c == '\t') {
       if (in_word) words.push_back(word);
-      word.clear();
-      in_word = false;
+      word.clear(), in_word = false;
+    } else if (in_word = true; c == '\'' || c == '"') {
+      quote = c;
     } else {
-      word += c;
-      in_word = true;
+      const bool escape = c == '\\' && i + 1 < line.size() &&
+                          std::string("'\"\\ ").find(line[i + 1]) != std::string::npos;
+      word += escape ? line[++i] : c;
     }
   }
   if (in_word) words.push_back(word);
@@ -58,13 +51,8 @@ std::string windows_quote(const std::string& arg) {
   std::string q = "\"";
   size_t backslashes = 0;
   for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-    backslashes = 0;
-    q += c;
+    if (c != '\\') q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\') += c;
+    backslashes = c == '\\' ? backslashes + 1 : 0;
   }
   return q.append(2 * backslashes, '\\') + "\"";
 }
@@ -89,8 +77,7 @@ int start_and_wait(const std::string& dir, const std::string& command, const std
                          0, nullptr);
   };
   STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
+  si.cb = sizeof si, si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = open("NUL", GENERIC_READ, OPEN_EXISTING);
   si.hStdOutput = open(out, GENERIC_WRITE, CREATE_ALWAYS);
   si.hStdError = open(err, GENERIC_WRITE, CREATE_ALWAYS);
@@ -103,8 +90,7 @@ int start_and_wait(const std::string& dir, const std::string& command, const std
   ::WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 0;
   ::GetExitCodeProcess(pi.hProcess, &code);
-  ::CloseHandle(pi.hProcess);
-  ::CloseHandle(pi.hThread);
+  for (HANDLE h : {pi.hProcess, pi.hThread}) ::CloseHandle(h);
   return static_cast<int>(code);
 }
 #endif
@@ -135,12 +121,7 @@ CommandResult run_command(const std::string& dir, const std::string& command) {
     std::remove(path->c_str());
 #ifdef _WIN32
     // The commands write text, with CR LF line ends there.
-    std::string plain;
-    for (size_t i = 0; i < text->size(); ++i) {
-      if ((*text)[i] != '\r' || i + 1 == text->size() || (*text)[i + 1] != '\n')
-        plain += (*text)[i];
-    }
-    *text = plain;
+    for (size_t at = 0; (at = text->find("\r\n", at)) != std::string::npos;) text->erase(at, 1);
 #endif
   }
   return r;

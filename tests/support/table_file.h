@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,8 @@ inline std::vector<TableRow> read_table(const std::string& name, size_t fields) 
   for (int n = 1; std::getline(in, line); ++n) {
     if (line.empty() || line[0] == '#') continue;
     TableRow row{name + ":" + std::to_string(n), {}};
-    for (size_t at = 0;; ++at) {
-      const size_t bar = line.find('|', at);
-      row.f.push_back(line.substr(at, bar - at));
-      if (bar == std::string::npos) break;
-      at = bar;
-    }
+    std::istringstream in_line(line);
+    for (std::string f; std::getline(in_line, f, '|');) row.f.push_back(f);
     EXPECT_EQ(row.f.size(), fields) << row.where;
     if (row.f.size() == fields) rows.push_back(row);
   }

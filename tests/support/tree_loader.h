@@ -1,11 +1,6 @@
-// Test helper: bulk-loads populated index trees into a crafted ISAM file.
-//
-// Sorted entries are packed into chained leaves filled to a fraction of each
-// block, separator levels are built above them until one root remains, and
-// the blocks are laid out leaves first, one level after the other, behind
-// the empty roots the file builder writes. Every byte is written here,
-// independently of the layer's encoders, so that checks of the decoders
-// cross-check them.
+// Test helper: bulk-loads populated index trees (IndexTreeBuilder) into a
+// crafted ISAM file, behind the empty roots the file builder writes, leaves
+// first, one level after the other, each block filled to a share of its room.
 #ifndef ISMGR_TESTS_SUPPORT_TREE_LOADER_H_
 #define ISMGR_TESTS_SUPPORT_TREE_LOADER_H_
 
@@ -15,14 +10,12 @@
 
 #include "ismgr/isam/index_block.h"
 #include "ismgr/isam/tree_check.h"
+#include "support/index_tree_builder.h"
 #include "support/isam_builder.h"
 
 namespace ismgr::testing {
 
-struct LoadEntry {
-  std::string key;  // key_size bytes (with the qualifier for duplicates)
-  uint64_t rfa = 0;
-};
+using LoadEntry = TreeEntry;  // key_size bytes (with the qualifier for duplicates)
 
 // One loaded tree: where its blocks went, level 0 the root.
 struct LoadedTree {
@@ -37,17 +30,15 @@ struct LoadedKey {
 };
 
 struct LoadedFile {
-  std::vector<uint8_t> index;
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> index, data;
   std::vector<LoadedTree> trees;
   std::vector<IndexGeometry> geometry;
   uint64_t blocks_base = 0;  // offset of the first index block
 
-  // The byte offset in `index` of a block address of key `key`.
-  size_t offset(size_t key, uint64_t address) const;
-  uint8_t* block(size_t key, uint64_t address) { return index.data() + offset(key, address); }
-  // A check input over the images in memory (roots and depths as loaded,
-  // the record count as given to the builder).
+  uint8_t* block(size_t key, uint64_t address) {
+    return index.data() + geometry[key].block_offset(address);
+  }
+  // A check input over the images in memory (roots and depths as loaded).
   TreeCheckInput input(uint64_t record_count) const;
   bool write(const std::string& dir, const std::string& base) const;
 };
@@ -57,8 +48,8 @@ struct LoadOptions {
   bool full_separators = false;  // whole keys instead of shortest prefixes
 };
 
-// Builds the file `b` describes with the keys' trees loaded. The builder's
-// data file is extended past the largest record address.
+// Builds the file `b` describes with the keys' trees loaded; the data file
+// reaches past the largest record address.
 LoadedFile load_file(IsamBuilder b, std::vector<LoadedKey> keys, const LoadOptions& options);
 
 // `n` sorted keys of `size` bytes, each the decimal text of 7 * i padded with

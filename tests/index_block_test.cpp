@@ -99,6 +99,13 @@ TEST(Descent, RandomTreesAgreeWithLowerBound) {
                                std::to_string(capacity);
         const DescentResult r = find(g, tree, root, probe, capacity);
         ASSERT_EQ(r.path.size(), static_cast<size_t>(tree.depth())) << at;
+        if (r.path.size() > 1) {  // the leaf's neighbours under the same parent
+          const auto& leaves = tree.leaves();
+          const size_t i = std::find(leaves.begin(), leaves.end(), r.leaf) - leaves.begin();
+          const auto& parent = r.path[r.path.size() - 2];
+          ASSERT_TRUE(parent.left == 0 || (i > 0 && parent.left == leaves[i - 1])) << at;
+          ASSERT_TRUE(parent.right == 0 || parent.right == leaves.at(i + 1)) << at;
+        }
         auto lb =
             std::lower_bound(entries.begin(), entries.end(), probe,
                              [](const TreeEntry& e, const std::string& k) { return e.key < k; });

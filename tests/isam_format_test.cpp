@@ -1,4 +1,4 @@
-// The conversions of the ISAM on-disk records: header page sizes, old
+// The ISAM on-disk records: byte round trips, header page sizes, old
 // revisions, preallocations (isam_open_test opens and encodes back the
 // layouts of every revision; the generated descriptions round trip the rest).
 #include "ismgr/isam/isam_format.h"
@@ -19,6 +19,43 @@ namespace {
 using testing::IsamBuilder;
 using testing::KeySpec;
 using testing::SegmentSpec;
+
+// Decode then encode gives back every byte of each record, reserved ones
+// too, and a buffer one byte short is refused without being touched.
+template <typename T, typename Dec, typename Enc>
+void expect_round_trip(const char* name, size_t size, Dec dec, Enc enc) {
+  SCOPED_TRACE(name);
+  uint32_t x = static_cast<uint32_t>(size);
+  std::vector<uint8_t> in(size);
+  for (auto& b : in) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+  T value;
+  ASSERT_TRUE(dec(in.data(), in.size(), &value));
+  std::vector<uint8_t> out(size, 0);
+  ASSERT_TRUE(enc(value, out.data(), out.size()));
+  EXPECT_EQ(in, out);
+  T untouched;
+  EXPECT_FALSE(dec(in.data(), size - 1, &untouched));
+  EXPECT_FALSE(dec(nullptr, size, &untouched));
+  std::vector<uint8_t> small(size - 1, 0xEE);
+  EXPECT_FALSE(enc(value, small.data(), small.size()));
+  EXPECT_FALSE(enc(value, nullptr, size));
+  EXPECT_EQ(small, std::vector<uint8_t>(size - 1, 0xEE));
+}
+
+#define ROUND_TRIP(T, size, name) expect_round_trip<T>(#name, size, decode_##name, encode_##name)
+TEST(IsamRecordCodec, EveryRecordRoundTripsAndRefusesShortBuffers) {
+  ROUND_TRIP(IsamHeader, kIsamHeaderSize, isam_header);
+  ROUND_TRIP(KeyDescriptor, kKeyDescriptorSize, key_descriptor);
+  ROUND_TRIP(PortIntSpec, kPortIntSpecSize, port_int_spec);
+  ROUND_TRIP(R6Extension, kR6ExtensionSize, r6_extension);
+  ROUND_TRIP(FreeListPart, kFreeListFullSize, free_list_part);
+  ROUND_TRIP(ShortFreeListPart, kFreeListShortSize, short_free_list_part);
+  ROUND_TRIP(FileCounters, kFileCountersSize, file_counters);
+  ROUND_TRIP(ChangeTrackingArea, kChangeTrackingSize, change_tracking);
+  ROUND_TRIP(FileTextPrefix, kFileTextPrefixSize, file_text_prefix);
+  ROUND_TRIP(OldKeyRecord, kOldKeyRecordSize, old_key_record);
+  ROUND_TRIP(OldHeaderBlock, kOldHeaderBlockSize, old_header_block);
+}
 
 // A patched page needs only 1024 bytes; an unpatched one 4096.
 TEST(IsamDecodeRevisions, HeaderPageSizeOfPatchedAndUnpatchedFiles) {

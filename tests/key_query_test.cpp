@@ -164,6 +164,7 @@ TEST(FileSummary, TextLimitsAndRefusals) {
     EXPECT_EQ(f.code(), kStatusBadFileControl) << damaged;
     EXPECT_EQ(std::string(s.text, 64), std::string(64, '#')) << damaged;
   }
+  const auto magic = f.fc()->header.magic;
   f.fc()->header.magic = 0;  // not a control block
   s = summary_text(f);
   EXPECT_EQ(s.rc, -2);
@@ -171,6 +172,7 @@ TEST(FileSummary, TextLimitsAndRefusals) {
   uint8_t record[32] = {};
   EXPECT_EQ(file_summary_record(f.fc(), record, f.ctl()), -2);
   EXPECT_EQ(file_summary_text(nullptr, s.text, f.ctl()), -2);
+  f.fc()->header.magic = magic;  // so that the close frees the file
 }
 
 TEST(FileSummary, RecordByteByByteAndTheTrackingKey) {

@@ -46,8 +46,8 @@ class BlockCacheTest : public ::testing::Test {
         .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   }
   Bytes disk(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string text = test::read_file(path);
+    return Bytes(text.begin(), text.end());
   }
   Bytes read(int64_t position) {
     Bytes bytes(kBlock);

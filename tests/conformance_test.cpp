@@ -40,7 +40,6 @@ std::vector<uint64_t> seeds() {
 class Conformance : public ::testing::Test {
  protected:
   void SetUp() override {
-    memory_.restore();
     install_file_creation();
     saved_revision_ = process_config()->creation_revision;
   }
@@ -84,6 +83,7 @@ class Conformance : public ::testing::Test {
       const std::string x = dir_.read(a + extension);
       std::string y = dir_.read(b + extension);
       if (x.size() < 32 || y.size() != x.size()) return std::string(extension) + " sizes differ";
+      if (x == y) continue;
       const uint32_t created_x = time_at(x, 28), created_y = time_at(y, 28);
       for (size_t at = 0; at + 4 <= x.size(); ++at) {
         if (x.compare(at, 4, y, at, 4) != 0 && time_at(x, at) - created_x + 2 <= 2 &&
@@ -101,17 +101,7 @@ class Conformance : public ::testing::Test {
       std::filesystem::remove(file);
   }
 
-  // The property makes and deletes thousands of files: the scratch
-  // directory goes to the memory file system where there is one.
-  struct InMemory {
-    const char* saved = std::getenv("TMPDIR");
-    std::string value = saved != nullptr ? saved : "";
-    InMemory() {
-      if (std::filesystem::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
-    }
-    void restore() { saved != nullptr ? setenv("TMPDIR", value.c_str(), 1) : unsetenv("TMPDIR"); }
-  } memory_;
-  test::ScratchDir dir_;
+  test::ScratchDir dir_{true};  // thousands of files made and deleted
   int32_t saved_revision_ = 0;
 };
 

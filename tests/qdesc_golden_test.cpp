@@ -153,7 +153,7 @@ class QdescGolden : public ::testing::Test {
   }
 
   ismgr_control* ctl_ = nullptr;
-  test::ScratchDir dir_;
+  test::ScratchDir dir_{true};  // thousands of files made and deleted
   int rc_ = 0, described_ = 0, refused_ = 0;
   std::string out_, err_;
 };

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,6 +10,8 @@
 #else
 #include <sys/wait.h>
 #endif
+
+#include "support/scratch_dir.h"
 
 namespace ismgr::test {
 
@@ -116,8 +116,7 @@ CommandResult run_command(const std::string& dir, const std::string& command) {
   r.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
   for (auto [path, text] : {std::pair{&out, &r.out}, {&err, &r.err}}) {
-    std::ifstream in(*path, std::ios::binary);
-    text->assign(std::istreambuf_iterator<char>(in), {});
+    *text = read_file(*path);
     std::remove(path->c_str());
 #ifdef _WIN32
     // The commands write text, with CR LF line ends there.

@@ -8,21 +8,34 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "support/child_process.h"
 
 namespace ismgr::test {
 
+// The whole file at `path` ("" when it cannot be read), in one bulk copy.
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  return std::move(text).str();
+}
+
 class ScratchDir {
  public:
-  ScratchDir() {
+  // `in_memory`: on the memory file system where there is one, for tests
+  // that make and delete thousands of files.
+  explicit ScratchDir(bool in_memory = false) {
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const bool shm = in_memory && std::filesystem::is_directory("/dev/shm");
     // Written with "/" on every system, as the library writes the names it
     // builds.
-    path_ = scratch_path(std::filesystem::temp_directory_path() /
-                         ("ismgr-test-" + std::to_string(stamp) + "-" + std::to_string(counter++)))
+    path_ = scratch_path(
+                (shm ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path()) /
+                ("ismgr-test-" + std::to_string(stamp) + "-" + std::to_string(counter++)))
                 .generic_string();
     if (!in_child_rerun()) std::filesystem::create_directories(path_);
   }
@@ -52,8 +65,7 @@ class ScratchDir {
     return file(leaf);
   }
   std::string read(const std::string& leaf) const {
-    std::ifstream in(file(leaf), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return read_file(file(leaf));
   }
   bool exists(const std::string& leaf) const {
     return std::filesystem::exists(path_ / leaf);

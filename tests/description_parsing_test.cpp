@@ -230,6 +230,9 @@ TEST_F(OptionsTest, NumbersSeedTrackingAndPortableIntegers) {
   EXPECT_EQ(d_.file_flags2, 0x140u);
   apply("c,seed=5", 5);  // below revision 6 no seed
   EXPECT_EQ(d_.seed, 0);
+  apply("c,seed=1,i");  // the least seed; "i" without a value is passed over
+  EXPECT_EQ(d_.seed, 1);
+  EXPECT_TRUE(map_.empty());
   apply("c,tr=0");
   EXPECT_EQ(d_.change_tracking_start, -1);
   apply("c,i=1:4, i = 5:2 ,i=7:1");

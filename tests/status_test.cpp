@@ -11,6 +11,7 @@ namespace {
 
 TEST(StatusMessages, TextsAreStoredExactly) {
   EXPECT_STREQ(status_message(1), "Bad ISAM file control");
+  EXPECT_STREQ(status_message(12), "Illegal record size");
   EXPECT_STREQ(status_message(24), "Input size exceeds destination size\t");
   EXPECT_STREQ(status_message(49), "Too many open files ");
   EXPECT_STREQ(status_message(146), "File access is restricted to readonly");

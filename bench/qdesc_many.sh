@@ -26,7 +26,7 @@ trap 'rm -rf "$work"' EXIT INT TERM
 floor="$work/qdesc_floor"
 ${CXX:-g++} -std=c++20 -O2 -I"$src" -I"$src/tests" -o "$floor" \
   "$src/bench/qdesc_floor.cpp" "$src/tests/support/isam_builder.cpp" \
-  "$src/tests/support/child_process.cpp" "$build/libismgr.a"
+  "$build/libismgr.a"
 
 mkdir "$work/files"
 "$floor" make "$work/files" "$count"

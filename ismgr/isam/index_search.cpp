@@ -5,11 +5,32 @@
 #include "ismgr/fileio/block_cache.h"
 #include "ismgr/fileio/file_io.h"
 #include "ismgr/isam/file_lock.h"
+#include "ismgr/platform/platform.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/keyword.h"
 #include "ismgr/runtime/status.h"
 
 namespace ismgr {
+
+namespace {
+// What the descent keeps between calls, per thread, freed when the thread
+// ends (not a thread_local object: see platform::ThreadExitEntry).
+struct ThreadWork : platform::ThreadExitEntry {
+  DescentWork work;
+};
+thread_local ThreadWork* t_work = nullptr;
+
+DescentWork* thread_work() {
+  if (t_work == nullptr) {
+    t_work = new ThreadWork;
+    t_work->release = [](platform::ThreadExitEntry* entry) {
+      delete static_cast<ThreadWork*>(entry);
+    };
+    platform::release_at_thread_exit(t_work);
+  }
+  return &t_work->work;
+}
+}  // namespace
 
 IndexGeometry index_geometry(const IsamFileControl& fc, size_t key) {
   const IsamHeader& h = fc.header;
@@ -79,9 +100,7 @@ DescentResult find_in_index(IsamFileControl* fc, size_t key, const uint8_t* sear
     request.want_rfa = true;
     request.rfa = *rfa;
   }
-  // What the descent keeps between calls, per thread.
-  thread_local DescentWork work;
-  return descend(g, index_block_source(fc), request, index_retry_policy(fc), &work);
+  return descend(g, index_block_source(fc), request, index_retry_policy(fc), thread_work());
 }
 
 }  // namespace ismgr

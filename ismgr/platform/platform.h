@@ -235,6 +235,21 @@ std::string ctime_text(int64_t seconds);
 uint32_t thread_id();
 uint32_t process_id();
 
+// Per-thread storage the layer above frees when its thread ends. It is not a
+// thread_local object with a destructor: the Windows C++ runtime runs those
+// after the thread's thread_local storage is gone, so the destructor would
+// read freed memory. The owner embeds an entry in its heap-allocated
+// per-thread state, keeps its own (trivial) thread_local pointer to it, and
+// never reads thread_local variables from `release`.
+struct ThreadExitEntry {
+  void (*release)(ThreadExitEntry* entry) = nullptr;
+  ThreadExitEntry* next = nullptr;  // used by the layer
+};
+// Calls entry->release(entry) when the calling thread ends. The process's
+// last thread is not covered: the end of the process frees everything.
+// False when the system has no room for the registration.
+bool release_at_thread_exit(ThreadExitEntry* entry);
+
 // The environment value of `name`, or null.
 const char* get_env(const char* name);
 // Puts "NAME=VALUE" into the process environment; "NAME=" removes NAME.

@@ -71,19 +71,16 @@ void set_allocation_failure_for_test(bool fail) {
 // ---------------------------------------------------------------------------
 namespace {
 
-struct ThreadSlot {
+// A thread's context and audit stream. The slot lives until the thread ends
+// (shutdown only empties it); the platform layer then frees it, so that the
+// audit stream of a thread that never shut down is flushed and its memory
+// returned.
+struct ThreadSlot : platform::ThreadExitEntry {
   ismgr_control* context = nullptr;
   std::FILE* audit = nullptr;
 };
 
-// Frees a slot that a thread leaves behind without shutdown, so that its
-// audit stream is flushed and its memory returned when the thread ends.
-struct SlotHolder {
-  ThreadSlot* slot = nullptr;
-  ~SlotHolder();
-};
-
-thread_local SlotHolder t_slot;
+thread_local ThreadSlot* t_slot = nullptr;
 
 ismgr_status g_default_status;
 
@@ -93,20 +90,22 @@ bool g_index_allocated = false;
 
 WaitFunction g_wait = nullptr;
 
-void free_slot(ThreadSlot* slot) {
-  if (slot == nullptr) return;
+void empty_slot(ThreadSlot* slot) {
   if (slot->audit != nullptr) {
     std::fflush(slot->audit);
     std::fclose(slot->audit);
     slot->audit = nullptr;
   }
   delete slot->context;
-  delete slot;
+  slot->context = nullptr;
 }
 
-SlotHolder::~SlotHolder() {
-  free_slot(slot);
-  slot = nullptr;
+// Runs as the thread ends, when its thread_local variables may be gone
+// already: it touches the slot only.
+void release_slot(platform::ThreadExitEntry* entry) {
+  auto* slot = static_cast<ThreadSlot*>(entry);
+  empty_slot(slot);
+  delete slot;
 }
 
 }  // namespace
@@ -116,11 +115,11 @@ ismgr_status* default_status() {
 }
 
 ismgr_control* existing_context() {
-  return t_slot.slot != nullptr ? t_slot.slot->context : nullptr;
+  return t_slot != nullptr ? t_slot->context : nullptr;
 }
 
 std::FILE* thread_audit_stream() {
-  return t_slot.slot != nullptr ? t_slot.slot->audit : nullptr;
+  return t_slot != nullptr ? t_slot->audit : nullptr;
 }
 
 ismgr_config* process_config() {
@@ -129,19 +128,21 @@ ismgr_config* process_config() {
 }
 
 ismgr_control* current_context() {
-  if (t_slot.slot != nullptr) return t_slot.slot->context;
+  if (t_slot != nullptr && t_slot->context != nullptr) return t_slot->context;
   ensure_configuration();
   ConfigState& state = config_state();
 
-  ThreadSlot* slot = new (std::nothrow) ThreadSlot;
-  if (slot == nullptr) return nullptr;
-  t_slot.slot = slot;
-  ismgr_control* ctl = new (std::nothrow) ismgr_control;
-  if (ctl == nullptr) {
-    t_slot.slot = nullptr;
-    delete slot;
-    return nullptr;
+  if (t_slot == nullptr) {
+    ThreadSlot* made = new (std::nothrow) ThreadSlot;
+    if (made == nullptr) return nullptr;
+    made->release = release_slot;
+    // Without the registration the slot is merely not freed at thread end.
+    platform::release_at_thread_exit(made);
+    t_slot = made;
   }
+  ThreadSlot* slot = t_slot;
+  ismgr_control* ctl = new (std::nothrow) ismgr_control;
+  if (ctl == nullptr) return nullptr;
   ctl->config = &state.config;
   ctl->status = &g_default_status;
   ctl->shared_list = &state.shared_list;
@@ -164,8 +165,8 @@ ismgr_control* ismgr_init() {
 }
 
 void close_context(ismgr_control* ctl, bool final) {
-  ThreadSlot* slot = t_slot.slot;
-  if (slot == nullptr) return;
+  ThreadSlot* slot = t_slot;
+  if (slot == nullptr || slot->context == nullptr) return;
   // Only the calling thread's context is ever released here; another
   // thread's context is not touched.
   ismgr_control* own = slot->context;
@@ -178,8 +179,7 @@ void close_context(ismgr_control* ctl, bool final) {
     if (own->status != nullptr && own->status != &g_default_status) own->status->release_buffers();
   }
   if (final) g_default_status.release_buffers();
-  t_slot.slot = nullptr;
-  free_slot(slot);
+  empty_slot(slot);
 }
 
 void ismgr_shutdown(ismgr_control* ctl) {
@@ -232,11 +232,7 @@ void backup_mode_check(ismgr_control* ctl, uint32_t mode) {
 }
 
 void reset_process_for_test() {
-  if (t_slot.slot != nullptr) {
-    ThreadSlot* slot = t_slot.slot;
-    t_slot.slot = nullptr;
-    free_slot(slot);
-  }
+  if (t_slot != nullptr) empty_slot(t_slot);
   g_default_status.release_buffers();
   g_default_status.code = 0;
   g_default_status.last_terminator = 0;

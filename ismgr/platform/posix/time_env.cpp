@@ -79,6 +79,30 @@ uint32_t process_id() {
 }
 
 namespace {
+// One key for every entry of a thread: its value is the head of the thread's
+// list, and its destructor runs when the thread ends.
+pthread_key_t g_exit_key;
+bool g_exit_key_made = false;
+std::once_flag g_exit_key_once;
+
+void release_entries(void* head) {
+  for (auto* entry = static_cast<ThreadExitEntry*>(head); entry != nullptr;) {
+    ThreadExitEntry* next = entry->next;
+    entry->release(entry);
+    entry = next;
+  }
+}
+}  // namespace
+
+bool release_at_thread_exit(ThreadExitEntry* entry) {
+  std::call_once(g_exit_key_once,
+                 [] { g_exit_key_made = pthread_key_create(&g_exit_key, release_entries) == 0; });
+  if (!g_exit_key_made) return false;
+  entry->next = static_cast<ThreadExitEntry*>(pthread_getspecific(g_exit_key));
+  return pthread_setspecific(g_exit_key, entry) == 0;
+}
+
+namespace {
 // putenv keeps the caller's storage; assignments are kept here for the
 // process's life, replaced strings are never freed while the environment may
 // still point at them.

@@ -218,6 +218,29 @@ uint32_t process_id() {
 }
 
 namespace {
+// One fiber-local slot for every entry of a thread: its value is the head of
+// the thread's list, and the system calls its callback when the thread ends,
+// whoever started the thread.
+DWORD g_exit_slot = FLS_OUT_OF_INDEXES;
+std::once_flag g_exit_slot_once;
+
+void WINAPI release_entries(void* head) {
+  for (auto* entry = static_cast<ThreadExitEntry*>(head); entry != nullptr;) {
+    ThreadExitEntry* next = entry->next;
+    entry->release(entry);
+    entry = next;
+  }
+}
+}  // namespace
+
+bool release_at_thread_exit(ThreadExitEntry* entry) {
+  std::call_once(g_exit_slot_once, [] { g_exit_slot = ::FlsAlloc(release_entries); });
+  if (g_exit_slot == FLS_OUT_OF_INDEXES) return false;
+  entry->next = static_cast<ThreadExitEntry*>(::FlsGetValue(g_exit_slot));
+  return ::FlsSetValue(g_exit_slot, entry) != FALSE;
+}
+
+namespace {
 std::mutex g_env_mutex;
 }  // namespace
 

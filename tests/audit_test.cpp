@@ -50,7 +50,7 @@ class AuditTest : public ::testing::Test {
     platform::set_last_error(0);
     body();
     ismgr_shutdown(existing_context());
-    return dir_.read("audit.log");
+    return dir_.read_text("audit.log");
   }
   test::ScratchDir dir_;
   std::string log_ = dir_.file("audit.log");

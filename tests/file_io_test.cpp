@@ -97,7 +97,7 @@ TEST_F(FileIoTest, RetriesAgainstAFileInUse) {
     EXPECT_EQ(sleeps_, (std::vector<uint32_t>{100, 100})) << what;  // three attempts
     sleeps_.clear();
   }
-  EXPECT_EQ(dir_.read("held.dat"), "x");
+  EXPECT_TRUE(dir_.exists("held.dat"));     // (the holder lets no one read it on Windows)
   on_sleep_ = [&] { file_close(holder); };  // released during the first pause
   EXPECT_EQ(file_rename(name.c_str(), other.c_str()), 0);
   EXPECT_EQ(sleeps_.size(), 1u);
@@ -167,7 +167,9 @@ TEST_F(FileIoTest, SeeksFlushAndProbe) {
   EXPECT_EQ(file_flush(12345, h), 0);  // failures are ignored
   EXPECT_EQ(large_file_probe(h, name.c_str()), 1);
   EXPECT_EQ(file_seek(h, 0, 1), 0);  // back at the start
-  EXPECT_EQ(large_file_probe(h, "/proc/self/status"), 0);
+#ifndef _WIN32
+  EXPECT_EQ(large_file_probe(h, "/proc/self/status"), 0);  // procfs keeps no 40-bit offsets
+#endif
   file_close(h);
   EXPECT_EQ(file_close(h), 1);
 }

@@ -43,7 +43,10 @@ class Conformance : public ::testing::Test {
     install_file_creation();
     saved_revision_ = process_config()->creation_revision;
   }
-  void TearDown() override { process_config()->creation_revision = saved_revision_; }
+  void TearDown() override {
+    process_config()->creation_revision = saved_revision_;
+    set_isam_create(nullptr);  // later tests of the process expect no creation
+  }
 
   // Creates (and opens) `leaf` from the XDL text, as qcreate does; the
   // status, 0 on success.
@@ -62,7 +65,8 @@ class Conformance : public ::testing::Test {
   // qdesc (the command's own run, in this process) over `leaf`: its exit
   // status; its output and messages in *out.
   int describe(bool xdl, const std::string& leaf, std::string* out) {
-    std::FILE* o = std::tmpfile();
+    // (Not tmpfile(): the Windows runtime makes it in the drive's root.)
+    std::FILE* o = std::fopen(dir_.file("describe.out").c_str(), "w+b");
     if (o == nullptr) return -1;
     tool::ChannelOpener opener(current_context());
     const std::string file = dir_.file(leaf);

@@ -20,12 +20,16 @@ namespace {
 
 using testing_support::status_of;
 
-// Sets "NAME=value;NAME=value" for one scope and removes it afterwards; the
-// case rules are read afresh after every change.
+// Sets "NAME=value;NAME=value" for one scope (VRXCASE, TMP and TEMP unset)
+// and restores the environment afterwards; the case rules are read afresh
+// after every change.
 class Env {
  public:
   explicit Env(const std::string& settings = "") {
-    for (const char* name : {"VRXCASE", "TMP", "TEMP"}) unset(name);
+    for (const char* name : {"VRXCASE", "TMP", "TEMP"}) {
+      if (const char* value = platform::get_env(name)) saved_.emplace_back(name, value);
+      unset(name);
+    }
     std::stringstream in(settings);
     for (std::string item; std::getline(in, item, ';');) {
       set(item.substr(0, item.find('=')), item.substr(item.find('=') + 1));
@@ -33,6 +37,8 @@ class Env {
   }
   ~Env() {
     for (const std::string& name : names_) unset(name);
+    for (const auto& [name, value] : saved_) platform::put_env((name + "=" + value).c_str());
+    reset_name_case_rules();  // (the process's TMP and TEMP back for later tests)
   }
   void set(const std::string& name, const std::string& value) {
     ASSERT_TRUE(platform::put_env((name + "=" + value).c_str()));
@@ -46,6 +52,7 @@ class Env {
 
  private:
   std::vector<std::string> names_;
+  std::vector<std::pair<std::string, std::string>> saved_;
 };
 
 int expand(const std::string& name, const std::string& defaults, std::string* out, int type = 1,

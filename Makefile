@@ -70,9 +70,11 @@ windows-compare: build
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target qdesc qcreate qinfo
 	@sh tests/compare_builds.sh $(BUILD) $(WIN_BUILD)
 
-# The whole suite in one wine process, after the comparison.
+# The whole suite in one wine process, after the comparison; a run that
+# hangs fails after WIN_TEST_SECONDS.
+WIN_TEST_SECONDS ?= 600
 windows-test: windows windows-compare
-	cd $(WIN_BUILD) && TZ=UTC RETRYTIME=0 WINEDEBUG=-all wine tests/ismgr_tests.exe
+	cd $(WIN_BUILD) && TZ=UTC RETRYTIME=0 WINEDEBUG=-all timeout $(WIN_TEST_SECONDS) wine tests/ismgr_tests.exe
 
 install: build
 	cmake --install $(BUILD)

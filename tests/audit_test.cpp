@@ -50,7 +50,9 @@ class AuditTest : public ::testing::Test {
     platform::set_last_error(0);
     body();
     ismgr_shutdown(existing_context());
-    return dir_.read_text("audit.log");
+    std::string text = dir_.read("audit.log");  // CR LF line ends on Windows, read as LF
+    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+    return text;
   }
   test::ScratchDir dir_;
   std::string log_ = dir_.file("audit.log");

@@ -67,12 +67,6 @@ class ScratchDir {
   std::string read(const std::string& leaf) const {
     return read_file(file(leaf));
   }
-  // A text file the library wrote, with its CR LF line ends (Windows) as LF.
-  std::string read_text(const std::string& leaf) const {
-    std::string text = read(leaf);
-    for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
-    return text;
-  }
   bool exists(const std::string& leaf) const {
     return std::filesystem::exists(path_ / leaf);
   }

@@ -126,7 +126,8 @@ class QdescGolden : public ::testing::Test {
     }
     std::vector<const char*> argv;
     for (const std::string& w : words) argv.push_back(w.c_str());
-    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+    std::FILE* out = std::fopen(io_.file("out").c_str(), "w+b");
+    std::FILE* err = std::fopen(io_.file("err").c_str(), "w+b");  // (no tmpfile(): C:\ on Windows)
     ChannelOpener opener(ctl_);
     rc_ = run_qdesc(static_cast<int>(argv.size()), argv.data(), opener, out, err,
                     [] { return int64_t{0}; });
@@ -154,6 +155,7 @@ class QdescGolden : public ::testing::Test {
 
   ismgr_control* ctl_ = nullptr;
   test::ScratchDir dir_{true};  // thousands of files made and deleted
+  test::ScratchDir io_{true};   // the run's output and messages
   int rc_ = 0, described_ = 0, refused_ = 0;
   std::string out_, err_;
 };

@@ -191,6 +191,38 @@ constexpr uint64_t kCollectFreeSlots = uint64_t{1} << 16;
 void AddressCollector::add(const uint64_t* addresses, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     if (listing_) return list_.add(addresses + i, n - i);
+    if (stepped_) {
+      // Addresses on the grid and inside the bitmap, the usual ones: their
+      // words (random accesses to memory the block reads keep evicting) are
+      // all fetched before the first is set.
+      const uint64_t slots = bits_.size() * 64;
+      if (slots_of_block_.size() < n) slots_of_block_.resize(n);
+      size_t end = i;
+      for (; end < n; ++end) {
+        const uint64_t x = addresses[end];
+        if (x < base_ || !step_.divides(x - base_)) break;
+        const uint64_t slot = step_.quotient(x - base_);
+        if (slot >= slots) break;
+        slots_of_block_[end] = slot;
+        __builtin_prefetch(&bits_[slot / 64], 1);
+      }
+      count_ += end - i;
+      uint64_t low = min_, high = max_;
+      for (; i < end; ++i) {
+        const uint64_t x = addresses[i], slot = slots_of_block_[i];
+        low = std::min(low, x);
+        high = std::max(high, x);
+        uint64_t& word = bits_[slot / 64];
+        const uint64_t bit = uint64_t{1} << (slot % 64);
+        if ((word & bit) != 0) [[unlikely]] {
+          repeats_.push_back(x);
+        }
+        word |= bit;
+      }
+      min_ = low;
+      max_ = high;
+      if (i == n) return;
+    }
     const uint64_t x = addresses[i];
     if (count_++ == 0) {
       first_ = min_ = max_ = base_ = x;

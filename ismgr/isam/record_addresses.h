@@ -162,6 +162,7 @@ class AddressCollector {
   uint64_t base_ = 0;           // bit s: address base_ + s x step
   std::vector<uint64_t> bits_;  // words of the bitmap
   std::vector<uint64_t> repeats_;
+  std::vector<uint64_t> slots_of_block_;
 };
 
 }  // namespace ismgr

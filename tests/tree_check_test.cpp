@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "ismgr/channel/channel.h"
 #include "ismgr/isam/index_search.h"
+#include "ismgr/isam/record_addresses.h"
 #include "ismgr/runtime/context.h"
 #include "support/detail_capture.h"
 #include "support/run_command.h"
@@ -234,6 +237,43 @@ TEST(TreeCheck, CommandReportsExitsAndNeverWrites) {
       << r.err;
   EXPECT_EQ(test::run_command(dir.path().string(), qcheck + " -x good").exit_status, 2);
   EXPECT_EQ(test::run_command(dir.path().string(), qcheck).exit_status, 2);
+}
+
+// Addresses collected as they come (on grids of every density and step, with
+// repeats and strays) compare with another key's as the whole list does.
+TEST(TreeCheck, CollectedAddressesCompareAsTheirList) {
+  std::mt19937_64 rng(7);
+  for (int round = 0; round < 400; ++round) {
+    const uint64_t step = 1 + rng() % 64, n = 1 + rng() % 2000, spread = 1 + round % 90;
+    const bool narrow = round % 2 == 0;
+    std::vector<uint64_t> a, b;
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint64_t x = 4096 + rng() % (n * spread) * step;
+      a.push_back(round % 5 == 0 && i == n / 2 ? x * 100 + 1 : x);
+      if (rng() % 10 != 0) b.push_back(rng() % 4 != 0 ? x : x + step);
+    }
+    AddressCollector collector(narrow, round % 3 == 0 ? 0 : n);
+    for (size_t i = 0; i < n; i += 64) collector.add(a.data() + i, std::min<size_t>(64, n - i));
+    AddressGrid grid, list_grid;
+    AddressSet sorted(narrow), list(narrow), other(narrow);
+    const bool on_grid = collector.finish(&grid, &sorted);
+    list.add(a.data(), a.size());
+    ASSERT_EQ(on_grid, list.build_grid(&list_grid)) << round;
+    SetDifference d, want;
+    if (on_grid) {
+      grid.match(b.data(), b.size());
+      list_grid.match(b.data(), b.size());
+      d = grid.finish(), want = list_grid.finish();
+    } else {
+      list.sort();
+      other.add(b.data(), b.size());
+      other.sort();
+      d = other.difference(sorted), want = other.difference(list);
+    }
+    EXPECT_EQ(std::tie(d.only_a, d.only_b, d.first_a, d.first_b),
+              std::tie(want.only_a, want.only_b, want.first_a, want.first_b))
+        << round;
+  }
 }
 
 }  // namespace

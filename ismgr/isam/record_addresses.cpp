@@ -70,12 +70,12 @@ bool AddressGrid::build_from(const std::vector<T>& primary) {
     const uint64_t d = x >= first ? x - first : first - x;
     if (d != 0 && (step == 0 || !divisible(d))) {
       step = std::gcd(step, d);
-      set_step(step);
+      step_.set(step);
     }
   }
-  if (step == 0) set_step(1);
+  if (step == 0) step_.set(1);
   min_ = min;
-  slots_ = (max - min_) / step_ + 1;
+  slots_ = (max - min_) / step_.step() + 1;
   if (slots_ / 64 > primary.size()) return false;
   in_primary_.assign(slots_ / 64 + 1, 0);
   unique_ = 0;
@@ -134,7 +134,7 @@ SetDifference AddressGrid::finish() {
   d.only_b = unique_ - matched_;
   for (size_t i = 0; d.only_b != 0 && i < left_.size(); ++i) {
     if (const uint64_t missing = left_[i]) {
-      d.first_b = min_ + (i * 64 + static_cast<uint64_t>(__builtin_ctzll(missing))) * step_;
+      d.first_b = min_ + (i * 64 + static_cast<uint64_t>(__builtin_ctzll(missing))) * step_.step();
       break;
     }
   }
@@ -143,7 +143,20 @@ SetDifference AddressGrid::finish() {
   return d;
 }
 
-void AddressGrid::set_step(uint64_t step) {
+void AddressGrid::adopt(uint64_t min, const GridStep& step, uint64_t slots,
+                        std::vector<uint64_t> bits) {
+  min_ = min;
+  step_ = step;
+  slots_ = slots;
+  in_primary_ = std::move(bits);
+  in_primary_.resize(slots_ / 64 + 1, 0);
+  unique_ = 0;
+  for (uint64_t word : in_primary_) unique_ += static_cast<uint64_t>(__builtin_popcountll(word));
+  left_ = in_primary_;
+  matched_ = extra_ = first_extra_ = 0;
+}
+
+void GridStep::set(uint64_t step) {
   step_ = step;
   shift_ = __builtin_ctzll(step);
   const uint64_t odd = step >> shift_;
@@ -167,6 +180,159 @@ void AddressSet::sort() {
 
 SetDifference AddressSet::difference(const AddressSet& other) const {
   return narrow_ ? set_difference(n32_, other.n32_) : set_difference(n64_, other.n64_);
+}
+
+// The bitmap stays within this many slots an address (of those added so
+// far or of the records expected): at most 2 bytes an address, half of what
+// listing them takes.
+constexpr uint64_t kCollectSlots = 16;
+constexpr uint64_t kCollectFreeSlots = uint64_t{1} << 16;
+
+void AddressCollector::add(const uint64_t* addresses, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (listing_) return list_.add(addresses + i, n - i);
+    if (stepped_) {
+      // Addresses on the grid and inside the bitmap, the usual ones: their
+      // words (random accesses to memory the block reads keep evicting) are
+      // all fetched before the first is set.
+      const uint64_t slots = bits_.size() * 64;
+      if (slots_of_block_.size() < n) slots_of_block_.resize(n);
+      size_t end = i;
+      for (; end < n; ++end) {
+        const uint64_t x = addresses[end];
+        if (x < base_ || !step_.divides(x - base_)) break;
+        const uint64_t slot = step_.quotient(x - base_);
+        if (slot >= slots) break;
+        slots_of_block_[end] = slot;
+        __builtin_prefetch(&bits_[slot / 64], 1);
+      }
+      count_ += end - i;
+      uint64_t low = min_, high = max_;
+      for (; i < end; ++i) {
+        const uint64_t x = addresses[i], slot = slots_of_block_[i];
+        low = std::min(low, x);
+        high = std::max(high, x);
+        uint64_t& word = bits_[slot / 64];
+        const uint64_t bit = uint64_t{1} << (slot % 64);
+        if ((word & bit) != 0) [[unlikely]] {
+          repeats_.push_back(x);
+        }
+        word |= bit;
+      }
+      min_ = low;
+      max_ = high;
+      if (i == n) return;
+    }
+    const uint64_t x = addresses[i];
+    if (count_++ == 0) {
+      first_ = min_ = max_ = base_ = x;
+      bits_.assign(1, 0);
+    }
+    const uint64_t d = x >= first_ ? x - first_ : first_ - x;
+    if (d != 0 && (!stepped_ || !step_.divides(d))) {
+      refine(stepped_ ? std::gcd(step_.step(), d) : d);
+    }
+    if (!listing_) {
+      min_ = std::min(min_, x);
+      max_ = std::max(max_, x);
+      if (step_.quotient(x - base_) / 64 >= bits_.size() && !make_room(x)) to_list();
+    }
+    if (listing_) {
+      --count_;
+      return list_.add(addresses + i, n - i);
+    }
+    const uint64_t slot = step_.quotient(x - base_);
+    uint64_t& word = bits_[slot / 64];
+    const uint64_t bit = uint64_t{1} << (slot % 64);
+    if ((word & bit) != 0) {
+      repeats_.push_back(x);
+    } else {
+      word |= bit;
+    }
+  }
+}
+
+template <typename F>
+void AddressCollector::each_address(F f) const {
+  for (size_t w = 0; w < bits_.size(); ++w) {
+    for (uint64_t word = bits_[w]; word != 0; word &= word - 1) {
+      f(base_ + (w * 64 + static_cast<uint64_t>(__builtin_ctzll(word))) * step_.step());
+    }
+  }
+  for (uint64_t x : repeats_) f(x);
+}
+
+void AddressCollector::refine(uint64_t step) {
+  // Every address so far lies on the finer grid through the first one, whose
+  // base is the lowest address on it.
+  GridStep finer;
+  finer.set(step);
+  const uint64_t base = first_ % step;
+  const uint64_t slots = finer.quotient(max_ - base) + 1;
+  if (slots > kCollectSlots * std::max(count_, expected_) + kCollectFreeSlots) return to_list();
+  std::vector<uint64_t> bits(slots / 64 + 1, 0);
+  for (size_t w = 0; w < bits_.size(); ++w) {
+    for (uint64_t word = bits_[w]; word != 0; word &= word - 1) {
+      const uint64_t x =
+          base_ + (w * 64 + static_cast<uint64_t>(__builtin_ctzll(word))) * step_.step();
+      const uint64_t slot = finer.quotient(x - base);
+      bits[slot / 64] |= uint64_t{1} << (slot % 64);
+    }
+  }
+  bits_.swap(bits);
+  base_ = base;
+  step_ = finer;
+  stepped_ = true;
+}
+
+bool AddressCollector::make_room(uint64_t address) {
+  const uint64_t slots = step_.quotient(address - base_) + 1;
+  const uint64_t limit = kCollectSlots * std::max(count_, expected_) + kCollectFreeSlots;
+  if (slots > limit) return false;
+  const uint64_t words =
+      std::min(std::max(slots / 64 + 1, uint64_t{bits_.size()} * 2), limit / 64 + 1);
+  bits_.resize(words, 0);
+  return true;
+}
+
+void AddressCollector::to_list() {
+  list_.clear();
+  each_address([this](uint64_t x) { list_.add(&x, 1); });
+  std::vector<uint64_t>().swap(bits_);
+  std::vector<uint64_t>().swap(repeats_);
+  listing_ = true;
+}
+
+void AddressCollector::clear() {
+  list_.release();
+  listing_ = false;
+  count_ = 0;
+  stepped_ = false;
+  step_ = GridStep();
+  std::vector<uint64_t>().swap(bits_);
+  std::vector<uint64_t>().swap(repeats_);
+}
+
+bool AddressCollector::finish(AddressGrid* grid, AddressSet* sorted) {
+  if (!listing_ && count_ > 0) {
+    // The grid's own rule, on the span of the addresses themselves.
+    const uint64_t span = step_.quotient(max_ - min_) + 1;
+    if (span / 64 <= count_) {
+      grid->adopt(base_, step_, step_.quotient(max_ - base_) + 1, std::move(bits_));
+      clear();
+      return true;
+    }
+  }
+  if (!listing_) to_list();
+  *sorted = std::move(list_);
+  clear();
+  const bool use_grid = sorted->build_grid(grid);
+  if (use_grid) {
+    sorted->release();
+  } else {
+    sorted->sort();
+  }
+  return use_grid;
 }
 
 }  // namespace ismgr

@@ -179,13 +179,17 @@ struct WalkBuffers {
 // The walk of one key's tree.
 class KeyWalk {
  public:
-  KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner, AddressSet* rfas,
-          AddressGrid* grid, WalkBuffers* buffers, uint64_t* bytes_read)
+  // The key's record addresses go to one of `collector` (the primary key's),
+  // `grid` (matched against the primary key's) and `rfas`, or nowhere.
+  KeyWalk(const TreeCheckInput& in, size_t key, std::vector<uint16_t>* owner,
+          AddressCollector* collector, AddressSet* rfas, AddressGrid* grid, WalkBuffers* buffers,
+          uint64_t* bytes_read)
       : in_(in),
         key_(key),
         k_(in.keys[key]),
         g_(k_.geometry),
         owner_(*owner),
+        collector_(collector),
         rfas_(rfas),
         grid_(grid),
         buffer_(buffers->read),
@@ -226,6 +230,7 @@ class KeyWalk {
   const TreeKeyInput& k_;
   const IndexGeometry& g_;
   std::vector<uint16_t>& owner_;
+  AddressCollector* collector_;
   AddressSet* rfas_;
   AddressGrid* grid_;
   ReadBuffer& buffer_;
@@ -237,7 +242,7 @@ class KeyWalk {
   std::vector<Node>& next_;      // the next level, in tree order
   std::vector<Node>& children_;  // in the order their parents were read
   std::vector<LeafLinks>& links_;
-  std::vector<uint64_t>& block_rfas_;  // a leaf's record addresses for the grid
+  std::vector<uint64_t>& block_rfas_;  // a leaf's record addresses, gathered
   std::vector<uint32_t>& order_;       // a level's usable blocks in address order
   std::vector<uint32_t>& start_;       // first child of each parent in next_
   int depth_ = 1;
@@ -322,11 +327,15 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
   const uint8_t* entries = b + start;
   LeafScan scan;
   const int high_bytes = g_.tbyte ? (g_.addr48 ? 2 : 1) : 0;
-  if (grid_ != nullptr) {
+  if (grid_ != nullptr || collector_ != nullptr) {
     if (block_rfas_.size() < count) block_rfas_.resize(count);
     scan_entries(high_bytes, entries, count, size, key_at, n, in_.data_size, &scan,
                  [out = block_rfas_.data()](uint64_t rfa) mutable { *out++ = rfa; });
-    grid_->match(block_rfas_.data(), count);
+    if (grid_ != nullptr) {
+      grid_->match(block_rfas_.data(), count);
+    } else {
+      collector_->add(block_rfas_.data(), count);
+    }
   } else if (rfas_ != nullptr) {
     scan_entries(high_bytes, entries, count, size, key_at, n, in_.data_size, &scan,
                  [s = rfas_](uint64_t rfa) { s->add(rfa); });
@@ -617,8 +626,10 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
   AddressGrid grid;
   bool use_grid = false;
   WalkBuffers buffers;
-  // Room for every record at once, when the header's count is plausible.
-  if (compare_sets && in.record_count <= in.index_size / 4) primary.reserve(in.record_count);
+  // The header's record count, when it is plausible, bounds the collection's
+  // bitmap.
+  AddressCollector collected(
+      narrow, compare_sets && in.record_count <= in.index_size / 4 ? in.record_count : 0);
   uint64_t bytes_read = 0;
   report.keys.resize(in.keys.size());
   for (size_t key = 0; key < in.keys.size(); ++key) {
@@ -628,10 +639,12 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
     std::unique_ptr<KeyWalk> walk;
     for (int attempt = 0;; ++attempt) {
       set->clear();
+      collected.clear();
       if (use_grid) grid.finish();  // a first walk's addresses are forgotten
       AddressGrid* matching = collect && use_grid && key > 0 ? &grid : nullptr;
-      walk = std::make_unique<KeyWalk>(in, key, &owner, collect && !matching ? set : nullptr,
-                                       matching, &buffers, &bytes_read);
+      walk = std::make_unique<KeyWalk>(in, key, &owner, collect && key == 0 ? &collected : nullptr,
+                                       collect && key > 0 && !matching ? set : nullptr, matching,
+                                       &buffers, &bytes_read);
       walk->run();
       if (walk->problem_count == 0 || attempt > 0 || !in.recheck || !in.recheck(key, &in)) break;
       // Give the key's blocks back before the second walk.
@@ -653,14 +666,7 @@ TreeCheckReport check_index_trees(TreeCheckInput in) {
                                            " entries in the primary key, the header counts " +
                                            std::to_string(in.record_count) + " records");
     }
-    if (key == 0 && collect) {
-      use_grid = primary.build_grid(&grid);
-      if (use_grid) {
-        primary.release();
-      } else {
-        primary.sort();
-      }
-    }
+    if (key == 0 && collect) use_grid = collected.finish(&grid, &primary);
     if (key == 0 || in.keys[key].null_rules) continue;
     const uint64_t primary_entries = report.keys[0].leaf_entries;
     if (entries != primary_entries) {

@@ -126,20 +126,50 @@ int compare_strings(const uint8_t* a, uint32_t an, const uint8_t* b, uint32_t bn
 }
 
 // A block of the level being walked, with the key range its parent gives it
-// (offsets of length-prefixed strings in the level's bound store).
+// (offsets of length-prefixed strings in the level's bound store). A level
+// holds one per block, so it is kept small: the parent's address is looked
+// up in the level above.
 struct Node {
   uint64_t address = 0;
-  uint64_t from = 0;  // the parent block (0 for the root)
   uint32_t low = kNoBound;
   uint32_t high = kNoBound;
   uint32_t parent = 0;  // the parent's position in its level
   bool usable = false;  // address checked and not reached before
-  bool leaf = false;    // read and found to be a leaf
 };
 
-struct LeafLinks {
-  uint64_t previous = 0;
-  uint64_t next = 0;
+// A level's nodes in fixed chunks: growing it never copies it (a vector
+// would hold the old and the new storage at once), and the chunks are kept
+// from one level and key to the next.
+class NodeList {
+ public:
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  Node& operator[](size_t i) { return chunks_[i >> kShift][i & kMask]; }
+  const Node& operator[](size_t i) const { return chunks_[i >> kShift][i & kMask]; }
+  void clear() { size_ = 0; }
+  void push_back(const Node& node) {
+    if ((size_ >> kShift) == chunks_.size()) chunks_.push_back(std::make_unique<Node[]>(kMask + 1));
+    (*this)[size_++] = node;
+  }
+  void swap(NodeList& other) {
+    chunks_.swap(other.chunks_);
+    std::swap(size_, other.size_);
+  }
+
+ private:
+  static constexpr size_t kShift = 12;
+  static constexpr size_t kMask = (size_t{1} << kShift) - 1;
+  std::vector<std::unique_ptr<Node[]>> chunks_;
+  size_t size_ = 0;
+};
+
+// A leaf whose chain link disagrees with the tree: kept until the level is
+// read, so that the problems go out in tree order.
+struct ChainFault {
+  uint32_t position = 0;  // the leaf's position in the level
+  bool next = false;      // the next link (else the previous one)
+  uint64_t link = 0;
+  uint64_t want = 0;
 };
 
 // The read buffer: page-aligned, since the kernel's copy into an unaligned
@@ -170,8 +200,8 @@ class ReadBuffer {
 struct WalkBuffers {
   ReadBuffer read;
   std::vector<uint8_t> bounds, next_bounds;
-  std::vector<Node> level, next, children;
-  std::vector<LeafLinks> links;
+  NodeList level, children;
+  std::vector<ChainFault> chain;
   std::vector<uint64_t> block_rfas;
   std::vector<uint32_t> order, start;
 };
@@ -197,9 +227,8 @@ class KeyWalk {
         bounds_(buffers->bounds),
         next_bounds_(buffers->next_bounds),
         level_(buffers->level),
-        next_(buffers->next),
         children_(buffers->children),
-        links_(buffers->links),
+        chain_(buffers->chain),
         block_rfas_(buffers->block_rfas),
         order_(buffers->order),
         start_(buffers->start) {}
@@ -216,9 +245,11 @@ class KeyWalk {
     if (problems.size() < kMaxListedProblems)
       problems.push_back({key_, block, kind, std::move(text)});
   }
-  bool check_pointer(Node* node);
-  void read_level(std::vector<Node>* level, int j);
-  void leaf(Node* node, const uint8_t* b, int j, LeafLinks* links);
+  bool check_pointer(Node* node, int j);
+  void read_level(int j);
+  void leaf(const Node& node, uint32_t position, const uint8_t* b, int j);
+  void check_chain(uint32_t position, uint64_t previous, uint64_t next);
+  void chain_problems();
   void separator(const Node& node, uint32_t position, const uint8_t* b, int j);
   uint32_t keep_bound(const uint8_t* p, uint32_t n);
   uint32_t inherit_bound(uint32_t bound);
@@ -238,13 +269,17 @@ class KeyWalk {
   // Bounds of the level being read, and of the next one being built.
   std::vector<uint8_t>& bounds_;
   std::vector<uint8_t>& next_bounds_;
-  std::vector<Node>& level_;     // the level being read, in tree order
-  std::vector<Node>& next_;      // the next level, in tree order
-  std::vector<Node>& children_;  // in the order their parents were read
-  std::vector<LeafLinks>& links_;
+  NodeList& level_;  // the level being read, in tree order
+  // The next level as its parents are read, then in tree order; once that
+  // is the level being read, the level above it (its nodes' parents).
+  NodeList& children_;
+  std::vector<ChainFault>& chain_;     // the first ones in tree order
+  uint64_t chain_faults_ = 0;          // all of them
   std::vector<uint64_t>& block_rfas_;  // a leaf's record addresses, gathered
-  std::vector<uint32_t>& order_;       // a level's usable blocks in address order
-  std::vector<uint32_t>& start_;       // first child of each parent in next_
+  // A level's usable blocks in address order; then each child's place in
+  // tree order.
+  std::vector<uint32_t>& order_;
+  std::vector<uint32_t>& start_;  // first child of each parent in tree order
   int depth_ = 1;
   bool leaf_above_ = false;
   // Blocks of the level being read that stand at the wrong level.
@@ -254,14 +289,15 @@ class KeyWalk {
 };
 
 // Checks a pointer before anything is read through it, and claims its block.
-bool KeyWalk::check_pointer(Node* node) {
+bool KeyWalk::check_pointer(Node* node, int j) {
   const uint64_t address = node->address;
+  const uint64_t parent = j == 0 ? 0 : children_[node->parent].address;
   // The text is made only for a problem: most pointers are sound.
-  auto from = [node] {
-    return node->from != 0 ? " from block " + hex(node->from) : std::string(" (root)");
+  auto from = [parent] {
+    return parent != 0 ? " from block " + hex(parent) : std::string(" (root)");
   };
   if (address == 0) {
-    problem(node->from, TreeProblemKind::kBounds, "null block pointer" + from());
+    problem(parent, TreeProblemKind::kBounds, "null block pointer" + from());
     return false;
   }
   const uint64_t B = g_.block_size;
@@ -302,9 +338,8 @@ uint32_t KeyWalk::inherit_bound(uint32_t at) {
   return at == kNoBound ? kNoBound : keep_bound(bound(at), bound_length(at));
 }
 
-void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
-  node->leaf = true;
-  const uint64_t a = node->address;
+void KeyWalk::leaf(const Node& node, uint32_t position, const uint8_t* b, int j) {
+  const uint64_t a = node.address;
   if (j + 1 < depth_ && misplaced_++ == 0) first_misplaced_ = a;
   const uint32_t B = g_.block_size;
   uint32_t count = g_.wide() ? get16(b + 2) : b[1];
@@ -317,8 +352,11 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
                 std::to_string(room) + ")");
     count = room;
   }
-  links->previous = read_block_pointer(g_, b + 4);
-  links->next = read_block_pointer(g_, b + (g_.addr48 ? 9 : 8));
+  // The chain must link exactly the leaves of the leaf level, in order.
+  if (j + 1 == depth_ && !leaf_above_) {
+    check_chain(position, read_block_pointer(g_, b + 4),
+                read_block_pointer(g_, b + (g_.addr48 ? 9 : 8)));
+  }
 
   const uint32_t key_at = g_.entry_address_width() + (g_.tracking_key ? 1 : 0);
   const uint32_t n = g_.key_size;
@@ -354,8 +392,8 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
     return lower ? c < 0 : c >= 0;
   };
   for (uint32_t i = 0; i<count; i = descending> 0 || i + 1 == count ? i + 1 : count - 1) {
-    if (outside(node->low, i, true) && below++ == 0) first_below = i;
-    if (outside(node->high, i, false) && above++ == 0) first_above = i;
+    if (outside(node.low, i, true) && below++ == 0) first_below = i;
+    if (outside(node.high, i, false) && above++ == 0) first_above = i;
   }
   if (descending > 0) {
     problem(a, TreeProblemKind::kOrder,
@@ -393,6 +431,46 @@ void KeyWalk::leaf(Node* node, const uint8_t* b, int j, LeafLinks* links) {
   stats.leaf_entries += count;
 }
 
+// Compares a leaf's links with its neighbours in the tree (a neighbour
+// whose pointer was bad is not held against it).
+void KeyWalk::check_chain(uint32_t i, uint64_t previous, uint64_t next) {
+  const bool has_before = i > 0;
+  const bool has_after = i + 1 < level_.size();
+  const uint64_t want_previous = has_before ? level_[i - 1].address : 0;
+  const uint64_t want_next = has_after ? level_[i + 1].address : 0;
+  auto fault = [&](bool is_next, uint64_t link, uint64_t want) {
+    ++chain_faults_;
+    chain_.push_back({i, is_next, link, want});
+    // Only the first ones in tree order can be listed.
+    if (chain_.size() >= 2 * kMaxListedProblems) {
+      auto before = [](const ChainFault& x, const ChainFault& y) {
+        return x.position != y.position ? x.position < y.position : x.next < y.next;
+      };
+      std::nth_element(chain_.begin(), chain_.begin() + kMaxListedProblems, chain_.end(), before);
+      chain_.resize(kMaxListedProblems);
+    }
+  };
+  if ((!has_before || level_[i - 1].usable) && previous != want_previous) {
+    fault(false, previous, want_previous);
+  }
+  if ((!has_after || level_[i + 1].usable) && next != want_next) fault(true, next, want_next);
+}
+
+void KeyWalk::chain_problems() {
+  std::sort(chain_.begin(), chain_.end(), [](const ChainFault& x, const ChainFault& y) {
+    return x.position != y.position ? x.position < y.position : x.next < y.next;
+  });
+  for (const ChainFault& f : chain_) {
+    problem(
+        level_[f.position].address, TreeProblemKind::kChain,
+        (f.next ? "next leaf " : "previous leaf ") + hex(f.link) + ", the tree has " + hex(f.want));
+  }
+  // The rest would not have been listed.
+  problem_count += chain_faults_ - chain_.size();
+  chain_.clear();
+  chain_faults_ = 0;
+}
+
 void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, int j) {
   const uint64_t a = node.address;
   const uint32_t B = g_.block_size;
@@ -413,7 +491,6 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
   }
   if (sep.count == 0) problem(a, TreeProblemKind::kBounds, "empty separator block");
   Node child;
-  child.from = a;
   child.parent = position;
   child.low = inherit_bound(node.low);
   child.address = read_block_pointer(g_, b + sep.p0_offset);
@@ -465,18 +542,18 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
 
 // Reads the usable blocks of a level in address order, adjacent ones
 // together, and checks each one.
-void KeyWalk::read_level(std::vector<Node>* level_ptr, int j) {
-  std::vector<Node>& level = *level_ptr;
+void KeyWalk::read_level(int j) {
+  const NodeList& level = level_;
   const uint64_t B = g_.block_size;
   std::vector<uint32_t>& order = order_;
   order.clear();
+  order.reserve(level.size());
   for (uint32_t i = 0; i < level.size(); ++i) {
     if (level[i].usable) order.push_back(i);
   }
   std::sort(order.begin(), order.end(),
             [&](uint32_t x, uint32_t y) { return level[x].address < level[y].address; });
   auto offset_of = [&](uint32_t i) { return g_.tbyte ? level[i].address * 256 : level[i].address; };
-  links_.assign(level.size(), LeafLinks{});
   for (size_t r = 0; r < order.size();) {
     const uint64_t first = offset_of(order[r]);
     size_t end = r + 1;
@@ -491,12 +568,12 @@ void KeyWalk::read_level(std::vector<Node>* level_ptr, int j) {
     if (!in_.read(first, run, length)) raise_status(kStatusReadFailure);
     bytes_read_ += length;
     for (size_t x = r; x < end; ++x) {
-      Node& node = level[order[x]];
+      const Node& node = level[order[x]];
       const uint8_t* b = run + (offset_of(order[x]) - first);
       TreeLevelStats& s = stats.levels[j];
       ++s.blocks;
       if (b[0] == kLeafMark) {
-        leaf(&node, b, j, &links_[order[x]]);
+        leaf(node, order[x], b, j);
       } else {
         separator(node, order[x], b, j);
       }
@@ -519,17 +596,21 @@ void KeyWalk::run() {
         "stored depth " + std::to_string(depth_) + " outside 1.." + std::to_string(kMaxTreeDepth));
     depth_ = std::clamp(depth_, 1, kMaxTreeDepth);
   }
-  std::vector<Node>& level = level_;
-  level.assign(1, Node{});
+  NodeList& level = level_;
+  level.clear();
+  level.push_back(Node{});
   level[0].address = k_.root;
   bounds_.clear();
+  chain_.clear();
+  chain_faults_ = 0;
   for (int j = 0; j < depth_ && !level.empty(); ++j) {
-    for (Node& node : level) node.usable = check_pointer(&node);
+    // Before the level above gives way to the next level's children.
+    for (size_t i = 0; i < level.size(); ++i) level[i].usable = check_pointer(&level[i], j);
     stats.levels.emplace_back();
     children_.clear();
     next_bounds_.clear();
     misplaced_ = 0;
-    read_level(&level, j);
+    read_level(j);
     if (misplaced_ > 0) {
       const bool leaves = j + 1 < depth_;
       leaf_above_ = leaf_above_ || leaves;
@@ -539,37 +620,28 @@ void KeyWalk::run() {
                           : " separator blocks at the leaf level ") +
                   std::to_string(depth_) + " (the first one here)");
     }
-
-    // The chain must link exactly the leaves of the leaf level, in order.
-    if (j + 1 == depth_ && !leaf_above_) {
-      for (size_t i = 0; i < level.size(); ++i) {
-        if (!level[i].leaf) continue;
-        const bool has_before = i > 0;
-        const bool has_after = i + 1 < level.size();
-        const uint64_t want_previous = has_before ? level[i - 1].address : 0;
-        const uint64_t want_next = has_after ? level[i + 1].address : 0;
-        if ((!has_before || level[i - 1].usable) && links_[i].previous != want_previous) {
-          problem(
-              level[i].address, TreeProblemKind::kChain,
-              "previous leaf " + hex(links_[i].previous) + ", the tree has " + hex(want_previous));
-        }
-        if ((!has_after || level[i + 1].usable) && links_[i].next != want_next) {
-          problem(level[i].address, TreeProblemKind::kChain,
-                  "next leaf " + hex(links_[i].next) + ", the tree has " + hex(want_next));
-        }
-      }
-    }
+    chain_problems();
 
     // The children in tree order: grouped by their parent's position, each
-    // group already in separator order.
+    // group already in separator order. Each child's place goes to order_,
+    // and the children are moved there in place, a cycle at a time.
     std::vector<uint32_t>& start = start_;
     start.assign(level.size() + 1, 0);
-    for (const Node& c : children_) ++start[c.parent + 1];
+    const size_t n = children_.size();
+    if (n > UINT32_MAX) raise_status(kStatusNoMemory);
+    for (size_t c = 0; c < n; ++c) ++start[children_[c].parent + 1];
     for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-    std::vector<Node>& next = next_;
-    next.resize(children_.size());
-    for (const Node& c : children_) next[start[c.parent]++] = c;
-    level.swap(next);
+    std::vector<uint32_t>& place = order_;
+    place.resize(n);
+    for (size_t c = 0; c < n; ++c) place[c] = start[children_[c].parent]++;
+    for (size_t c = 0; c < n; ++c) {
+      while (place[c] != c) {
+        const uint32_t d = place[c];
+        std::swap(children_[c], children_[d]);
+        std::swap(place[c], place[d]);
+      }
+    }
+    level.swap(children_);
     bounds_.swap(next_bounds_);
   }
 }

@@ -125,8 +125,90 @@ int compare_strings(const uint8_t* a, uint32_t an, const uint8_t* b, uint32_t bn
   return an < bn ? -1 : (an > bn ? 1 : 0);
 }
 
+// The separators that bound the blocks of one level, numbered in the order
+// they are kept. Neighbouring separators share most of their bytes, so each
+// one is kept as the length it shares with the one before it and the bytes
+// that follow; every 16th one in full, so that any one is found again from
+// the last full one before it.
+class BoundStore {
+ public:
+  void clear() {
+    bytes_.clear();
+    restarts_.clear();
+    count_ = 0;
+  }
+  uint32_t add(const uint8_t* p, uint32_t n) {
+    // Numbers and offsets are 32 bits: a level whose bounds outgrow them is
+    // beyond any index this layer can address with its block counts.
+    if (bytes_.size() > UINT32_MAX - 512 || count_ == UINT32_MAX - 1) {
+      raise_status(kStatusNoMemory);
+    }
+    uint32_t shared = 0;
+    if (count_ % kRestart == 0) {
+      restarts_.push_back(static_cast<uint32_t>(bytes_.size()));
+    } else {
+      const uint32_t most = std::min(n, last_length_);
+      while (shared < most && p[shared] == last_[shared]) ++shared;
+    }
+    bytes_.push_back(static_cast<uint8_t>(shared));
+    bytes_.push_back(static_cast<uint8_t>(n - shared));
+    bytes_.insert(bytes_.end(), p + shared, p + n);
+    std::memcpy(last_ + shared, p + shared, n - shared);
+    last_length_ = n;
+    return count_++;
+  }
+  // A separator's length byte counts itself: at most 254 bytes follow it.
+  static constexpr uint32_t kRestart = 16;
+  static constexpr uint32_t kLongest = 255;
+
+ private:
+  friend class BoundReader;
+  std::vector<uint8_t> bytes_;
+  std::vector<uint32_t> restarts_;  // offset of every 16th separator
+  uint32_t count_ = 0;
+  uint8_t last_[kLongest] = {};
+  uint32_t last_length_ = 0;
+};
+
+// Rebuilds separators from a BoundStore, going on from the last one it
+// rebuilt when it can: blocks read in address order mostly ask for the
+// separators in the order they were kept.
+class BoundReader {
+ public:
+  void reset() { at_ = UINT32_MAX; }
+  // Separator `k` (one the store gave out); valid until the next call.
+  const uint8_t* get(const BoundStore& store, uint32_t k, uint32_t* length) {
+    const uint32_t group = k / BoundStore::kRestart;
+    if (at_ == UINT32_MAX || k < at_ || at_ / BoundStore::kRestart != group) {
+      offset_ = store.restarts_[group];
+      at_ = group * BoundStore::kRestart;
+      step(store);
+    }
+    while (at_ < k) {
+      ++at_;
+      step(store);
+    }
+    *length = length_;
+    return text_;
+  }
+
+ private:
+  // Decodes the entry at offset_ (what the store wrote; it is not from the file).
+  void step(const BoundStore& store) {
+    const uint8_t* e = store.bytes_.data() + offset_;
+    const uint32_t shared = e[0], rest = e[1];
+    std::memcpy(text_ + shared, e + 2, rest);
+    length_ = shared + rest;
+    offset_ += 2 + rest;
+  }
+  uint32_t at_ = UINT32_MAX;  // the separator in text_
+  uint32_t offset_ = 0;       // where the one after it starts
+  uint32_t length_ = 0;
+  uint8_t text_[BoundStore::kLongest] = {};
+};
+
 // A block of the level being walked, with the key range its parent gives it
-// (offsets of length-prefixed strings in the level's bound store). A level
+// (numbers of separators in the level's bound store). A level
 // holds one per block, so it is kept small: the parent's address is looked
 // up in the level above.
 struct Node {
@@ -199,7 +281,7 @@ class ReadBuffer {
 // faulted in) for each key.
 struct WalkBuffers {
   ReadBuffer read;
-  std::vector<uint8_t> bounds, next_bounds;
+  BoundStore bounds, next_bounds;
   NodeList level, children;
   std::vector<ChainFault> chain;
   std::vector<uint64_t> block_rfas;
@@ -251,10 +333,7 @@ class KeyWalk {
   void check_chain(uint32_t position, uint64_t previous, uint64_t next);
   void chain_problems();
   void separator(const Node& node, uint32_t position, const uint8_t* b, int j);
-  uint32_t keep_bound(const uint8_t* p, uint32_t n);
-  uint32_t inherit_bound(uint32_t bound);
-  const uint8_t* bound(uint32_t at) const { return bounds_.data() + at + 1; }
-  uint32_t bound_length(uint32_t at) const { return bounds_[at]; }
+  uint32_t inherit_bound(uint32_t bound, BoundReader* reader);
 
   const TreeCheckInput& in_;
   size_t key_;
@@ -267,8 +346,11 @@ class KeyWalk {
   ReadBuffer& buffer_;
   uint64_t& bytes_read_;
   // Bounds of the level being read, and of the next one being built.
-  std::vector<uint8_t>& bounds_;
-  std::vector<uint8_t>& next_bounds_;
+  BoundStore& bounds_;
+  BoundStore& next_bounds_;
+  // One for the lower bounds and one for the upper, each mostly asked for
+  // the separator after the one before.
+  BoundReader low_reader_, high_reader_;
   NodeList& level_;  // the level being read, in tree order
   // The next level as its parents are read, then in tree order; once that
   // is the level being read, the level above it (its nodes' parents).
@@ -324,18 +406,11 @@ bool KeyWalk::check_pointer(Node* node, int j) {
   return true;
 }
 
-uint32_t KeyWalk::keep_bound(const uint8_t* p, uint32_t n) {
-  // Offsets are 32 bits: a level whose bounds outgrow them is beyond any
-  // index this layer can address with its block counts.
-  if (next_bounds_.size() > UINT32_MAX - 512) raise_status(kStatusNoMemory);
-  const auto at = static_cast<uint32_t>(next_bounds_.size());
-  next_bounds_.push_back(static_cast<uint8_t>(n));
-  next_bounds_.insert(next_bounds_.end(), p, p + n);
-  return at;
-}
-
-uint32_t KeyWalk::inherit_bound(uint32_t at) {
-  return at == kNoBound ? kNoBound : keep_bound(bound(at), bound_length(at));
+uint32_t KeyWalk::inherit_bound(uint32_t at, BoundReader* reader) {
+  if (at == kNoBound) return kNoBound;
+  uint32_t n = 0;
+  const uint8_t* p = reader->get(bounds_, at, &n);
+  return next_bounds_.add(p, n);
 }
 
 void KeyWalk::leaf(const Node& node, uint32_t position, const uint8_t* b, int j) {
@@ -385,15 +460,19 @@ void KeyWalk::leaf(const Node& node, uint32_t position, const uint8_t* b, int j)
   const uint64_t first_beyond = scan.first_beyond;
   // In ascending entries only the first can fall below the range and only
   // the last above it; otherwise every entry is compared.
-  auto outside = [&](uint32_t bound, uint32_t i, bool lower) {
-    if (bound == kNoBound) return false;
-    const int c = compare_strings(entries + static_cast<size_t>(i) * size + key_at, n,
-                                  this->bound(bound), bound_length(bound));
+  uint32_t low_n = 0, high_n = 0;
+  const uint8_t* low = node.low == kNoBound ? nullptr : low_reader_.get(bounds_, node.low, &low_n);
+  const uint8_t* high =
+      node.high == kNoBound ? nullptr : high_reader_.get(bounds_, node.high, &high_n);
+  auto outside = [&](const uint8_t* bound, uint32_t bound_n, uint32_t i, bool lower) {
+    if (bound == nullptr) return false;
+    const int c =
+        compare_strings(entries + static_cast<size_t>(i) * size + key_at, n, bound, bound_n);
     return lower ? c < 0 : c >= 0;
   };
   for (uint32_t i = 0; i<count; i = descending> 0 || i + 1 == count ? i + 1 : count - 1) {
-    if (outside(node.low, i, true) && below++ == 0) first_below = i;
-    if (outside(node.high, i, false) && above++ == 0) first_above = i;
+    if (outside(low, low_n, i, true) && below++ == 0) first_below = i;
+    if (outside(high, high_n, i, false) && above++ == 0) first_above = i;
   }
   if (descending > 0) {
     problem(a, TreeProblemKind::kOrder,
@@ -492,7 +571,11 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
   if (sep.count == 0) problem(a, TreeProblemKind::kBounds, "empty separator block");
   Node child;
   child.parent = position;
-  child.low = inherit_bound(node.low);
+  child.low = inherit_bound(node.low, &low_reader_);
+  uint32_t low_n = 0, high_n = 0;
+  const uint8_t* low = node.low == kNoBound ? nullptr : low_reader_.get(bounds_, node.low, &low_n);
+  const uint8_t* high =
+      node.high == kNoBound ? nullptr : high_reader_.get(bounds_, node.high, &high_n);
   child.address = read_block_pointer(g_, b + sep.p0_offset);
   uint32_t pos = sep.first_entry;
   const uint8_t* last = nullptr;
@@ -510,13 +593,11 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
     const uint8_t* prefix = b + pos + 1;
     const uint32_t n = length - 1;
     if (last != nullptr && compare_strings(last, last_n, prefix, n) >= 0) ++unordered;
-    if ((node.low != kNoBound &&
-         compare_strings(prefix, n, bound(node.low), bound_length(node.low)) < 0) ||
-        (node.high != kNoBound &&
-         compare_strings(prefix, n, bound(node.high), bound_length(node.high)) >= 0)) {
+    if ((low != nullptr && compare_strings(prefix, n, low, low_n) < 0) ||
+        (high != nullptr && compare_strings(prefix, n, high, high_n) >= 0)) {
       ++outside;
     }
-    child.high = keep_bound(prefix, n);
+    child.high = next_bounds_.add(prefix, n);
     children_.push_back(child);
     child.low = child.high;
     child.address = read_block_pointer(g_, b + pos + length);
@@ -525,7 +606,7 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
     last_n = n;
     pos += length + pw;
   }
-  child.high = inherit_bound(node.high);
+  child.high = inherit_bound(node.high, &high_reader_);
   children_.push_back(child);
   if (unordered > 0) {
     problem(a, TreeProblemKind::kOrder,
@@ -642,7 +723,9 @@ void KeyWalk::run() {
       }
     }
     level.swap(children_);
-    bounds_.swap(next_bounds_);
+    std::swap(bounds_, next_bounds_);
+    low_reader_.reset();
+    high_reader_.reset();
   }
 }
 

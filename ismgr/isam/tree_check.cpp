@@ -17,7 +17,6 @@ namespace ismgr {
 
 namespace {
 
-constexpr uint32_t kNoBound = UINT32_MAX;
 // The gap of unwanted blocks a read may span rather than be split in two.
 constexpr uint64_t kMaxGapBlocks = 8;
 // Owner mark of the free-list head in the block owner map.
@@ -129,12 +128,15 @@ int compare_strings(const uint8_t* a, uint32_t an, const uint8_t* b, uint32_t bn
 // they are kept. Neighbouring separators share most of their bytes, so each
 // one is kept as the length it shares with the one before it and the bytes
 // that follow; every 16th one in full, so that any one is found again from
-// the last full one before it.
+// the last full one before it. The leftmost and rightmost blocks of a level
+// have no bound on one side: that is kept as an entry too.
 class BoundStore {
  public:
+  // Gives the memory back: the two stores take turns at holding the large
+  // leaf level, and should not both keep room for it.
   void clear() {
-    bytes_.clear();
-    restarts_.clear();
+    std::vector<uint8_t>().swap(bytes_);
+    std::vector<uint32_t>().swap(restarts_);
     count_ = 0;
   }
   uint32_t add(const uint8_t* p, uint32_t n) {
@@ -146,9 +148,15 @@ class BoundStore {
     uint32_t shared = 0;
     if (count_ % kRestart == 0) {
       restarts_.push_back(static_cast<uint32_t>(bytes_.size()));
-    } else {
+    } else if (p != nullptr) {
       const uint32_t most = std::min(n, last_length_);
       while (shared < most && p[shared] == last_[shared]) ++shared;
+    }
+    if (p == nullptr) {
+      bytes_.push_back(kNone);
+      bytes_.push_back(0);
+      last_length_ = 0;  // the next one shares nothing
+      return count_++;
     }
     bytes_.push_back(static_cast<uint8_t>(shared));
     bytes_.push_back(static_cast<uint8_t>(n - shared));
@@ -157,9 +165,12 @@ class BoundStore {
     last_length_ = n;
     return count_++;
   }
+  // No bound: a null `p`.
+  uint32_t add_none() { return add(nullptr, 0); }
   // A separator's length byte counts itself: at most 254 bytes follow it.
   static constexpr uint32_t kRestart = 16;
   static constexpr uint32_t kLongest = 255;
+  static constexpr uint8_t kNone = 0xFF;  // in place of the shared length
 
  private:
   friend class BoundReader;
@@ -176,7 +187,8 @@ class BoundStore {
 class BoundReader {
  public:
   void reset() { at_ = UINT32_MAX; }
-  // Separator `k` (one the store gave out); valid until the next call.
+  // Separator `k` (one the store gave out), null for no bound; valid until
+  // the next call.
   const uint8_t* get(const BoundStore& store, uint32_t k, uint32_t* length) {
     const uint32_t group = k / BoundStore::kRestart;
     if (at_ == UINT32_MAX || k < at_ || at_ / BoundStore::kRestart != group) {
@@ -189,7 +201,7 @@ class BoundReader {
       step(store);
     }
     *length = length_;
-    return text_;
+    return none_ ? nullptr : text_;
   }
 
  private:
@@ -197,6 +209,12 @@ class BoundReader {
   void step(const BoundStore& store) {
     const uint8_t* e = store.bytes_.data() + offset_;
     const uint32_t shared = e[0], rest = e[1];
+    none_ = shared == BoundStore::kNone;
+    if (none_) {
+      length_ = 0;
+      offset_ += 2;
+      return;
+    }
     std::memcpy(text_ + shared, e + 2, rest);
     length_ = shared + rest;
     offset_ += 2 + rest;
@@ -204,31 +222,36 @@ class BoundReader {
   uint32_t at_ = UINT32_MAX;  // the separator in text_
   uint32_t offset_ = 0;       // where the one after it starts
   uint32_t length_ = 0;
+  bool none_ = false;
   uint8_t text_[BoundStore::kLongest] = {};
 };
 
-// A block of the level being walked, with the key range its parent gives it
-// (numbers of separators in the level's bound store). A level
-// holds one per block, so it is kept small: the parent's address is looked
-// up in the level above.
+// A block of the level being walked, with the key range its parent gives it:
+// separators `low` and `low + 1` of the level's bound store (a parent keeps
+// its children's bounds one after the other). A level holds one per block,
+// so it is kept small: the parent's address is looked up in the level
+// above, and a block whose pointer failed its check has address 0 (a null
+// pointer fails it).
 struct Node {
   uint64_t address = 0;
-  uint32_t low = kNoBound;
-  uint32_t high = kNoBound;
+  uint32_t low = 0;
   uint32_t parent = 0;  // the parent's position in its level
-  bool usable = false;  // address checked and not reached before
 };
 
 // A level's nodes in fixed chunks: growing it never copies it (a vector
-// would hold the old and the new storage at once), and the chunks are kept
-// from one level and key to the next.
+// would hold the old and the new storage at once).
 class NodeList {
  public:
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   Node& operator[](size_t i) { return chunks_[i >> kShift][i & kMask]; }
   const Node& operator[](size_t i) const { return chunks_[i >> kShift][i & kMask]; }
-  void clear() { size_ = 0; }
+  // Keeps one chunk: the two lists take turns at holding the large leaf
+  // level, and should not both keep room for it.
+  void clear() {
+    size_ = 0;
+    if (chunks_.size() > 1) chunks_.resize(1);
+  }
   void push_back(const Node& node) {
     if ((size_ >> kShift) == chunks_.size()) chunks_.push_back(std::make_unique<Node[]>(kMask + 1));
     (*this)[size_++] = node;
@@ -278,7 +301,8 @@ class ReadBuffer {
 
 // The working storage of the walks, kept from one key to the next: its
 // larger vectors would otherwise be mapped afresh (and every page of them
-// faulted in) for each key.
+// faulted in) for each key. The level lists and bound stores give back all
+// but a little when cleared, since they take turns at holding a leaf level.
 struct WalkBuffers {
   ReadBuffer read;
   BoundStore bounds, next_bounds;
@@ -407,7 +431,6 @@ bool KeyWalk::check_pointer(Node* node, int j) {
 }
 
 uint32_t KeyWalk::inherit_bound(uint32_t at, BoundReader* reader) {
-  if (at == kNoBound) return kNoBound;
   uint32_t n = 0;
   const uint8_t* p = reader->get(bounds_, at, &n);
   return next_bounds_.add(p, n);
@@ -461,9 +484,8 @@ void KeyWalk::leaf(const Node& node, uint32_t position, const uint8_t* b, int j)
   // In ascending entries only the first can fall below the range and only
   // the last above it; otherwise every entry is compared.
   uint32_t low_n = 0, high_n = 0;
-  const uint8_t* low = node.low == kNoBound ? nullptr : low_reader_.get(bounds_, node.low, &low_n);
-  const uint8_t* high =
-      node.high == kNoBound ? nullptr : high_reader_.get(bounds_, node.high, &high_n);
+  const uint8_t* low = low_reader_.get(bounds_, node.low, &low_n);
+  const uint8_t* high = high_reader_.get(bounds_, node.low + 1, &high_n);
   auto outside = [&](const uint8_t* bound, uint32_t bound_n, uint32_t i, bool lower) {
     if (bound == nullptr) return false;
     const int c =
@@ -529,10 +551,10 @@ void KeyWalk::check_chain(uint32_t i, uint64_t previous, uint64_t next) {
       chain_.resize(kMaxListedProblems);
     }
   };
-  if ((!has_before || level_[i - 1].usable) && previous != want_previous) {
+  if ((!has_before || level_[i - 1].address != 0) && previous != want_previous) {
     fault(false, previous, want_previous);
   }
-  if ((!has_after || level_[i + 1].usable) && next != want_next) fault(true, next, want_next);
+  if ((!has_after || level_[i + 1].address != 0) && next != want_next) fault(true, next, want_next);
 }
 
 void KeyWalk::chain_problems() {
@@ -573,9 +595,8 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
   child.parent = position;
   child.low = inherit_bound(node.low, &low_reader_);
   uint32_t low_n = 0, high_n = 0;
-  const uint8_t* low = node.low == kNoBound ? nullptr : low_reader_.get(bounds_, node.low, &low_n);
-  const uint8_t* high =
-      node.high == kNoBound ? nullptr : high_reader_.get(bounds_, node.high, &high_n);
+  const uint8_t* low = low_reader_.get(bounds_, node.low, &low_n);
+  const uint8_t* high = high_reader_.get(bounds_, node.low + 1, &high_n);
   child.address = read_block_pointer(g_, b + sep.p0_offset);
   uint32_t pos = sep.first_entry;
   const uint8_t* last = nullptr;
@@ -597,16 +618,15 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
         (high != nullptr && compare_strings(prefix, n, high, high_n) >= 0)) {
       ++outside;
     }
-    child.high = next_bounds_.add(prefix, n);
     children_.push_back(child);
-    child.low = child.high;
+    child.low = next_bounds_.add(prefix, n);
     child.address = read_block_pointer(g_, b + pos + length);
     s.prefix_bytes += n;
     last = prefix;
     last_n = n;
     pos += length + pw;
   }
-  child.high = inherit_bound(node.high, &high_reader_);
+  inherit_bound(node.low + 1, &high_reader_);
   children_.push_back(child);
   if (unordered > 0) {
     problem(a, TreeProblemKind::kOrder,
@@ -630,7 +650,7 @@ void KeyWalk::read_level(int j) {
   order.clear();
   order.reserve(level.size());
   for (uint32_t i = 0; i < level.size(); ++i) {
-    if (level[i].usable) order.push_back(i);
+    if (level[i].address != 0) order.push_back(i);
   }
   std::sort(order.begin(), order.end(),
             [&](uint32_t x, uint32_t y) { return level[x].address < level[y].address; });
@@ -682,11 +702,15 @@ void KeyWalk::run() {
   level.push_back(Node{});
   level[0].address = k_.root;
   bounds_.clear();
+  level[0].low = bounds_.add_none();
+  bounds_.add_none();
   chain_.clear();
   chain_faults_ = 0;
   for (int j = 0; j < depth_ && !level.empty(); ++j) {
     // Before the level above gives way to the next level's children.
-    for (size_t i = 0; i < level.size(); ++i) level[i].usable = check_pointer(&level[i], j);
+    for (size_t i = 0; i < level.size(); ++i) {
+      if (!check_pointer(&level[i], j)) level[i].address = 0;
+    }
     stats.levels.emplace_back();
     children_.clear();
     next_bounds_.clear();
@@ -706,6 +730,7 @@ void KeyWalk::run() {
     // The children in tree order: grouped by their parent's position, each
     // group already in separator order. Each child's place goes to order_,
     // and the children are moved there in place, a cycle at a time.
+    if (children_.empty()) break;  // the leaf level, or none below
     std::vector<uint32_t>& start = start_;
     start.assign(level.size() + 1, 0);
     const size_t n = children_.size();

@@ -356,6 +356,7 @@ class KeyWalk {
   void leaf(const Node& node, uint32_t position, const uint8_t* b, int j);
   void check_chain(uint32_t position, uint64_t previous, uint64_t next);
   void chain_problems();
+  void put_in_tree_order();
   void separator(const Node& node, uint32_t position, const uint8_t* b, int j);
   uint32_t inherit_bound(uint32_t bound, BoundReader* reader);
 
@@ -646,37 +647,48 @@ void KeyWalk::separator(const Node& node, uint32_t position, const uint8_t* b, i
 void KeyWalk::read_level(int j) {
   const NodeList& level = level_;
   const uint64_t B = g_.block_size;
+  // A level laid out in tree order (as a bulk load lays it out), with every
+  // pointer sound, is read as it stands; any other is sorted into a list.
+  bool in_order = true;
+  for (size_t i = 0; i < level.size() && in_order; ++i) {
+    in_order = level[i].address != 0 && (i == 0 || level[i - 1].address < level[i].address);
+  }
   std::vector<uint32_t>& order = order_;
   order.clear();
-  order.reserve(level.size());
-  for (uint32_t i = 0; i < level.size(); ++i) {
-    if (level[i].address != 0) order.push_back(i);
+  if (!in_order) {
+    order.reserve(level.size());
+    for (uint32_t i = 0; i < level.size(); ++i) {
+      if (level[i].address != 0) order.push_back(i);
+    }
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t x, uint32_t y) { return level[x].address < level[y].address; });
   }
-  std::sort(order.begin(), order.end(),
-            [&](uint32_t x, uint32_t y) { return level[x].address < level[y].address; });
+  const size_t count = in_order ? level.size() : order.size();
+  auto at = [&](size_t r) { return in_order ? static_cast<uint32_t>(r) : order[r]; };
   auto offset_of = [&](uint32_t i) { return g_.tbyte ? level[i].address * 256 : level[i].address; };
-  for (size_t r = 0; r < order.size();) {
-    const uint64_t first = offset_of(order[r]);
+  for (size_t r = 0; r < count;) {
+    const uint64_t first = offset_of(at(r));
     size_t end = r + 1;
-    while (end < order.size()) {
-      const uint64_t at = offset_of(order[end]);
-      const uint64_t last = offset_of(order[end - 1]);
-      if (at - last > B * kMaxGapBlocks || at + B - first > in_.max_read) break;
+    while (end < count) {
+      const uint64_t at_end = offset_of(at(end));
+      const uint64_t last = offset_of(at(end - 1));
+      if (at_end - last > B * kMaxGapBlocks || at_end + B - first > in_.max_read) break;
       ++end;
     }
-    const uint64_t length = offset_of(order[end - 1]) + B - first;
+    const uint64_t length = offset_of(at(end - 1)) + B - first;
     uint8_t* run = buffer_.get(length);
     if (!in_.read(first, run, length)) raise_status(kStatusReadFailure);
     bytes_read_ += length;
     for (size_t x = r; x < end; ++x) {
-      const Node& node = level[order[x]];
-      const uint8_t* b = run + (offset_of(order[x]) - first);
+      const uint32_t i = at(x);
+      const Node& node = level[i];
+      const uint8_t* b = run + (offset_of(i) - first);
       TreeLevelStats& s = stats.levels[j];
       ++s.blocks;
       if (b[0] == kLeafMark) {
-        leaf(node, order[x], b, j);
+        leaf(node, i, b, j);
       } else {
-        separator(node, order[x], b, j);
+        separator(node, i, b, j);
       }
     }
     r = end;
@@ -728,29 +740,39 @@ void KeyWalk::run() {
     chain_problems();
 
     // The children in tree order: grouped by their parent's position, each
-    // group already in separator order. Each child's place goes to order_,
-    // and the children are moved there in place, a cycle at a time.
+    // group already in separator order. Parents read in tree order left them
+    // so; otherwise each child's place goes to order_, and the children are
+    // moved there in place, a cycle at a time.
     if (children_.empty()) break;  // the leaf level, or none below
-    std::vector<uint32_t>& start = start_;
-    start.assign(level.size() + 1, 0);
     const size_t n = children_.size();
     if (n > UINT32_MAX) raise_status(kStatusNoMemory);
-    for (size_t c = 0; c < n; ++c) ++start[children_[c].parent + 1];
-    for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-    std::vector<uint32_t>& place = order_;
-    place.resize(n);
-    for (size_t c = 0; c < n; ++c) place[c] = start[children_[c].parent]++;
-    for (size_t c = 0; c < n; ++c) {
-      while (place[c] != c) {
-        const uint32_t d = place[c];
-        std::swap(children_[c], children_[d]);
-        std::swap(place[c], place[d]);
-      }
+    bool in_order = true;
+    for (size_t c = 1; c < n && in_order; ++c) {
+      in_order = children_[c - 1].parent <= children_[c].parent;
     }
+    if (!in_order) put_in_tree_order();
     level.swap(children_);
     std::swap(bounds_, next_bounds_);
     low_reader_.reset();
     high_reader_.reset();
+  }
+}
+
+void KeyWalk::put_in_tree_order() {
+  const size_t n = children_.size();
+  std::vector<uint32_t>& start = start_;
+  start.assign(level_.size() + 1, 0);
+  for (size_t c = 0; c < n; ++c) ++start[children_[c].parent + 1];
+  for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+  std::vector<uint32_t>& place = order_;
+  place.resize(n);
+  for (size_t c = 0; c < n; ++c) place[c] = start[children_[c].parent]++;
+  for (size_t c = 0; c < n; ++c) {
+    while (place[c] != c) {
+      const uint32_t d = place[c];
+      std::swap(children_[c], children_[d]);
+      std::swap(place[c], place[d]);
+    }
   }
 }
 

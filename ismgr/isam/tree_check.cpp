@@ -167,8 +167,8 @@ class BoundStore {
   }
   // No bound: a null `p`.
   uint32_t add_none() { return add(nullptr, 0); }
-  // A separator's length byte counts itself: at most 254 bytes follow it.
   static constexpr uint32_t kRestart = 16;
+  // A separator's length byte counts itself: at most 254 bytes follow it.
   static constexpr uint32_t kLongest = 255;
   static constexpr uint8_t kNone = 0xFF;  // in place of the shared length
 
@@ -276,6 +276,11 @@ struct ChainFault {
   uint64_t link = 0;
   uint64_t want = 0;
 };
+
+// Tree order of chain faults: by leaf, the previous link first.
+bool chain_before(const ChainFault& x, const ChainFault& y) {
+  return x.position != y.position ? x.position < y.position : x.next < y.next;
+}
 
 // The read buffer: page-aligned, since the kernel's copy into an unaligned
 // buffer costs several times as much; of exactly the size last asked for
@@ -545,10 +550,8 @@ void KeyWalk::check_chain(uint32_t i, uint64_t previous, uint64_t next) {
     chain_.push_back({i, is_next, link, want});
     // Only the first ones in tree order can be listed.
     if (chain_.size() >= 2 * kMaxListedProblems) {
-      auto before = [](const ChainFault& x, const ChainFault& y) {
-        return x.position != y.position ? x.position < y.position : x.next < y.next;
-      };
-      std::nth_element(chain_.begin(), chain_.begin() + kMaxListedProblems, chain_.end(), before);
+      std::nth_element(chain_.begin(), chain_.begin() + kMaxListedProblems, chain_.end(),
+                       chain_before);
       chain_.resize(kMaxListedProblems);
     }
   };
@@ -559,9 +562,7 @@ void KeyWalk::check_chain(uint32_t i, uint64_t previous, uint64_t next) {
 }
 
 void KeyWalk::chain_problems() {
-  std::sort(chain_.begin(), chain_.end(), [](const ChainFault& x, const ChainFault& y) {
-    return x.position != y.position ? x.position < y.position : x.next < y.next;
-  });
+  std::sort(chain_.begin(), chain_.end(), chain_before);
   for (const ChainFault& f : chain_) {
     problem(
         level_[f.position].address, TreeProblemKind::kChain,

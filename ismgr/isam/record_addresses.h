@@ -16,7 +16,9 @@
 // and the radix sort's scratch copy of it (12 or 24 bytes a record at most,
 // and up to 2 bytes a record more while a bitmap turns out too sparse). The
 // rest grows with the number of index blocks: the walk keeps one level's
-// blocks with their key ranges, some 85 bytes and a separator prefix a leaf.
+// blocks, 16 bytes each, with their lower bounds front-coded (some 9 bytes a
+// leaf), 4 bytes a block more when a level is not laid out in tree order,
+// and the 2-byte visited mark of every index block.
 #ifndef ISMGR_ISAM_RECORD_ADDRESSES_H_
 #define ISMGR_ISAM_RECORD_ADDRESSES_H_
 

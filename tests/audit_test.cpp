@@ -50,9 +50,7 @@ class AuditTest : public ::testing::Test {
     platform::set_last_error(0);
     body();
     ismgr_shutdown(existing_context());
-    std::string text = dir_.read("audit.log");  // CR LF line ends on Windows, read as LF
-    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
-    return text;
+    return test::without_cr(dir_.read("audit.log"));  // CR LF line ends on Windows
   }
   test::ScratchDir dir_;
   std::string log_ = dir_.file("audit.log");

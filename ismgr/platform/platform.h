@@ -244,6 +244,16 @@ uint32_t process_id();
 struct ThreadExitEntry {
   void (*release)(ThreadExitEntry* entry) = nullptr;
   ThreadExitEntry* next = nullptr;  // used by the layer
+
+  // Releases `head` and every entry after it: what the layer's thread-end
+  // callback does with a thread's list.
+  static void release_list(ThreadExitEntry* head) {
+    while (head != nullptr) {
+      ThreadExitEntry* next = head->next;
+      head->release(head);
+      head = next;
+    }
+  }
 };
 // Calls entry->release(entry) when the calling thread ends. The process's
 // last thread is not covered: the end of the process frees everything.

@@ -119,8 +119,7 @@ CommandResult run_command(const std::string& dir, const std::string& command) {
     *text = read_file(*path);
     std::remove(path->c_str());
 #ifdef _WIN32
-    // The commands write text, with CR LF line ends there.
-    for (size_t at = 0; (at = text->find("\r\n", at)) != std::string::npos;) text->erase(at, 1);
+    *text = without_cr(std::move(*text));  // the commands write text, CR LF there
 #endif
   }
   return r;

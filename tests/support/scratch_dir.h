@@ -23,6 +23,13 @@ inline std::string read_file(const std::string& path) {
   return std::move(text).str();
 }
 
+// `text` with every CR LF made LF: a text file as Windows writes it, read as
+// it reads on POSIX systems.
+inline std::string without_cr(std::string text) {
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
 class ScratchDir {
  public:
   // `in_memory`: on the memory file system where there is one, for tests

@@ -86,11 +86,7 @@ bool g_exit_key_made = false;
 std::once_flag g_exit_key_once;
 
 void release_entries(void* head) {
-  for (auto* entry = static_cast<ThreadExitEntry*>(head); entry != nullptr;) {
-    ThreadExitEntry* next = entry->next;
-    entry->release(entry);
-    entry = next;
-  }
+  ThreadExitEntry::release_list(static_cast<ThreadExitEntry*>(head));
 }
 }  // namespace
 

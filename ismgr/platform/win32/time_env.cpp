@@ -225,11 +225,7 @@ DWORD g_exit_slot = FLS_OUT_OF_INDEXES;
 std::once_flag g_exit_slot_once;
 
 void WINAPI release_entries(void* head) {
-  for (auto* entry = static_cast<ThreadExitEntry*>(head); entry != nullptr;) {
-    ThreadExitEntry* next = entry->next;
-    entry->release(entry);
-    entry = next;
-  }
+  ThreadExitEntry::release_list(static_cast<ThreadExitEntry*>(head));
 }
 }  // namespace
 

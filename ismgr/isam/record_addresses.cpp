@@ -212,12 +212,7 @@ void AddressCollector::add(const uint64_t* addresses, size_t n) {
         const uint64_t x = addresses[i], slot = slots_of_block_[i];
         low = std::min(low, x);
         high = std::max(high, x);
-        uint64_t& word = bits_[slot / 64];
-        const uint64_t bit = uint64_t{1} << (slot % 64);
-        if ((word & bit) != 0) [[unlikely]] {
-          repeats_.push_back(x);
-        }
-        word |= bit;
+        mark(slot, x);
       }
       min_ = low;
       max_ = high;
@@ -241,14 +236,7 @@ void AddressCollector::add(const uint64_t* addresses, size_t n) {
       --count_;
       return list_.add(addresses + i, n - i);
     }
-    const uint64_t slot = step_.quotient(x - base_);
-    uint64_t& word = bits_[slot / 64];
-    const uint64_t bit = uint64_t{1} << (slot % 64);
-    if ((word & bit) != 0) {
-      repeats_.push_back(x);
-    } else {
-      word |= bit;
-    }
+    mark(step_.quotient(x - base_), x);
   }
 }
 
@@ -271,14 +259,10 @@ void AddressCollector::refine(uint64_t step) {
   const uint64_t slots = finer.quotient(max_ - base) + 1;
   if (slots > kCollectSlots * std::max(count_, expected_) + kCollectFreeSlots) return to_list();
   std::vector<uint64_t> bits(slots / 64 + 1, 0);
-  for (size_t w = 0; w < bits_.size(); ++w) {
-    for (uint64_t word = bits_[w]; word != 0; word &= word - 1) {
-      const uint64_t x =
-          base_ + (w * 64 + static_cast<uint64_t>(__builtin_ctzll(word))) * step_.step();
-      const uint64_t slot = finer.quotient(x - base);
-      bits[slot / 64] |= uint64_t{1} << (slot % 64);
-    }
-  }
+  each_address([&](uint64_t x) {  // (a repeat sets its bit once more)
+    const uint64_t slot = finer.quotient(x - base);
+    bits[slot / 64] |= uint64_t{1} << (slot % 64);
+  });
   bits_.swap(bits);
   base_ = base;
   step_ = finer;

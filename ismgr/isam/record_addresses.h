@@ -153,6 +153,15 @@ class AddressCollector {
   void to_list();
   template <typename F>
   void each_address(F f) const;
+  // Sets the bit of `slot`, that of address x; a bit already set keeps x aside.
+  void mark(uint64_t slot, uint64_t x) {
+    uint64_t& word = bits_[slot / 64];
+    const uint64_t bit = uint64_t{1} << (slot % 64);
+    if ((word & bit) != 0) [[unlikely]] {
+      repeats_.push_back(x);
+    }
+    word |= bit;
+  }
 
   AddressSet list_;
   bool listing_ = false;

@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <chrono>
+#include <future>
 #include <map>
 #include <random>
 #include <string>
@@ -194,6 +202,54 @@ TEST(Files, ErrorsAndMoves) {
   EXPECT_EQ(last_error(), kErrAlreadyExists);
   EXPECT_EQ(dir.read("other"), "y");
 }
+
+#ifndef _WIN32
+// A FIFO named as a file: every open returns at once (a blocked one is freed
+// by a writer of the test's own, and fails the test), reads find it empty,
+// and no creation writes into it.
+TEST(Files, FifoNeverWaits) {
+  ScratchDir dir;
+  const std::string fifo = dir.file("pipe.ism");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Row {
+    Access access;
+    Disposition disposition;
+    bool opens;
+  };
+  const Row rows[] = {{Access::kRead, Disposition::kOpenExisting, true},
+                      {Access::kReadWrite, Disposition::kOpenExisting, true},
+                      {Access::kReadWrite, Disposition::kCreateAlways, false},
+                      {Access::kWrite, Disposition::kCreateAlways, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.access) * 10 + static_cast<int>(row.disposition));
+    uint8_t first[64];
+    uint32_t got = 99;
+    auto open = std::async(std::launch::async, [&] {
+      OpenOptions o;
+      o.access = row.access;
+      o.disposition = row.disposition;
+      o.first_read = first;
+      o.first_read_count = sizeof first;
+      o.first_read_done = &got;
+      return open_file(fifo.c_str(), o);
+    });
+    if (open.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      const int writer = ::open(fifo.c_str(), O_RDWR);
+      open.wait();
+      ::close(writer);
+      FAIL() << "the open waited for a writer";
+    }
+    const Handle h = open.get();
+    EXPECT_EQ(h != kInvalidHandle, row.opens);
+    if (h == kInvalidHandle) continue;
+    EXPECT_EQ(got, 0u);
+    uint32_t done = 99;
+    read(h, first, sizeof first, &done);
+    EXPECT_EQ(done, 0u);
+    close_file(h);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace ismgr::platform

@@ -78,7 +78,7 @@ int pread_fully(int fd, void* buffer, uint32_t count, int64_t offset, uint32_t* 
 namespace internal {
 int reopen(int fd, int flags) {
   std::string p = proc_fd_path(fd);
-  return ::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+  return ::open(p.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 }  // namespace internal
 
@@ -88,7 +88,10 @@ Handle open_file(const char* name, const OpenOptions& options) {
     return kInvalidHandle;
   }
   std::string path = internal::to_posix_path(name);
-  int flags = O_CLOEXEC | O_NOCTTY;
+  // O_NONBLOCK: a FIFO or a device named as a file must not hold the open
+  // (or a later read) until some other process comes along; it reads as an
+  // empty file instead. Regular files ignore the flag.
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   switch (options.access) {
     case Access::kRead:
       flags |= O_RDONLY;
@@ -125,6 +128,11 @@ Handle open_file(const char* name, const OpenOptions& options) {
       return refuse_open(fd, -1, internal::os_error_from_errno(errno, nullptr));
     if (S_ISDIR(st.st_mode)) return refuse_open(fd, -1, kErrAccessDenied);
     info.regular = S_ISREG(st.st_mode);
+    // A file is only ever created, or emptied, as a regular file: creating
+    // "over" a FIFO or a device would write into it.
+    if (!info.regular && options.disposition != Disposition::kOpenExisting) {
+      return refuse_open(fd, -1, kErrAccessDenied);
+    }
     info.type_known = true;
   }
 
@@ -328,7 +336,7 @@ namespace {
 // Moves a regular file to another file system: copy to a new target, then
 // remove the source. A failed copy removes the partial target.
 bool copy_then_delete(const std::string& from, const std::string& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // never waits on a FIFO
   if (in < 0) return fail_errno(errno, from.c_str());
   struct stat st;
   if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {

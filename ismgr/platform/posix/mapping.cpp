@@ -29,7 +29,7 @@ bool MappedWord::map(Handle handle) {
   }
   // An independent open: it holds no share claims or locks of the handle.
   std::string p = "/proc/self/fd/" + std::to_string(handle);
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     set_last_error_from_errno(errno);
     return false;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ismgr/platform/terminal.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -248,6 +250,23 @@ TEST(Files, FifoNeverWaits) {
     EXPECT_EQ(done, 0u);
     close_file(h);
   }
+}
+
+// A program started without standard output and error gets read-only
+// stand-ins: the file it opens next does not become stream 1 or 2 (and so
+// never receives their text), and writes to them still fail.
+TEST(Files, ClosedStandardStreamsNeverBecomeFiles) {
+  ScratchDir dir;
+  const std::string name = dir.write("f.dat", "data");
+  ChildProcess child([&](Link&) {
+    ::close(1);
+    ::close(2);
+    guard_standard_streams();
+    const Handle h = open_with(name, Access::kReadWrite);
+    return h > 2 && ::write(1, "x", 1) < 0 && ::write(2, "x", 1) < 0 ? 0 : 1;
+  });
+  EXPECT_EQ(child.wait(), 0);
+  EXPECT_EQ(dir.read("f.dat"), "data");
 }
 #endif
 

@@ -228,6 +228,33 @@ TEST(QdescBinary, DescribingChangesNoFile) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
+// Lost output is a failure: a description that fails under -g takes its
+// file away (a complete one stays), and output that cannot be written (a
+// full disk, a closed stream) fails each command that writes some, with
+// the reason.
+TEST(QdescBinary, LostOutputIsAFailure) {
+  test::ScratchDir dir;
+  ASSERT_TRUE(cust().write_files(dir.path().string(), "cust"));
+  const std::string in = dir.path().string();
+  auto r = test::run_command(in, test::command_path("qdesc") + " -g cust missing");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_TRUE(dir.exists("cust.par"));
+  EXPECT_FALSE(dir.exists("missing.par"));
+#ifndef _WIN32
+  const std::tuple<const char*, const char*, int> rows[] = {
+      {"qdesc", "-x cust", 1}, {"qcheck", "cust", 2}, {"qinfo", "cust.ism size", 1}};
+  for (const auto& [command, args, status] : rows) {
+    for (const char* redirect : {">/dev/full", ">&-"}) {
+      r = test::run_command(in,
+                            "(" + test::command_path(command) + " " + args + " " + redirect + ")");
+      EXPECT_EQ(r.exit_status, status) << command << redirect;
+      EXPECT_NE(r.err.find(std::string(command) + ": cannot write the output: "), std::string::npos)
+          << r.err;
+    }
+  }
+#endif
+}
+
 // Either file cut short at every length through its headers (the index's
 // dynamic header ends at 5776; the data file's copy and text in steps of 7),
 // then in steps past them.

@@ -71,13 +71,20 @@ int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, 
   ErrorSinkSwap swap(ctx, &ordered);
   Sink& err = ordered;
   // Declared before the channel so that the channel is closed first.
+  // The output file of -g is made before the open; a description that fails,
+  // or does not reach the disk whole, takes it away again.
   OwnedFile created;
+  std::string out_name;
   std::unique_ptr<OpenedFile> file;
   try {
     if (stream == nullptr) {
-      std::string out_name = output_file_name(name, format == Format::kXdl);
+      out_name = output_file_name(name, format == Format::kXdl);
       created.reset(std::fopen(out_name.c_str(), "w"));
-      if (!created) report_tool_error(err, kToolCantCreate, out_name.c_str());
+      if (!created) {
+        const std::string failed = std::move(out_name);
+        out_name.clear();  // not made here: never removed
+        report_tool_error(err, kToolCantCreate, failed.c_str());
+      }
       stream = created.get();
     }
     file = opener.open(ctx, name);
@@ -88,7 +95,13 @@ int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, 
       write_xdl_description(ctx, file->view(), file->io(), name, text);
     }
     put_text(text, stream);
-    created.reset();
+    if (created) {
+      const bool written = std::fflush(created.get()) == 0 && !std::ferror(created.get());
+      stream = nullptr;  // closed below, whatever comes
+      if (std::fclose(created.release()) != 0 || !written) {
+        report_tool_error(err, kToolCantCreate, out_name.c_str());
+      }
+    }
     file.reset();
     return result;
   } catch (const DescribeAbort&) {
@@ -106,6 +119,7 @@ int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, 
   }
   file.reset();
   created.reset();
+  if (!out_name.empty()) std::remove(out_name.c_str());
   return -1;
 }
 

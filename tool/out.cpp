@@ -1,5 +1,6 @@
 #include "tool/out.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,15 @@
 #include "ismgr/runtime/char_class.h"
 
 namespace ismgr::tool {
+
+bool output_complete(std::FILE* stream, const char* program) {
+  errno = 0;
+  if (std::fflush(stream) == 0 && !std::ferror(stream)) return true;
+  const int error = errno;
+  std::fprintf(stderr, "%s: cannot write the output: %s\n", program,
+               error != 0 ? std::strerror(error) : "write error");
+  return false;
+}
 
 void FileSink::write(const char* data, size_t length) {
   if (length != 0) std::fwrite(data, 1, length, stream_);

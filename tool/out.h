@@ -80,6 +80,12 @@ class Output {
   char comment_ = ';';
 };
 
+// Flushes `stream` and tells whether all that was written to it arrived.
+// When not, says so on standard error ("PROGRAM: cannot write the output:
+// REASON"): a command whose output was lost (a full disk, a closed stream)
+// must not report success.
+bool output_complete(std::FILE* stream, const char* program);
+
 }  // namespace ismgr::tool
 
 #endif  // ISMGR_TOOL_OUT_H_

@@ -21,6 +21,7 @@
 #include "ismgr/platform/terminal.h"
 #include "ismgr/runtime/context.h"
 #include "ismgr/runtime/status.h"
+#include "tool/out.h"
 #include "tool/qcheck_report.h"
 
 namespace {
@@ -163,16 +164,21 @@ int check(const std::string& name, const Options& o, bool progress) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ismgr::platform::guard_standard_streams();
   Options o;
   if (!parse(argc, argv, &o)) return usage(argc > 0 ? argv[0] : nullptr);
   ismgr::ismgr_control* ctl = ismgr::ismgr_init();
   if (!o.lock) ismgr::platform::put_env("ENABLE_NOLOCK=1");
   const bool progress = ismgr::platform::is_terminal(2);
   int status = 0;
+  bool written = true;
   for (const std::string& name : o.files) {
     const int rc = check(name, o, progress);
     if (rc > status) status = rc;
-    std::fflush(stdout);
+    // Each file's report goes out before the next file's errors; output
+    // that cannot be written is said once, and fails the run.
+    if (written && !ismgr::tool::output_complete(stdout, "qcheck")) written = false;
+    if (!written) status = 2;
   }
   ismgr::ismgr_shutdown(ctl);
   return status;

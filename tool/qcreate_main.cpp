@@ -15,6 +15,7 @@
 #include <string>
 
 #include "ismgr/ismgr.h"
+#include "ismgr/platform/terminal.h"
 #include "tool/create_details.h"
 
 namespace {
@@ -38,6 +39,7 @@ int report(int code, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ismgr::platform::guard_standard_streams();
   bool replace = false;
   int arg = 1;
   if (arg < argc && std::strcmp(argv[arg], "-r") == 0) {

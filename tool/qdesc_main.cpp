@@ -11,8 +11,10 @@
 #include "ismgr/runtime/context.h"
 #include "tool/describe_run.h"
 #include "tool/open_description.h"
+#include "tool/out.h"
 
 int main(int argc, char** argv) {
+  ismgr::platform::guard_standard_streams();
   // Into a file or a pipe, the descriptions of many files go out in one
   // write; a description reaches a terminal as soon as it is complete.
   static char out_buffer[32768];
@@ -23,7 +25,7 @@ int main(int argc, char** argv) {
     ismgr::tool::ChannelOpener opener(ismgr::existing_context());
     status = ismgr::tool::run_qdesc(argc, argv, opener, stdout, stderr);
   }
-  std::fflush(stdout);
+  if (!ismgr::tool::output_complete(stdout, "qdesc")) status = 1;
   ismgr_shutdown(ctl);
   std::exit(status);
 }

@@ -18,9 +18,11 @@
 
 #include "ismgr/api/api_internal.h"
 #include "ismgr/ismgr.h"
+#include "ismgr/platform/terminal.h"
 #include "ismgr/runtime/info_keywords.h"
 #include "ismgr/runtime/status.h"
 #include "tool/open_description.h"
+#include "tool/out.h"
 #include "tool/qinfo_args.h"
 #include "tool/qinfo_details.h"
 
@@ -133,6 +135,7 @@ int ask(ismgr_channel* ch, const QinfoArgs& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ismgr::platform::guard_standard_streams();
   QinfoArgs args;
   std::string error;
   switch (ismgr::tool::parse_qinfo_args(argc, argv, &args, &error)) {
@@ -161,7 +164,7 @@ int main(int argc, char** argv) {
   } else {
     const std::string opened = ismgr_channel_name(ch);
     const int code = ask(ch, args);
-    std::fflush(stdout);
+    if (!ismgr::tool::output_complete(stdout, "qinfo")) result = 1;
     if (code != 0) result = report(code, opened);
     ismgr_close(ch, ISMGR_CLOSE_PURGE, nullptr);
   }

@@ -1,4 +1,5 @@
-// Whether a standard stream is a terminal (a console).
+// Whether a standard stream is a terminal (a console); the standard streams
+// need no guard here.
 #include "ismgr/platform/terminal.h"
 
 #include <io.h>
@@ -8,5 +9,7 @@ namespace ismgr::platform {
 bool is_terminal(int fd) {
   return ::_isatty(fd) != 0;
 }
+
+void guard_standard_streams() {}
 
 }  // namespace ismgr::platform

@@ -245,6 +245,7 @@ TEST(QdescBinary, LostOutputIsAFailure) {
       {"qdesc", "-x cust", 1}, {"qcheck", "cust", 2}, {"qinfo", "cust.ism size", 1}};
   for (const auto& [command, args, status] : rows) {
     for (const char* redirect : {">/dev/full", ">&-"}) {
+      if (redirect[1] == '/' && !std::filesystem::exists("/dev/full")) continue;  // (a container)
       r = test::run_command(in,
                             "(" + test::command_path(command) + " " + args + " " + redirect + ")");
       EXPECT_EQ(r.exit_status, status) << command << redirect;

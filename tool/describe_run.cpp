@@ -74,17 +74,14 @@ int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, 
   // The output file of -g is made before the open; a description that fails,
   // or does not reach the disk whole, takes it away again.
   OwnedFile created;
-  std::string out_name;
+  std::string made;  // the output file, once this description has made it
   std::unique_ptr<OpenedFile> file;
   try {
     if (stream == nullptr) {
-      out_name = output_file_name(name, format == Format::kXdl);
+      const std::string out_name = output_file_name(name, format == Format::kXdl);
       created.reset(std::fopen(out_name.c_str(), "w"));
-      if (!created) {
-        const std::string failed = std::move(out_name);
-        out_name.clear();  // not made here: never removed
-        report_tool_error(err, kToolCantCreate, failed.c_str());
-      }
+      if (!created) report_tool_error(err, kToolCantCreate, out_name.c_str());
+      made = out_name;
       stream = created.get();
     }
     file = opener.open(ctx, name);
@@ -99,7 +96,7 @@ int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, 
       const bool written = std::fflush(created.get()) == 0 && !std::ferror(created.get());
       stream = nullptr;  // closed below, whatever comes
       if (std::fclose(created.release()) != 0 || !written) {
-        report_tool_error(err, kToolCantCreate, out_name.c_str());
+        report_tool_error(err, kToolCantCreate, made.c_str());
       }
     }
     file.reset();
@@ -119,7 +116,7 @@ int describe(DescribeContext& ctx, FileOpener& opener, const std::string& name, 
   }
   file.reset();
   created.reset();
-  if (!out_name.empty()) std::remove(out_name.c_str());
+  if (!made.empty()) std::remove(made.c_str());
   return -1;
 }
 

@@ -146,8 +146,9 @@ class AddressCollector {
  private:
   // The step becomes `step`, a divisor of the old one: bits move apart.
   void refine(uint64_t step);
-  // Room for the slot of `address`: the bitmap grows (below by moving its
-  // base down); false when it would grow too sparse.
+  // Room for the slot of `address` (never below the base, the lowest address
+  // on the grid): the bitmap grows upwards; false when it would grow too
+  // sparse.
   bool make_room(uint64_t address);
   // Every address so far into the list; the bitmap is dropped.
   void to_list();

@@ -11,6 +11,7 @@
 #endif
 
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <map>
 #include <random>
@@ -203,6 +204,46 @@ TEST(Files, ErrorsAndMoves) {
   EXPECT_FALSE(move_file(plain.c_str(), dir.write("other", "y").c_str()));  // never replaces
   EXPECT_EQ(last_error(), kErrAlreadyExists);
   EXPECT_EQ(dir.read("other"), "y");
+}
+
+// A view serves the file's own bytes wherever the stretches fall (across the
+// mapped windows, forwards and back), and a file cut under it never ends the
+// process: what was cut away reads as zeros and the view says so, or (where
+// the view copies) is refused.
+TEST(Files, ViewsMatchTheFileAndSurviveItsCut) {
+  ScratchDir dir;
+  std::mt19937 random(7);
+  std::string bytes((5 << 20) + 123, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  const std::string name = dir.write("big.dat", bytes);
+  Handle h = open_with(name, Access::kRead);
+  ASSERT_NE(h, kInvalidHandle);
+  {
+    FileView view(h, bytes.size());
+    for (int i = 0; i < 300; ++i) {
+      const size_t length = random() % (256 << 10);
+      const size_t offset = random() % (bytes.size() - length + 1);
+      const uint8_t* p = view.view(offset, length);
+      ASSERT_NE(p, nullptr);
+      ASSERT_EQ(std::memcmp(p, bytes.data() + offset, length), 0) << offset << " " << length;
+    }
+    EXPECT_EQ(view.view(bytes.size() - 10, 11), nullptr);
+    const uint8_t* cut = view.view(3 << 20, 4096);
+    ASSERT_NE(cut, nullptr);
+    Handle w = open_with(name, Access::kReadWrite);
+    ASSERT_TRUE(seek(w, 1 << 20, kSeekBegin, nullptr) && set_end_of_file(w));
+    close_file(w);
+    std::string seen(reinterpret_cast<const char*>(cut), 4096);  // must not fault
+    if (view.shrunk()) {
+      EXPECT_EQ(seen, std::string(4096, '\0'));
+    } else {
+      EXPECT_EQ(view.view(3 << 20, 4096), nullptr);
+    }
+    const uint8_t* kept = view.view(4096, 4096);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(std::memcmp(kept, bytes.data() + 4096, 4096), 0);
+  }
+  close_file(h);
 }
 
 #ifndef _WIN32

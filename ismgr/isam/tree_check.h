@@ -97,6 +97,9 @@ struct TreeKeyInput {
 // failure, which the check reports as status 22.
 struct TreeCheckInput {
   std::function<bool(uint64_t offset, uint8_t* buffer, size_t length)> read;
+  // When set, used instead of `read`: points at `length` bytes from `offset`,
+  // valid until its next call; null on an I/O failure (status 22).
+  std::function<const uint8_t*(uint64_t offset, size_t length)> view;
   uint64_t index_size = 0;
   uint64_t data_size = 0;    // record addresses must lie below it
   uint64_t blocks_base = 0;  // index blocks start here (data header region)

@@ -11,7 +11,9 @@
 #ifndef ISMGR_PLATFORM_PLATFORM_H_
 #define ISMGR_PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace ismgr::platform {
@@ -211,6 +213,48 @@ class MappedWord {
 
  private:
   int view_ = -1;  // a private descriptor of the mapped file
+};
+
+// A read-only view of stretches of an open file for one reader that moves
+// through it, served without a copy where the system allows: on POSIX a
+// mapping of a window of a few megabytes, moved on when a stretch falls
+// outside it; elsewhere, or when the file cannot be mapped, a positioned read
+// into a buffer of the view's own. A mapped page of a file that another
+// process shrinks under the view would fault; the view guards against that:
+// such pages read as zeros and shrunk() says so. A caller that reads bytes it
+// was handed must therefore ask shrunk() once it is done with them, before it
+// trusts what it found.
+class FileView {
+ public:
+  // `size` is the file's size as the caller knows it; stretches lie below it.
+  FileView(Handle handle, uint64_t size) : handle_(handle), size_(size) {}
+  ~FileView();
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+  // Points at the `length` bytes at `offset`, valid until the next call or
+  // the view's end. Null (last OS error set) when they cannot be read whole:
+  // beyond `size`, a read error, or a file shorter than `size`.
+  const uint8_t* view(uint64_t offset, size_t length);
+  // True once a mapped page was found cut off from the file.
+  bool shrunk() const;
+
+ private:
+  bool map_window(uint64_t offset, size_t length);  // false: not mapped
+  void unmap_window();
+
+  Handle handle_;
+  uint64_t size_;
+  const uint8_t* window_ = nullptr;  // the mapped window, or null
+  uint64_t window_offset_ = 0;
+  size_t window_length_ = 0;
+  int guard_slot_ = -1;  // the fault guard's record of the window
+  bool map_refused_ = false;
+  bool shrunk_ = false;  // seen by a window given up since
+  struct FreeAligned {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t[], FreeAligned> buffer_;  // page-aligned
+  size_t buffer_size_ = 0;
 };
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <set>
@@ -111,6 +112,17 @@ TEST(TreeCheck, LoadedTreesOfEveryShapeAreSoundAndAgreeWithTheDescent) {
       EXPECT_TRUE(find("A").past_end);
     }
     EXPECT_EQ(testing_support::status_of([&] { find("0", 2); }), 2);
+#ifndef _WIN32
+    // An index file cut short while it is read fails the check as a short
+    // read does, whatever the walk then found in the bytes cut away.
+    if (f.index.size() > (2u << 20)) {
+      TreeCheckOptions cut;
+      cut.progress = [&](uint64_t, uint64_t) {
+        std::filesystem::resize_file(dir.file("t.ism"), f.index.size() / 2);
+      };
+      EXPECT_EQ(testing_support::status_of([&] { check_file_trees(fc, cut); }), 22);
+    }
+#endif
     fc->roots[0] = f.index.size();
     EXPECT_EQ(testing_support::status_of([&] { find("0"); }), 22);
     channel_close(ch, 0, nullptr);

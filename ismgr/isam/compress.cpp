@@ -52,49 +52,89 @@ constexpr std::array<uint8_t, 256> kSpecialKind = make_special_table();
 constexpr uint8_t kSpecialByte[8] = {0, 0, 0, 0, 0, 0x20, 0x30, 0x00};
 
 // The positions where runs end and runs worth a code begin, as bit masks
-// over 64 record positions at a time, so that the encoder finds either with
-// a count of trailing zero bits instead of a loop of compares whose length
-// it cannot predict. For a position p of the record:
+// over record positions, so that the encoder finds either with a count of
+// trailing zero bits instead of a loop of compares whose length it cannot
+// predict. For a position p of the record:
 //   same(p)  = record[p] == record[p + 1]                    (p + 1 < length)
 //   worth(p) = same(p) and (record[p] == record[p + 2] or record[p] is a
 //              blank, digit zero or NUL)                      (p + 2 < length)
-// Positions the condition cannot hold at (near the end) have a 0 bit. The
-// encoder moves forward, so one word of each, the last one asked for, is kept.
+// Positions the condition cannot hold at (near the end, or past it) have a 0
+// bit. The encoder moves forward, and keeps two consecutive words of each
+// mask, 128 positions from `base_`: any position in the first word then sees
+// the next 64 bits in one piece, so a run or stretch that crosses into the
+// next word costs no second look.
 class RunMasks {
  public:
-  RunMasks(const uint8_t* record, size_t length) : record_(record), length_(length) {}
+  RunMasks(const uint8_t* record, size_t length) : record_(record), length_(length) {
+    words(0, &same_[0], &worth_[0]);
+    words(64, &same_[1], &worth_[1]);
+  }
+
+  // The worth() bits of the 64 positions from i (i < length), bit 0 for i.
+  uint64_t worth_from(size_t i) {
+    seek(i);
+    return window(worth_, i - base_);
+  }
 
   // End of the run of bytes equal to record[i] that starts at i (exclusive).
   size_t run_end(size_t i) {
-    for (;;) {
-      const size_t base = i & ~size_t{63};
-      load(base);
-      const uint64_t ends = ~same_ >> (i - base);  // same(length - 1) is 0
-      if (ends != 0) return i + static_cast<size_t>(std::countr_zero(ends)) + 1;
-      i = base + 64;
+    seek(i);
+    const uint64_t ends = ~window(same_, i - base_);  // same(length - 1) is 0
+    if (ends != 0) return i + static_cast<size_t>(std::countr_zero(ends)) + 1;
+    // 65 or more equal bytes: the rest of the run 64 positions at a time.
+    for (i += 64;; i += 64) {
+      seek(i);
+      const uint64_t more = ~window(same_, i - base_);
+      if (more != 0) return i + static_cast<size_t>(std::countr_zero(more)) + 1;
     }
   }
 
   // The first position from p on where a run worth its own code begins, or
   // the record's length when there is none.
   size_t stretch_end(size_t p) {
-    while (p < length_) {
-      const size_t base = p & ~size_t{63};
-      load(base);
-      const uint64_t starts = worth_ >> (p - base);
-      if (starts != 0) return p + static_cast<size_t>(std::countr_zero(starts));
-      p = base + 64;
+    if (p >= length_) return length_;
+    seek(p);
+    const uint64_t starts = window(worth_, p - base_);
+    if (starts != 0) return p + static_cast<size_t>(std::countr_zero(starts));
+    // A stretch of 64 or more bytes: the rest 64 positions at a time.
+    for (p += 64; p < length_; p += 64) {
+      seek(p);
+      const uint64_t more = window(worth_, p - base_);
+      if (more != 0) return p + static_cast<size_t>(std::countr_zero(more));
     }
     return length_;
   }
 
  private:
-  void load(size_t base) {
-    if (base == base_) return;
-    base_ = base;
+  // The 64 bits of a mask from position base_ + s (s < 64).
+  static uint64_t window(const uint64_t (&mask)[2], size_t s) {
+    return (mask[0] >> s) | ((mask[1] << 1) << (63 - s));
+  }
+
+  // Moves the words forward until position i lies in the first one.
+  void seek(size_t i) {
+    if (i < base_ + 64) return;
+    if (i < base_ + 128) {
+      base_ += 64;
+      same_[0] = same_[1];
+      worth_[0] = worth_[1];
+    } else {
+      base_ = i & ~size_t{63};
+      words(base_, &same_[0], &worth_[0]);
+    }
+    words(base_ + 64, &same_[1], &worth_[1]);
+  }
+
+  // The words of the 64 positions from `base`.
+  void words(size_t base, uint64_t* same_out, uint64_t* worth_out) const {
+    if (base >= length_) {
+      *same_out = 0;
+      *worth_out = 0;
+      return;
+    }
 #ifdef ISMGR_CODEC_SSE2
     if (base + 66 <= length_) {  // the reads go up to record[base + 65]
-      words(record_ + base, &same_, &worth_);
+      sse2_words(record_ + base, same_out, worth_out);
       return;
     }
     // The last positions: the words of a copy padded to full size, with the
@@ -102,9 +142,9 @@ class RunMasks {
     uint8_t tail[80] = {};
     const size_t n = length_ - base;  // 1 to 65
     std::memcpy(tail, record_ + base, n);
-    words(tail, &same_, &worth_);
-    same_ &= n - 1 >= 64 ? ~uint64_t{0} : (uint64_t{1} << (n - 1)) - 1;
-    worth_ &= n < 2 ? 0 : n - 2 >= 64 ? ~uint64_t{0} : (uint64_t{1} << (n - 2)) - 1;
+    sse2_words(tail, same_out, worth_out);
+    *same_out &= n - 1 >= 64 ? ~uint64_t{0} : (uint64_t{1} << (n - 1)) - 1;
+    *worth_out &= n < 2 ? 0 : n - 2 >= 64 ? ~uint64_t{0} : (uint64_t{1} << (n - 2)) - 1;
 #else
     uint64_t same = 0;
     uint64_t worth = 0;
@@ -116,15 +156,15 @@ class RunMasks {
       same |= bit;
       if (p + 2 < length_ && (b == record_[p + 2] || kSpecialKind[b] != 0)) worth |= bit;
     }
-    same_ = same;
-    worth_ = worth;
+    *same_out = same;
+    *worth_out = worth;
 #endif
   }
 
 #ifdef ISMGR_CODEC_SSE2
   // The words of the 64 positions from `at`, as if the record went on for
   // at least 66 bytes from there (reads at[0 .. 65]).
-  static void words(const uint8_t* at, uint64_t* same_out, uint64_t* worth_out) {
+  static void sse2_words(const uint8_t* at, uint64_t* same_out, uint64_t* worth_out) {
     // Blank and digit zero differ in bit 0x10 alone: with it cleared, one
     // compare finds both.
     const __m128i not_bit4 = _mm_set1_epi8(static_cast<char>(0xEF));
@@ -151,9 +191,9 @@ class RunMasks {
 
   const uint8_t* record_;
   size_t length_;
-  size_t base_ = SIZE_MAX;  // the first position of the words held
-  uint64_t same_ = 0;
-  uint64_t worth_ = 0;
+  size_t base_ = 0;  // the first position of the words held
+  uint64_t same_[2];
+  uint64_t worth_[2];
 };
 
 // Writes the codes into `out` while they fit within `limit` bytes; `out`
@@ -165,69 +205,96 @@ class Encoder {
 
   // Codes the whole record. False as soon as a code does not fit within the
   // limit; otherwise true with the compressed length in *produced.
+  //
+  // The record alternates between literal stretches and runs worth a code:
+  // a stretch always ends where such a run begins (or at the record's end),
+  // so only after a run is there a choice of what comes next.
   bool run(size_t* produced) {
     const size_t length = limit_;
+    // The output position is a local handed to the code writers, so that
+    // the byte stores (which may alias anything) do not force it, or the
+    // output pointer, back to memory after each code.
+    uint8_t* const out = out_;
+    size_t o = 0;
     size_t i = 0;
     while (i < length) {
-      const uint8_t b = record_[i];
-      const size_t r = masks_.run_end(i) - i;
-      const uint8_t kind = kSpecialKind[b];
-      if (kind != 0 && r >= 2 && r <= 64) {
-        if (r <= 32) {
-          if (o_ + 1 > limit_) return false;
-          out_[o_++] = static_cast<uint8_t>(kind | (r - 1));
-        } else {
-          if (o_ + 2 > limit_) return false;
-          out_[o_++] = static_cast<uint8_t>(kind | 0x1F);
-          out_[o_++] = static_cast<uint8_t>(kind | (r - 33));
-        }
-        i += r;
-      } else if (r <= 2) {
-        const size_t end = masks_.stretch_end(i + r);
-        if (!literal(i, end - i)) return false;
+      const uint64_t starts = masks_.worth_from(i);
+      // (A set bit means i + 2 < length: last_special_pair() is false then.)
+      if ((starts & 1) == 0 && (starts != 0 || !last_special_pair(i))) {
+        // No run worth a code begins at i: the literal stretch goes on to
+        // the next position where one does.
+        const size_t end = starts != 0 ? i + static_cast<size_t>(std::countr_zero(starts))
+                                       : masks_.stretch_end(i + 64);
+        if (!literal(out, o, length, record_ + i, i, end - i)) return false;
         i = end;
-      } else {
-        if (!repeat(b, r)) return false;
-        i += r;
+        if (i >= length) break;
       }
+      const size_t r = masks_.run_end(i) - i;  // 2 or more
+      if (!run_code(out, o, length, record_[i], r)) return false;
+      i += r;
     }
-    *produced = o_;
+    *produced = o;
     return true;
   }
 
  private:
+  // Whether the record ends at i with two blanks, digits zero or NUL bytes.
+  // worth() is never set there, but the pair still takes its own code when
+  // a run code (not a literal stretch) came before it.
+  bool last_special_pair(size_t i) const {
+    return i + 2 == limit_ && record_[i] == record_[i + 1] && kSpecialKind[record_[i]] != 0;
+  }
+
+  // Code for a run of `r` >= 2 copies of `b` that is worth one: a blank,
+  // digit zero or NUL run of up to 64 bytes takes its own code, once or
+  // twice (33 to 64 bytes: 32, then the rest), anything else a repeat code.
+  static bool run_code(uint8_t* __restrict out, size_t& o, size_t limit, uint8_t b, size_t r) {
+    const uint8_t kind = kSpecialKind[b];
+    if (kind != 0 && r <= 64) {
+      const size_t n = r > 32 ? 2 : 1;
+      if (o + n > limit) return false;
+      // Both bytes are written either way (out has room for one byte past
+      // the limit); a second byte not needed is overwritten by what follows.
+      out[o] = static_cast<uint8_t>(kind | (r > 32 ? 31 : r - 1));
+      out[o + 1] = static_cast<uint8_t>(kind | ((r - 33) & 0x1F));
+      o += n;
+      return true;
+    }
+    return repeat(out, o, limit, b, r);
+  }
+
   // Literal stretch of `m` record bytes starting at `from`.
-  bool literal(size_t from, size_t m) {
-    const uint8_t* src = record_ + from;
+  static bool literal(uint8_t* __restrict out, size_t& o, size_t limit, const uint8_t* src,
+                      size_t from, size_t m) {
     if (m <= 32) {
-      if (o_ + 1 + m > limit_) return false;
-      out_[o_] = static_cast<uint8_t>(kCodeShortCopy | (m - 1));
+      if (o + 1 + m > limit) return false;
+      out[o] = static_cast<uint8_t>(kCodeShortCopy | (m - 1));
       // A fixed 32-byte move when both buffers have room: the bytes beyond
       // the stretch are overwritten by the codes that follow.
-      if (o_ + 33 <= limit_ + 1 && from + 32 <= limit_) {
-        std::memcpy(out_ + o_ + 1, src, 32);
+      if (o + 33 <= limit + 1 && from + 32 <= limit) {
+        std::memcpy(out + o + 1, src, 32);
       } else {
-        std::memcpy(out_ + o_ + 1, src, m);
+        std::memcpy(out + o + 1, src, m);
       }
-      o_ += 1 + m;
+      o += 1 + m;
       return true;
     }
     if (m <= 288) {
-      if (o_ + 2 + m > limit_) return false;
-      out_[o_] = kCodeLongCopy | kOneByteCount;
-      out_[o_ + 1] = static_cast<uint8_t>(m - 33);
-      std::memcpy(out_ + o_ + 2, src, m);
-      o_ += 2 + m;
+      if (o + 2 + m > limit) return false;
+      out[o] = kCodeLongCopy | kOneByteCount;
+      out[o + 1] = static_cast<uint8_t>(m - 33);
+      std::memcpy(out + o + 2, src, m);
+      o += 2 + m;
       return true;
     }
     while (m > 0) {
       const size_t part = m > kMaxTwoByteCount ? kMaxTwoByteCount : m;
-      if (o_ + 3 + part > limit_) return false;
-      out_[o_] = kCodeLongCopy | kTwoByteCount;
-      out_[o_ + 1] = static_cast<uint8_t>(part & 0xFF);
-      out_[o_ + 2] = static_cast<uint8_t>(part >> 8);
-      std::memcpy(out_ + o_ + 3, src, part);
-      o_ += 3 + part;
+      if (o + 3 + part > limit) return false;
+      out[o] = kCodeLongCopy | kTwoByteCount;
+      out[o + 1] = static_cast<uint8_t>(part & 0xFF);
+      out[o + 2] = static_cast<uint8_t>(part >> 8);
+      std::memcpy(out + o + 3, src, part);
+      o += 3 + part;
       src += part;
       m -= part;
     }
@@ -236,30 +303,30 @@ class Encoder {
 
   // Run code for `r` copies of `b` (an ordinary byte with r >= 3, or a
   // special byte with r >= 65).
-  bool repeat(uint8_t b, size_t r) {
+  static bool repeat(uint8_t* __restrict out, size_t& o, size_t limit, uint8_t b, size_t r) {
     if (r <= 34) {
-      if (o_ + 2 > limit_) return false;
-      out_[o_] = static_cast<uint8_t>(kCodeShortRun | (r - 3));
-      out_[o_ + 1] = b;
-      o_ += 2;
+      if (o + 2 > limit) return false;
+      out[o] = static_cast<uint8_t>(kCodeShortRun | (r - 3));
+      out[o + 1] = b;
+      o += 2;
       return true;
     }
     if (r <= 290) {
-      if (o_ + 3 > limit_) return false;
-      out_[o_] = kCodeLongRun | kOneByteCount;
-      out_[o_ + 1] = static_cast<uint8_t>(r - 35);
-      out_[o_ + 2] = b;
-      o_ += 3;
+      if (o + 3 > limit) return false;
+      out[o] = kCodeLongRun | kOneByteCount;
+      out[o + 1] = static_cast<uint8_t>(r - 35);
+      out[o + 2] = b;
+      o += 3;
       return true;
     }
     while (r > 0) {
       const size_t part = r > kMaxTwoByteCount ? kMaxTwoByteCount : r;
-      if (o_ + 4 > limit_) return false;
-      out_[o_] = kCodeLongRun | kTwoByteCount;
-      out_[o_ + 1] = static_cast<uint8_t>(part & 0xFF);
-      out_[o_ + 2] = static_cast<uint8_t>(part >> 8);
-      out_[o_ + 3] = b;
-      o_ += 4;
+      if (o + 4 > limit) return false;
+      out[o] = kCodeLongRun | kTwoByteCount;
+      out[o + 1] = static_cast<uint8_t>(part & 0xFF);
+      out[o + 2] = static_cast<uint8_t>(part >> 8);
+      out[o + 3] = b;
+      o += 4;
       r -= part;
     }
     return true;
@@ -268,7 +335,6 @@ class Encoder {
   uint8_t* out_;
   const uint8_t* record_;
   size_t limit_;
-  size_t o_ = 0;
   RunMasks masks_;
 };
 

@@ -1,5 +1,6 @@
 #include "tool/out.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -21,6 +22,17 @@ bool output_complete(std::FILE* stream, const char* program) {
 
 void FileSink::write(const char* data, size_t length) {
   if (length != 0) std::fwrite(data, 1, length, stream_);
+}
+
+char* StringSink::room(size_t n) {
+  if (storage_.size() - used_ < n) storage_.resize(std::max(storage_.size() * 2, used_ + n));
+  return storage_.data() + used_;
+}
+
+void StringSink::write(const char* data, size_t length) {
+  if (length == 0) return;
+  std::memcpy(room(length), data, length);
+  used_ += length;
 }
 
 std::string format_text(const char* format, ...) {
@@ -176,9 +188,13 @@ bool format_simple(Appender& a, const char* format, va_list args) {
 }  // namespace
 
 int Output::out(Sink& sink, const char* format, ...) {
+  // Outside bare mode, with nothing held back, a sink that keeps its text in
+  // memory takes the formatted text in place.
+  char* in_place = bare_ || held_ ? nullptr : sink.room(kBufferSize);
   size_t start = held_ ? held_length_ : 0;
   size_t room = kBufferSize - start;  // includes the terminating NUL
-  Appender a{buffer_ + start, room - 1};
+  char* at = in_place != nullptr ? in_place : buffer_ + start;
+  Appender a{at, room - 1};
   size_t n = 0;
   va_list args;
   va_start(args, format);
@@ -190,19 +206,28 @@ int Output::out(Sink& sink, const char* format, ...) {
     // The arguments are walked again from the start (rather than from a
     // va_copy made up front, which every call would pay for).
     va_start(args, format);
-    const int r = std::vsnprintf(buffer_ + start, room, format, args);
+    const int r = std::vsnprintf(at, room, format, args);
     va_end(args);
     n = r > 0 ? static_cast<size_t>(r) : 0;
   }
   const size_t added = n < room ? n : room - 1;
+  if (in_place != nullptr) {
+    sink.commit(added);
+    return static_cast<int>(added);
+  }
   return emit(sink, start + added);
 }
 
 int Output::text(Sink& sink, const char* text) {
+  char* in_place = bare_ || held_ ? nullptr : sink.room(kBufferSize);
   const size_t start = held_ ? held_length_ : 0;
-  Appender a{buffer_ + start, kBufferSize - start - 1};
+  Appender a{in_place != nullptr ? in_place : buffer_ + start, kBufferSize - start - 1};
   a.put(text, std::strlen(text));
   const size_t added = a.count < a.room ? a.count : a.room;
+  if (in_place != nullptr) {
+    sink.commit(added);
+    return static_cast<int>(added);
+  }
   return emit(sink, start + added);
 }
 

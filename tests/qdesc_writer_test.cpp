@@ -58,7 +58,7 @@ class WriterTest : public ::testing::Test {
     sink.clear();
     if (xdl) write_xdl_description(ctx, f, io, name, sink);
     if (!xdl) result = write_par_description(ctx, f, io, name, sink);
-    return sink.text();
+    return std::string(sink.text());
   }
   // Key 0 gets a non-replicating null rule, a segment of `type` and `value`
   // as its null value.
@@ -180,7 +180,7 @@ std::string bare(std::initializer_list<const char*> pieces) {
   StringSink sink;
   out.set_bare(true);
   for (const char* p : pieces) out.text(sink, p);
-  return sink.text();
+  return std::string(sink.text());
 }
 
 TEST(Output, PlainOutputIsCutToTheBuffer) {
@@ -239,7 +239,7 @@ std::string scanned(std::vector<const char*> args) {
                   (o.change_tracking_key ? "c" : "") + (o.temp_key ? "t|" + o.temp_name : "") +
                   " >";
   for (const std::string& f : l.files) s += " " + f;
-  return (l.usage ? "usage" : s) + notices.text();
+  return (l.usage ? "usage" : s) + std::string(notices.text());
 }
 
 TEST(OptionScan, Table) {

@@ -1,5 +1,6 @@
 #include "tool/out.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -21,6 +22,17 @@ bool output_complete(std::FILE* stream, const char* program) {
 
 void FileSink::write(const char* data, size_t length) {
   if (length != 0) std::fwrite(data, 1, length, stream_);
+}
+
+char* StringSink::room(size_t n) {
+  if (storage_.size() - used_ < n) storage_.resize(std::max(storage_.size() * 2, used_ + n));
+  return storage_.data() + used_;
+}
+
+void StringSink::write(const char* data, size_t length) {
+  if (length == 0) return;
+  std::memcpy(room(length), data, length);
+  used_ += length;
 }
 
 std::string format_text(const char* format, ...) {
@@ -56,22 +68,46 @@ struct Appender {
     if (count < room) std::memcpy(at + count, text, n < room - count ? n : room - count);
     count += n;
   }
-  void put_unsigned(unsigned long long v, unsigned base) {
+  // The digits are made with a constant divisor each (a division by a
+  // variable base costs several times a multiplication).
+  void put_decimal(unsigned long long v) {
     char digits[24];
     char* end = digits + sizeof digits;
     char* p = end;
     do {
-      *--p = "0123456789abcdef"[v % base];
-      v /= base;
+      *--p = static_cast<char>('0' + v % 10);
+      v /= 10;
     } while (v != 0);
     put(p, static_cast<size_t>(end - p));
+  }
+  void put_hex(unsigned long long v) {
+    char digits[24];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    do {
+      *--p = "0123456789abcdef"[v & 15];
+      v >>= 4;
+    } while (v != 0);
+    put(p, static_cast<size_t>(end - p));
+  }
+  // Copies the text from `p` up to its next '%' or its end and returns where
+  // it stopped. The stretches between conversions are short, so one pass
+  // that copies as it looks costs less than a search and a copy call.
+  const char* put_literal(const char* p) {
+    char c;
+    while ((c = *p) != '\0' && c != '%') {
+      if (count < room) at[count] = c;
+      ++count;
+      ++p;
+    }
+    return p;
   }
   void put_signed(long long v) {
     if (v < 0) {
       put('-');
-      put_unsigned(0ull - static_cast<unsigned long long>(v), 10);
+      put_decimal(0ull - static_cast<unsigned long long>(v));
     } else {
-      put_unsigned(static_cast<unsigned long long>(v), 10);
+      put_decimal(static_cast<unsigned long long>(v));
     }
   }
 };
@@ -83,10 +119,7 @@ struct Appender {
 bool format_simple(Appender& a, const char* format, va_list args) {
   for (const char* p = format; *p != '\0';) {
     if (*p != '%') {
-      const char* next = std::strchr(p, '%');
-      const size_t n = next != nullptr ? static_cast<size_t>(next - p) : std::strlen(p);
-      a.put(p, n);
-      p += n;
+      p = a.put_literal(p);
       continue;
     }
     ++p;
@@ -117,12 +150,15 @@ bool format_simple(Appender& a, const char* format, va_list args) {
         break;
       case 'u':
       case 'x': {
-        const unsigned base = conversion == 'u' ? 10 : 16;
-        a.put_unsigned(size         ? va_arg(args, size_t)
-                       : longs == 2 ? va_arg(args, unsigned long long)
-                       : longs == 1 ? va_arg(args, unsigned long)
-                                    : va_arg(args, unsigned),
-                       base);
+        const unsigned long long v = size         ? va_arg(args, size_t)
+                                     : longs == 2 ? va_arg(args, unsigned long long)
+                                     : longs == 1 ? va_arg(args, unsigned long)
+                                                  : va_arg(args, unsigned);
+        if (conversion == 'u') {
+          a.put_decimal(v);
+        } else {
+          a.put_hex(v);
+        }
         break;
       }
       case 'c':
@@ -152,31 +188,46 @@ bool format_simple(Appender& a, const char* format, va_list args) {
 }  // namespace
 
 int Output::out(Sink& sink, const char* format, ...) {
+  // Outside bare mode, with nothing held back, a sink that keeps its text in
+  // memory takes the formatted text in place.
+  char* in_place = bare_ || held_ ? nullptr : sink.room(kBufferSize);
   size_t start = held_ ? held_length_ : 0;
   size_t room = kBufferSize - start;  // includes the terminating NUL
+  char* at = in_place != nullptr ? in_place : buffer_ + start;
+  Appender a{at, room - 1};
+  size_t n = 0;
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  Appender a{buffer_ + start, room - 1};
-  size_t n = 0;
-  if (format_simple(a, format, args)) {
+  const bool simple = format_simple(a, format, args);
+  va_end(args);
+  if (simple) {
     n = a.count;
   } else {
-    const int r = std::vsnprintf(buffer_ + start, room, format, again);
+    // The arguments are walked again from the start (rather than from a
+    // va_copy made up front, which every call would pay for).
+    va_start(args, format);
+    const int r = std::vsnprintf(at, room, format, args);
+    va_end(args);
     n = r > 0 ? static_cast<size_t>(r) : 0;
   }
-  va_end(again);
-  va_end(args);
   const size_t added = n < room ? n : room - 1;
+  if (in_place != nullptr) {
+    sink.commit(added);
+    return static_cast<int>(added);
+  }
   return emit(sink, start + added);
 }
 
 int Output::text(Sink& sink, const char* text) {
+  char* in_place = bare_ || held_ ? nullptr : sink.room(kBufferSize);
   const size_t start = held_ ? held_length_ : 0;
-  Appender a{buffer_ + start, kBufferSize - start - 1};
+  Appender a{in_place != nullptr ? in_place : buffer_ + start, kBufferSize - start - 1};
   a.put(text, std::strlen(text));
   const size_t added = a.count < a.room ? a.count : a.room;
+  if (in_place != nullptr) {
+    sink.commit(added);
+    return static_cast<int>(added);
+  }
   return emit(sink, start + added);
 }
 

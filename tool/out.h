@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace ismgr::tool {
 
@@ -16,6 +18,13 @@ class Sink {
  public:
   virtual ~Sink() = default;
   virtual void write(const char* data, size_t length) = 0;
+
+  // A sink that keeps its text in memory can take text formatted in place:
+  // room(n) gives space for n characters after the text (null when the sink
+  // takes text through write() only), and commit(k) adds the first k of
+  // them to the text. Saves a copy of each formatted piece.
+  virtual char* room(size_t /*n*/) { return nullptr; }
+  virtual void commit(size_t /*n*/) {}
 };
 
 // A sink over a C stdio stream (standard output, standard error or a created
@@ -30,15 +39,19 @@ class FileSink : public Sink {
   std::FILE* stream_;
 };
 
-// A sink that collects the text in memory.
+// A sink that collects the text in memory. Its storage only grows, so a
+// sink reused for many texts allocates (and clears new space) rarely.
 class StringSink : public Sink {
  public:
-  void write(const char* data, size_t length) override { text_.append(data, length); }
-  const std::string& text() const { return text_; }
-  void clear() { text_.clear(); }
+  void write(const char* data, size_t length) override;
+  char* room(size_t n) override;
+  void commit(size_t n) override { used_ += n; }
+  std::string_view text() const { return {storage_.data(), used_}; }
+  void clear() { used_ = 0; }
 
  private:
-  std::string text_;
+  std::vector<char> storage_;  // the text, then space not yet used
+  size_t used_ = 0;
 };
 
 // Formats printf-style into a string (used for error texts and tests).

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "ismgr/api/api_internal.h"
 #include "ismgr/describe/open_create.h"
@@ -106,11 +107,11 @@ int32_t ismgr_describe(ismgr_channel* ch, int format, int flags, const char* nam
                        size_t size, size_t* length) {
   ismgr::tool::StringSink sink;
   const int32_t code = describe_to(ch, format, flags, name, sink);
-  const std::string& text = sink.text();
+  const std::string_view text = sink.text();
   if (length != nullptr) *length = text.size();
   if (buffer != nullptr && size > 0) {
     const size_t n = std::min(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), n);
+    if (n != 0) std::memcpy(buffer, text.data(), n);  // an empty text may have no storage
     buffer[n] = '\0';
   }
   return code;

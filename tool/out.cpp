@@ -187,13 +187,24 @@ bool format_simple(Appender& a, const char* format, va_list args) {
 
 }  // namespace
 
-int Output::out(Sink& sink, const char* format, ...) {
-  // Outside bare mode, with nothing held back, a sink that keeps its text in
-  // memory takes the formatted text in place.
+char* Output::piece_at(Sink& sink, size_t* start) {
+  *start = held_ ? held_length_ : 0;
   char* in_place = bare_ || held_ ? nullptr : sink.room(kBufferSize);
-  size_t start = held_ ? held_length_ : 0;
-  size_t room = kBufferSize - start;  // includes the terminating NUL
-  char* at = in_place != nullptr ? in_place : buffer_ + start;
+  return in_place != nullptr ? in_place : buffer_ + *start;
+}
+
+int Output::put_piece(Sink& sink, const char* at, size_t start, size_t added) {
+  if (at != buffer_ + start) {  // formatted in the sink's storage
+    sink.commit(added);
+    return static_cast<int>(added);
+  }
+  return emit(sink, start + added);
+}
+
+int Output::out(Sink& sink, const char* format, ...) {
+  size_t start = 0;
+  char* at = piece_at(sink, &start);
+  const size_t room = kBufferSize - start;  // includes the terminating NUL
   Appender a{at, room - 1};
   size_t n = 0;
   va_list args;
@@ -210,25 +221,15 @@ int Output::out(Sink& sink, const char* format, ...) {
     va_end(args);
     n = r > 0 ? static_cast<size_t>(r) : 0;
   }
-  const size_t added = n < room ? n : room - 1;
-  if (in_place != nullptr) {
-    sink.commit(added);
-    return static_cast<int>(added);
-  }
-  return emit(sink, start + added);
+  return put_piece(sink, at, start, n < room ? n : room - 1);
 }
 
 int Output::text(Sink& sink, const char* text) {
-  char* in_place = bare_ || held_ ? nullptr : sink.room(kBufferSize);
-  const size_t start = held_ ? held_length_ : 0;
-  Appender a{in_place != nullptr ? in_place : buffer_ + start, kBufferSize - start - 1};
+  size_t start = 0;
+  char* at = piece_at(sink, &start);
+  Appender a{at, kBufferSize - start - 1};
   a.put(text, std::strlen(text));
-  const size_t added = a.count < a.room ? a.count : a.room;
-  if (in_place != nullptr) {
-    sink.commit(added);
-    return static_cast<int>(added);
-  }
-  return emit(sink, start + added);
+  return put_piece(sink, at, start, a.count < a.room ? a.count : a.room);
 }
 
 // Writes buffer_[0, length). In bare mode each line is filtered first; a

@@ -83,6 +83,12 @@ class Output {
   bool holding() const { return held_; }
 
  private:
+  // Where the next piece is formatted: outside bare mode, with nothing held
+  // back, straight into the storage of a sink that keeps its text in memory;
+  // otherwise into buffer_ after the held text (*start: its length).
+  char* piece_at(Sink& sink, size_t* start);
+  // Hands on the `added` characters formatted at `at` (from piece_at).
+  int put_piece(Sink& sink, const char* at, size_t start, size_t added);
   int emit(Sink& sink, size_t length);
 
   char buffer_[kBufferSize] = {};

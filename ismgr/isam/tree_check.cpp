@@ -65,6 +65,13 @@ std::string hex(uint64_t v) {
   }
 }
 
+// How far ahead of the entry being scanned its successors are fetched. A
+// mapped file's bytes come from memory, not from a cache a copy has just
+// filled, and the processor's own prefetching stops at each page: two
+// kilobytes (some thirty entries of a business key) hide the latency. The
+// address may lie past the block or the run; a prefetch never faults.
+constexpr size_t kPrefetchAhead = 2048;
+
 // What one pass over a leaf's entries finds.
 struct LeafScan {
   uint32_t descending = 0;  // entries below the one before them
@@ -79,12 +86,6 @@ struct LeafScan {
 // then one high byte in tbyte files and a second one with 48-bit
 // addressing; the number of high bytes is a template argument so that the
 // loop has no inner loop.
-// How far ahead of the entry being scanned its successors are fetched. A
-// mapped file's bytes come from memory, not from a cache a copy has just
-// filled, and the processor's own prefetching stops at each page: two
-// kilobytes (some thirty entries of a business key) hide the latency. The
-// address may lie past the block or the run; a prefetch never faults.
-constexpr size_t kPrefetchAhead = 2048;
 template <int kHighBytes, typename Sink>
 void scan_entries(const uint8_t* entries, uint32_t count, uint32_t size, uint32_t key_at,
                   uint32_t n, uint64_t data_size, LeafScan* scan, Sink sink) {
